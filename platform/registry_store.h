@@ -1,0 +1,119 @@
+// Registry store: the Windows registry's HKLM and HKCR trees kept in one SQLite
+// database file. Keys hold subkeys and typed values; names compare without regard
+// to (ASCII) case and keep the spelling they were created with. Every write is one
+// transaction, so a crash never leaves a half-written key; several processes may
+// read and write one file at once (WAL mode, busy timeout).
+//
+// Results are Win32 error codes (kOk, kFileNotFound, ...) so that code written
+// against the Windows registry API keeps its exact results. No method throws.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace opos::reg {
+
+enum class Root { LocalMachine, ClassesRoot };
+
+// Value types as Windows numbers them.
+enum ValueType : uint32_t {
+  REG_NONE = 0,
+  REG_SZ = 1,
+  REG_EXPAND_SZ = 2,
+  REG_BINARY = 3,
+  REG_DWORD = 4,
+  REG_MULTI_SZ = 7,
+};
+
+// Win32 error codes returned by the store.
+enum : long {
+  kOk = 0,                 // ERROR_SUCCESS
+  kFileNotFound = 2,       // ERROR_FILE_NOT_FOUND: key or value absent
+  kAccessDenied = 5,       // ERROR_ACCESS_DENIED: store cannot be written
+  kInvalidParameter = 87,  // ERROR_INVALID_PARAMETER: bad name (empty key segment, ...)
+  kMoreData = 234,         // ERROR_MORE_DATA
+  kNoMoreItems = 259,      // ERROR_NO_MORE_ITEMS: enumeration index past the end
+  kBadDb = 1009,           // ERROR_BADDB: store corrupt or unreadable
+  kKeyHasChildren = 1020,  // ERROR_KEY_HAS_CHILDREN: DeleteKey on a key with subkeys
+};
+
+struct Value {
+  std::string name;           // "" is the key's default value
+  uint32_t type = REG_NONE;
+  std::vector<uint8_t> data;  // raw bytes; REG_SZ includes its terminating zero
+};
+
+struct KeyInfo {
+  uint32_t subKeys = 0;
+  uint32_t maxSubKeyLen = 0;     // longest subkey name, in bytes, without terminator
+  uint32_t values = 0;
+  uint32_t maxValueNameLen = 0;  // longest value name, in bytes, without terminator
+  uint32_t maxValueLen = 0;      // longest value data, in bytes
+};
+
+// Helpers to build value data in the registry's own encodings.
+std::vector<uint8_t> SzData(const std::string& text);  // text plus terminating zero
+std::vector<uint8_t> DwordData(uint32_t v);            // four bytes, little-endian
+// Text of REG_SZ data: up to the first zero byte, or all bytes when there is none.
+std::string SzText(const std::vector<uint8_t>& data);
+
+// Key paths use backslashes ("SOFTWARE\\OLEforRetail\\ServiceOPOS"); a leading or
+// trailing backslash and doubled backslashes are invalid (kInvalidParameter).
+// The empty path is the root itself.
+class Store {
+ public:
+  // Opens (creating when absent) the store at path. On failure returns nullptr and
+  // puts a message naming the file and the cause in *error.
+  static std::unique_ptr<Store> Open(const std::string& path, std::string* error);
+  // $OPOS_REGISTRY when set and not empty, else /var/lib/opos/registry.db.
+  static std::string DefaultPath();
+
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // Message for the last failure of this object (empty after a success).
+  std::string LastError() const;
+
+  long CreateKey(Root root, const std::string& path);  // creates missing parents too
+  long KeyExists(Root root, const std::string& path);  // kOk or kFileNotFound (or kBadDb)
+  long DeleteKey(Root root, const std::string& path);  // kKeyHasChildren when it has subkeys
+  long DeleteTree(Root root, const std::string& path); // key with everything below it
+
+  long SetValue(Root root, const std::string& path, const Value& value);  // key must exist
+  long QueryValue(Root root, const std::string& path, const std::string& name, Value* out);
+  long DeleteValue(Root root, const std::string& path, const std::string& name);
+
+  // Stable order: subkeys by case-folded name; values in the order first written.
+  long EnumKey(Root root, const std::string& path, uint32_t index, std::string* name);
+  long EnumValue(Root root, const std::string& path, uint32_t index, Value* out);
+  long QueryInfoKey(Root root, const std::string& path, KeyInfo* out);
+  long ListSubKeys(Root root, const std::string& path, std::vector<std::string>* names);
+  long ListValues(Root root, const std::string& path, std::vector<Value>* values);
+
+  // Windows registry editor text format ("Windows Registry Editor Version 5.00").
+  // Export of a key (with everything below it), or of both roots when path is empty
+  // and root is nullptr-like (use ExportAll).
+  long ExportKey(Root root, const std::string& path, std::string* text);
+  long ExportAll(std::string* text);
+  // Imports the text as one transaction: on any syntax error nothing is written and
+  // the message names the line.
+  long Import(const std::string& text);
+
+ private:
+  Store() = default;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Root names as used in .reg files and by the tools: "HKEY_LOCAL_MACHINE" / "HKLM",
+// "HKEY_CLASSES_ROOT" / "HKCR". Returns false for an unknown name.
+bool ParseRootName(const std::string& name, Root* root);
+const char* RootName(Root root);  // "HKEY_LOCAL_MACHINE" or "HKEY_CLASSES_ROOT"
+
+}  // namespace opos::reg
