@@ -37,7 +37,9 @@ struct Guid {
   static bool Parse(const std::string& text, Guid* out);
 };
 
-enum class VT { Empty, Long, LongRef, String, StringRef };
+class IDispatch;
+
+enum class VT { Empty, Long, LongRef, String, StringRef, Dispatch };
 
 // One argument or result. By-reference forms point at the caller's cell, which
 // the callee may change.
@@ -47,11 +49,13 @@ struct Variant {
   int32_t* plVal = nullptr;
   std::string strVal;
   std::string* pstrVal = nullptr;
+  IDispatch* pdispVal = nullptr;  // not reference counted by the Variant
 
   static Variant Long(int32_t v) { Variant x; x.vt = VT::Long; x.lVal = v; return x; }
   static Variant LongRef(int32_t* p) { Variant x; x.vt = VT::LongRef; x.plVal = p; return x; }
   static Variant String(std::string s) { Variant x; x.vt = VT::String; x.strVal = std::move(s); return x; }
   static Variant StringRef(std::string* p) { Variant x; x.vt = VT::StringRef; x.pstrVal = p; return x; }
+  static Variant Dispatch(IDispatch* p) { Variant x; x.vt = VT::Dispatch; x.pdispVal = p; return x; }
 
   // Value as a LONG (by value or by reference); false when not numeric.
   bool AsLong(int32_t* out) const;
@@ -95,7 +99,7 @@ using DllRegisterServerFn = HRESULT (*)();
 // forward GetIDsOfNames / Invoke to it.
 struct Member {
   const char* name;
-  std::vector<VT> params;  // Long, LongRef, String, StringRef
+  std::vector<VT> params;  // Long, LongRef, String, StringRef, Dispatch
   bool hasResult;          // LONG (or string, see resultIsString) result
   bool resultIsString = false;
 };

@@ -3,6 +3,7 @@
 // A waiting thread sleeps on a condition variable; nothing polls.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <initializer_list>
 #include <mutex>
@@ -25,12 +26,10 @@ class Event {
   bool Wait(int timeoutMs = kInfinite) const;
 
  private:
-  friend struct EventWaiter;
-  friend int WaitAny(const std::vector<const Event*>&, int);
-  friend bool WaitAll(const std::vector<const Event*>&, int);
+  friend struct EventAccess;
   mutable std::mutex lock_;
   mutable std::condition_variable cv_;
-  bool set_;
+  std::atomic<bool> set_;  // read by multi-event waiters without lock_
   mutable std::vector<struct EventWaiter*> waiters_;
 };
 

@@ -1,0 +1,72 @@
+// The port object interface shared by the serial, parallel and USB transports.
+// One port object per Service Object instance, owned by it. Printer and drawer
+// port objects of one library that name the same device share one open handle.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/device_config.h"
+
+namespace opos {
+
+// What a port object may call on the printer service attached to it.
+class IPrinterLink {
+ public:
+  virtual void SetProcessIdSeen() = 0;  // the process-ID reply arrived
+  virtual void MarkImagesLost() = 0;    // the printer lost its downloaded images (CTS dropped)
+
+ protected:
+  ~IPrinterLink() = default;
+};
+
+// The drawer service attached to a port object (no calls needed yet; the
+// pointer identifies it).
+class IDrawerLink {
+ protected:
+  ~IDrawerLink() = default;
+};
+
+class CPortObject {
+ public:
+  virtual ~CPortObject() = default;
+
+  // Model name from the configuration; "Standard..." marks a drawer-side port object.
+  void SetName(const std::string& deviceName) { name = deviceName; }
+  bool IsDrawerSide() const { return name.compare(0, 8, "Standard") == 0; }
+  // Told by ClaimDevice before Open: exactly one of the two is non-null.
+  void SetOwner(IPrinterLink* p, IDrawerLink* d) {
+    printer.store(p);
+    drawer.store(d);
+  }
+
+  // Contracts (caller thread; may block on; result):
+  // Open: application thread; blocks only on the device open; 1 opened or joined, 0 failed.
+  virtual int Open(const DeviceConfig& config) = 0;
+  // StartMonitor: application thread, once after Open; 0 ready or an OPOS result code.
+  virtual int32_t StartMonitor(uint32_t timeoutMs) = 0;
+  // Write: any service thread; blocks at most the per-chunk limit per chunk; 1 all written, 0 failed.
+  virtual int Write(const uint8_t* bytes, size_t length) = 0;
+  // Read: status reader; never blocks; number of bytes placed in buffer.
+  virtual int Read(uint8_t* buffer, size_t maxBytes) = 0;
+  // CheckReady: any service thread; 0, 201 cover open, 203 paper end or 106.
+  virtual int32_t CheckReady() = 0;
+  // Close: application thread; waits for this object's status reader to end.
+  virtual void Close() = 0;
+
+  std::string name;
+  std::atomic<int32_t> opened{0};
+  std::atomic<int32_t> drawerSensorLow{0};
+  std::atomic<int32_t> coverOpen{0};
+  std::atomic<int32_t> paperEnd{0};
+  std::atomic<int32_t> statusError{0};
+  std::atomic<int32_t> errorLatched{0};
+  std::atomic<int32_t> bFastPoll{0};
+  std::atomic<int32_t> ctsLost{0};
+  std::atomic<IPrinterLink*> printer{nullptr};
+  std::atomic<IDrawerLink*> drawer{nullptr};
+};
+
+}  // namespace opos

@@ -1,0 +1,90 @@
+#include "service/config_reader.h"
+
+namespace opos {
+
+using reg::Root;
+
+int32_t ReadNumber(reg::Store& store, const std::string& path, const std::string& name, int32_t def) {
+  if (store.KeyExists(Root::LocalMachine, path) != reg::kOk) {
+    // The primitive creates a missing key (only ever a class key); a key that
+    // cannot be opened at all reads as 0.
+    if (store.CreateKey(Root::LocalMachine, path) != reg::kOk) return 0;
+  }
+  reg::Value v;
+  if (store.QueryValue(Root::LocalMachine, path, name, &v) != reg::kOk) return def;
+  // Exactly four bytes; fewer is not a supported form and counts as absent.
+  if (v.data.size() != 4) return def;
+  const uint32_t u = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
+      static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
+  return static_cast<int32_t>(u);
+}
+
+int ReadString(reg::Store& store, const std::string& path, const std::string& name,
+               const std::string& def, std::string* out) {
+  if (store.KeyExists(Root::LocalMachine, path) != reg::kOk &&
+      store.CreateKey(Root::LocalMachine, path) != reg::kOk) {
+    return 0;  // buffer untouched
+  }
+  reg::Value v;
+  // The buffer holds 256 bytes including the terminator.
+  if (store.QueryValue(Root::LocalMachine, path, name, &v) != reg::kOk || v.data.size() > 256) {
+    *out = def;
+    return 0;
+  }
+  *out = reg::SzText(v.data);
+  return 1;
+}
+
+std::string ResolveDeviceKey(reg::Store& store, const std::string& classKey, const std::string& deviceName) {
+  std::string physical;
+  if (ReadString(store, classKey, deviceName, "", &physical) != 1 || physical.empty()) physical = deviceName;
+  // A name with a backslash would reach outside the class key.
+  if (physical.empty() || physical.find('\\') != std::string::npos) return {};
+  std::string path = classKey + std::string("\\") + physical;
+  if (store.KeyExists(Root::LocalMachine, path) != reg::kOk) return {};
+  return path;
+}
+
+bool ReadDeviceConfig(reg::Store& store, const std::string& keyPath, TransportKind transport,
+                      bool drawer, DeviceConfig* c) {
+  auto required = [&](const char* name, int32_t* field) {
+    *field = ReadNumber(store, keyPath, name, -1);
+    return *field != -1;
+  };
+  auto requiredString = [&](const char* name, std::string* field) {
+    return ReadString(store, keyPath, name, "", field) == 1;
+  };
+  c->ConfigKeyPath = keyPath;
+  if (transport == TransportKind::Serial) {
+    if (!required("Baudrate", &c->Baudrate) || !required("BitLength", &c->BitLength) ||
+        !required("HandShake", &c->HandShake) || !required("Parity", &c->Parity) ||
+        !required("Stop", &c->Stop) || !required("XonXoff", &c->XonXoff)) {
+      return false;
+    }
+    if (!requiredString("Port", &c->Port)) return false;
+    c->InputBuf = ReadNumber(store, keyPath, "InputBuf", 1024);
+    c->OutputBuf = ReadNumber(store, keyPath, "OutputBuf", 1024);
+    c->InputSleep = ReadNumber(store, keyPath, "InputSleep", 24);
+    if (drawer) {
+      c->ConnectorPinNo = ReadNumber(store, keyPath, "ConnectorPinNo", 0);
+      c->OpenLevel = ReadNumber(store, keyPath, "OpenLevel", 1);
+    } else {
+      ReadString(store, keyPath, "DspPort", "", &c->DspPort);
+    }
+    return requiredString("DeviceName", &c->DeviceName);
+  }
+  const char* portValue = transport == TransportKind::Usb ? "SymbolicLink" : "Port";
+  if (!requiredString(portValue, &c->Port)) return false;
+  c->OutputBuf = ReadNumber(store, keyPath, "OutputBuf", 1024);
+  c->InputSleep = ReadNumber(store, keyPath, "InputSleep", 24);
+  if (!requiredString("DeviceName", &c->DeviceName)) return false;
+  if (drawer) {
+    c->ConnectorPinNo = ReadNumber(store, keyPath, "ConnectorPinNo", 0);
+    c->OpenLevel = ReadNumber(store, keyPath, "OpenLevel", 1);
+  } else {
+    c->ImageSleep = ReadNumber(store, keyPath, "ImageSleep", 24);
+  }
+  return true;
+}
+
+}  // namespace opos

@@ -1,0 +1,68 @@
+// The event queue of one Service Object instance and its EventThread, which
+// hands each record to the opening thread's message queue and waits until that
+// thread has delivered it. Freezing holds records back without dropping them.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "common/so_event.h"
+#include "platform/message_queue.h"
+#include "platform/sync_event.h"
+
+namespace opos {
+
+class CEventQueue {
+ public:
+  // deliver runs on the opening thread, one record at a time, in queue order.
+  using DeliverFn = std::function<void(CSOEvent&)>;
+
+  // stateLock is the instance's state-and-event-queue lock.
+  explicit CEventQueue(std::mutex& stateLock) : lock_(stateLock) {}
+  ~CEventQueue() { Stop(); }
+  CEventQueue(const CEventQueue&) = delete;
+  CEventQueue& operator=(const CEventQueue&) = delete;
+
+  // Any thread; never waits for delivery. The queue owns the record.
+  void QueueEvent(std::unique_ptr<CSOEvent> record);
+  // Mirrors of the two freeze flags: events flow only while both are off.
+  void SetFreeze(bool frozen);
+  void SetCoFreeze(bool frozen);
+
+  // Starts EventThread, delivering through target's message queue; the freeze
+  // mirrors start as the current flags give.
+  void Start(std::shared_ptr<platform::MessageQueue> target, DeliverFn deliver, bool frozen,
+             bool coFrozen);
+  // Stops EventThread and destroys every record still queued, undelivered.
+  // Safe to call when not started. Never blocks on the opening thread: a
+  // delivery that has not begun when the stop arrives is cancelled.
+  void Stop();
+  bool Running() const { return thread_.joinable(); }
+
+  // Printer: drop queued records until the Error and OutputComplete records
+  // queued now have gone.
+  void BeginEventPurge();
+  size_t Size() const;
+
+ private:
+  void EventThread();
+
+  std::mutex& lock_;
+  std::deque<std::unique_ptr<CSOEvent>> queue_;
+  platform::Event queueNotEmpty_;
+  platform::Event freezeOff_{true};
+  platform::Event coFreezeOff_{true};
+  platform::Event stopSignal_;
+  std::atomic<bool> stop_{false};
+  bool purge_ = false;  // under lock_
+  int purgeCount_ = 0;  // under lock_
+  std::shared_ptr<platform::MessageQueue> target_;
+  DeliverFn deliver_;
+  std::thread thread_;
+};
+
+}  // namespace opos
