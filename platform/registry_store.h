@@ -8,13 +8,11 @@
 // against the Windows registry API keeps its exact results. No method throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
-
-struct sqlite3;
 
 namespace opos::reg {
 
@@ -40,7 +38,14 @@ enum : long {
   kNoMoreItems = 259,      // ERROR_NO_MORE_ITEMS: enumeration index past the end
   kBadDb = 1009,           // ERROR_BADDB: store corrupt or unreadable
   kKeyHasChildren = 1020,  // ERROR_KEY_HAS_CHILDREN: DeleteKey on a key with subkeys
+  kOutOfMemory = 14,       // ERROR_OUTOFMEMORY
+  kDiskFull = 112,         // ERROR_DISK_FULL: the store's file system is full
+  kBusy = 170,             // ERROR_BUSY: another process held the store past the busy timeout
 };
+
+// Name limits of the Windows registry, kept so that every key can move to Windows.
+inline constexpr size_t kMaxKeyNameLen = 255;      // one key path segment, in bytes
+inline constexpr size_t kMaxValueNameLen = 16383;  // in bytes
 
 struct Value {
   std::string name;           // "" is the key's default value
@@ -63,8 +68,11 @@ std::vector<uint8_t> DwordData(uint32_t v);            // four bytes, little-end
 std::string SzText(const std::vector<uint8_t>& data);
 
 // Key paths use backslashes ("SOFTWARE\\OLEforRetail\\ServiceOPOS"); a leading or
-// trailing backslash and doubled backslashes are invalid (kInvalidParameter).
-// The empty path is the root itself.
+// trailing backslash and doubled backslashes are invalid (kInvalidParameter), as are
+// a NUL byte and a segment longer than kMaxKeyNameLen. The empty path is the root
+// itself. Value names may hold any byte but NUL, up to kMaxValueNameLen bytes.
+//
+// One Store may be shared by threads: calls are serialised on an internal lock.
 class Store {
  public:
   // Opens (creating when absent) the store at path. On failure returns nullptr and
@@ -80,12 +88,18 @@ class Store {
   // Message for the last failure of this object (empty after a success).
   std::string LastError() const;
 
+  // Path of the database file this store was opened on.
+  const std::string& Path() const;
+
   long CreateKey(Root root, const std::string& path);  // creates missing parents too
   long KeyExists(Root root, const std::string& path);  // kOk or kFileNotFound (or kBadDb)
   long DeleteKey(Root root, const std::string& path);  // kKeyHasChildren when it has subkeys
-  long DeleteTree(Root root, const std::string& path); // key with everything below it
+  // Key with everything below it; on the empty path, everything below the root (the
+  // root itself stays, like RegDeleteTree with no subkey).
+  long DeleteTree(Root root, const std::string& path);
 
   long SetValue(Root root, const std::string& path, const Value& value);  // key must exist
+  // out may be null to test only for presence.
   long QueryValue(Root root, const std::string& path, const std::string& name, Value* out);
   long DeleteValue(Root root, const std::string& path, const std::string& name);
 
@@ -96,13 +110,17 @@ class Store {
   long ListSubKeys(Root root, const std::string& path, std::vector<std::string>* names);
   long ListValues(Root root, const std::string& path, std::vector<Value>* values);
 
-  // Windows registry editor text format ("Windows Registry Editor Version 5.00").
-  // Export of a key (with everything below it), or of both roots when path is empty
-  // and root is nullptr-like (use ExportAll).
+  // Windows registry editor text format ("Windows Registry Editor Version 5.00"),
+  // LF line ends, names and string data as 8-bit text. ExportKey writes a key with
+  // everything below it; ExportAll both roots. String-typed hex data (hex(1), hex(2),
+  // hex(7)) is written as UTF-16LE, as regedit does. A name holding a line break
+  // cannot be written as .reg text: kInvalidParameter.
   long ExportKey(Root root, const std::string& path, std::string* text);
   long ExportAll(std::string* text);
-  // Imports the text as one transaction: on any syntax error nothing is written and
-  // the message names the line.
+  // Imports .reg text ("Windows Registry Editor Version 5.00" or "REGEDIT4"; LF or
+  // CRLF; plain 8-bit, or UTF-8 / UTF-16LE with a byte-order mark, whose characters
+  // must fit in 8 bits). One transaction: on any error nothing is written and the
+  // message names the line.
   long Import(const std::string& text);
 
  private:
