@@ -23,6 +23,7 @@ class TestSink : public com::IDispatch {
   explicit TestSink(std::vector<std::string> names = {"SODirectIO", "SOError", "SOOutputComplete",
                                                       "SOStatusUpdate"})
       : names_(std::move(names)) {}
+  virtual ~TestSink() = default;
   uint32_t AddRef() override { return 1; }
   uint32_t Release() override { return 1; }
   com::HRESULT GetIDsOfNames(const std::string& name, int32_t* dispid) override {
@@ -37,13 +38,13 @@ class TestSink : public com::IDispatch {
   com::HRESULT Invoke(int32_t dispid, std::vector<com::Variant>& args, com::Variant*) override {
     SinkEvent e;
     e.method = names_.at(static_cast<size_t>(dispid - 100));
+    if (e.method == "SOError" && onError) onError(args[3].plVal);
     e.thread = std::this_thread::get_id();
     for (auto& a : args) {
       int32_t v = 0;
       a.AsLong(&v);
       e.args.push_back(v);
     }
-    if (e.method == "SOError" && onError) onError(args[3].plVal);
     std::lock_guard<std::mutex> g(lock_);
     events_.push_back(e);
     return com::S_OK;
