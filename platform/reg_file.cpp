@@ -1,5 +1,6 @@
 #include "platform/reg_file.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace opos::reg::regfile {
@@ -275,13 +276,17 @@ bool Parse(const std::string& text, std::vector<Op>* ops, std::string* error) {
     lines.push_back(std::move(l));
     start = end + 1;
   }
+  // The line break that ends the last line does not start another.
+  if (lines.size() > 1 && lines.back().empty() && !decoded.empty() && decoded.back() == '\n') {
+    lines.pop_back();
+  }
 
   size_t n = 0;
   while (n < lines.size() && AllSpace(lines[n], 0)) ++n;
   std::string header = n < lines.size() ? TrimRight(TrimLeft(lines[n])) : std::string();
   bool unicode = header == kHeader5;
   if (!unicode && header != kHeader4) {
-    *error = LinePrefix(static_cast<int>(n) + 1) + "not a registry file: expected \"" + kHeader5 +
+    *error = LinePrefix(static_cast<int>(std::min(n, lines.size() - 1)) + 1) + "not a registry file: expected \"" + kHeader5 +
              "\" or \"" + kHeader4 + "\"";
     return false;
   }

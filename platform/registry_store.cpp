@@ -49,9 +49,7 @@ constexpr const char* kSchemaSql =
     "CREATE INDEX vals_order ON vals(key, id);"
     "INSERT INTO keys(id, parent, name, fold) VALUES"
     "  (1, NULL, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE'),"
-    "  (2, NULL, 'HKEY_CLASSES_ROOT', 'HKEY_CLASSES_ROOT');"
-    "PRAGMA application_id = 1330663507;"
-    "PRAGMA user_version = 1;";
+    "  (2, NULL, 'HKEY_CLASSES_ROOT', 'HKEY_CLASSES_ROOT');";
 
 enum StmtId {
   kBeginRead,
@@ -82,7 +80,7 @@ constexpr const char* kStmtSql[kStmtCount] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
-    "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2",
+    "SELECT id, name FROM keys WHERE parent = ?1 AND fold = ?2",
     "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)",
     "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
     "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL"
@@ -297,7 +295,8 @@ struct Store::Impl {
 
   // --- helpers used inside a transaction -----------------------------------
 
-  long FindChild(int64_t parent, const std::string& name, int64_t* id) {
+  long FindChild(int64_t parent, const std::string& name, int64_t* id,
+                 std::string* spelling = nullptr) {
     Use u(stmts[kFindKey]);
     std::string fold = Fold(name);
     sqlite3_bind_int64(*u, 1, parent);
@@ -305,30 +304,35 @@ struct Store::Impl {
     if (rc == SQLITE_OK) rc = sqlite3_step(*u);
     if (rc == SQLITE_ROW) {
       *id = sqlite3_column_int64(*u, 0);
+      if (spelling) *spelling = ColumnText(*u, 1);
       return kOk;
     }
     if (rc == SQLITE_DONE) return kFileNotFound;
     return DbFail(rc);
   }
 
-  long Resolve(Root root, const std::vector<std::string>& segs, int64_t* id) {
+  // spelled (optional) receives the path as the keys were created.
+  long Resolve(Root root, const std::vector<std::string>& segs, int64_t* id,
+               std::string* spelled) {
     int64_t cur = RootId(root);
+    std::string name;
     for (const std::string& seg : segs) {
-      long r = FindChild(cur, seg, &cur);
+      long r = FindChild(cur, seg, &cur, spelled ? &name : nullptr);
       if (r != kOk) return r;
+      if (spelled) *spelled += (spelled->empty() ? "" : "\\") + name;
     }
     *id = cur;
     return kOk;
   }
 
   // Validates the path and finds its key, with the messages for both failures.
-  long Locate(Root root, const std::string& path, int64_t* id) {
+  long Locate(Root root, const std::string& path, int64_t* id, std::string* spelled = nullptr) {
     std::vector<std::string> segs;
     std::string why;
     if (!SplitPath(path, &segs, &why)) {
       return Fail(kInvalidParameter, "invalid key path \"" + path + "\": " + why);
     }
-    long r = Resolve(root, segs, id);
+    long r = Resolve(root, segs, id, spelled);
     if (r == kFileNotFound) return Fail(r, "key not found: " + PathName(root, path));
     return r;
   }
@@ -577,6 +581,9 @@ int InitSchema(sqlite3* db) {
   int64_t appId = 0;
   if (QueryInt(db, "PRAGMA application_id", &appId, &rc) && appId != kApplicationId) {
     rc = sqlite3_exec(db, kSchemaSql, nullptr, nullptr, nullptr);
+    std::string stamp = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                        "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, stamp.c_str(), nullptr, nullptr, nullptr);
   }
   if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -617,6 +624,10 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
     }
     sqlite3_busy_timeout(impl.db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(impl.db, 1);
+    // Keep the -wal and -shm files when the last connection closes: a user who may
+    // only read the store (and cannot create files in its folder) needs them to read.
+    int persist = 1;
+    sqlite3_file_control(impl.db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 
     int64_t appId = 0, version = 0, tables = 0;
     if (!QueryInt(impl.db, "PRAGMA application_id", &appId, &rc) ||
@@ -650,6 +661,9 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
     // the machine; only the last commits before a power loss may be lost, as with
     // the Windows registry's lazy flush.
     sqlite3_exec(impl.db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    // With the WAL kept (above), this empties it on the last close and trims it after
+    // each checkpoint, so it does not stay as big as the largest import.
+    sqlite3_exec(impl.db, "PRAGMA journal_size_limit=4194304", nullptr, nullptr, nullptr);
     // Preparing every statement also checks that the tables have the columns we use.
     for (int i = 0; i < kStmtCount; ++i) {
       rc = sqlite3_prepare_v3(impl.db, kStmtSql[i], -1, SQLITE_PREPARE_PERSISTENT, &impl.stmts[i],
@@ -897,10 +911,11 @@ long Store::ExportKey(Root root, const std::string& path, std::string* text) {
     Impl::Txn txn(impl_.get());
     long r = txn.Begin(false);
     int64_t id = 0;
-    if (r == kOk) r = impl_->Locate(root, path, &id);
+    std::string spelled;
+    if (r == kOk) r = impl_->Locate(root, path, &id, &spelled);
     std::string out = regfile::Header();
     // A root is written as a section only when it holds values of its own.
-    if (r == kOk) r = impl_->ExportFrom(root, id, path, !path.empty(), &out);
+    if (r == kOk) r = impl_->ExportFrom(root, id, spelled, !path.empty(), &out);
     if (r == kOk) *text = std::move(out);
     return r;
   });
