@@ -6,17 +6,30 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/device_config.h"
 
 namespace opos {
 
+class CPortObject;
+
 // What a port object may call on the printer service attached to it.
 class IPrinterLink {
  public:
   virtual void SetProcessIdSeen() = 0;  // the process-ID reply arrived
   virtual void MarkImagesLost() = 0;    // the printer lost its downloaded images (CTS dropped)
+
+  // Read by the drawer service on the same port, from any of its threads,
+  // before it sends its pulse or reads the sensor: plain cell reads only.
+  // bBusy: output is queued or being sent.
+  virtual bool OutputBusy() const { return false; }
+  // lastSyncOutputTime (a TickCount value); 0 while nothing was sent since the claim.
+  virtual uint32_t LastOutputTick() const { return 0; }
+  // The printer's own port object, whose status reader keeps drawerSensorLow
+  // and errorLatched; null makes the drawer read its own port object.
+  virtual const CPortObject* PrinterPort() const { return nullptr; }
 
  protected:
   ~IPrinterLink() = default;
@@ -40,6 +53,17 @@ class CPortObject {
   void SetOwner(IPrinterLink* p, IDrawerLink* d) {
     printer.store(p);
     drawer.store(d);
+  }
+
+  // Runs fn with the printer service attached to this port object; false when
+  // none is. Drawer threads read the printer through this: a transport whose
+  // services can leave the port concurrently overrides it to keep the printer
+  // attached (and alive) while fn runs. fn only reads cells.
+  virtual bool WithPrinter(const std::function<void(const IPrinterLink&)>& fn) const {
+    IPrinterLink* p = printer.load();
+    if (!p) return false;
+    fn(*p);
+    return true;
   }
 
   // Contracts (caller thread; may block on; result):
