@@ -105,8 +105,16 @@ class Translator {
         }
         continue;
       }
-      Text(c);
-      ++i;
+      if (c == '\r' || c == '\n' || c == kEsc) {
+        Text(c);
+        ++i;
+        continue;
+      }
+      // Plain text up to the next control byte is copied and counted at once.
+      size_t end = i + 1;
+      while (end < in.size() && in[end] != kEsc && in[end] != '\r' && in[end] != '\n') ++end;
+      TextRun(in.substr(i, end - i));
+      i = end;
     }
     if (state_.bColumnCarry) state_.nSavedColumn = column_;
     return OPOS_SUCCESS;
@@ -126,8 +134,19 @@ class Translator {
       lineStart_ = true;
       return;
     }
-    const int64_t next = int64_t{column_} + 1 + wideExtra_;
-    column_ = static_cast<int32_t>(std::min<int64_t>(next, std::numeric_limits<int32_t>::max()));
+    Advance(1);
+  }
+
+  void TextRun(std::string_view run) {
+    out_ += run;
+    Advance(run.size());
+  }
+
+  void Advance(size_t chars) {
+    const int64_t limit = std::numeric_limits<int32_t>::max();
+    const int64_t count = static_cast<int64_t>(std::min<size_t>(chars, static_cast<size_t>(limit)));
+    const int64_t next = int64_t{column_} + count * (1 + int64_t{wideExtra_});
+    column_ = static_cast<int32_t>(std::min(next, limit));
     lineStart_ = false;
   }
 

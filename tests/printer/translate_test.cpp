@@ -162,7 +162,12 @@ TEST_F(TranslateTest, ColumnBookkeeping) {
   (void)Tr("\x1b|8hC0123456789\n");
   EXPECT_EQ(state.nRotatedMaxColumns, 80);
 
+  // Columns saturate instead of overflowing.
+  state.nSavedColumn = 2147483640;
   state.bColumnCarry = true;
+  (void)Tr("\x1b|8hCabc");
+  EXPECT_EQ(state.nSavedColumn, 2147483647);
+
   state.ResetForClaim();
   EXPECT_FALSE(state.bColumnCarry);
 }
