@@ -571,6 +571,23 @@ std::string OpenFailure(sqlite3* db, int rc, const std::string& path) {
   return "cannot open registry store: " + path + ": " + msg;
 }
 
+// URI that opens path read-only without the WAL side files.
+std::string ImmutableUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = path[0] == '/' ? "file://" : "file:";
+  for (char c : path) {
+    auto b = static_cast<unsigned char>(c);
+    if (b == '%' || b == '?' || b == '#' || b <= 0x20 || b >= 0x7F) {
+      uri += '%';
+      uri += kHex[b >> 4];
+      uri += kHex[b & 15];
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 // Lays out a new store, unless another process has just done so.
 int InitSchema(sqlite3* db) {
   // journal_mode cannot change inside a transaction; it is kept in the file.
@@ -630,11 +647,32 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
     sqlite3_file_control(impl.db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 
     int64_t appId = 0, version = 0, tables = 0;
-    if (!QueryInt(impl.db, "PRAGMA application_id", &appId, &rc) ||
-        !QueryInt(impl.db, "PRAGMA user_version", &version, &rc) ||
-        !QueryInt(impl.db, "SELECT count(*) FROM sqlite_schema", &tables, &rc)) {
-      *error = OpenFailure(impl.db, rc, path);
-      return nullptr;
+    auto readHeader = [&] {
+      return QueryInt(impl.db, "PRAGMA application_id", &appId, &rc) &&
+             QueryInt(impl.db, "PRAGMA user_version", &version, &rc) &&
+             QueryInt(impl.db, "SELECT count(*) FROM sqlite_schema", &tables, &rc);
+    };
+    if (!readHeader()) {
+      // A reader that may not write the file nor create the -wal and -shm files in
+      // its folder (the store was copied without them) can still read the file as it
+      // stands. Any writer creates and keeps those files, so this is only taken
+      // while no writer has used the store.
+      int primary = rc & 0xff;
+      if ((primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN) ||
+          sqlite3_db_readonly(impl.db, "main") != 1) {
+        *error = OpenFailure(impl.db, rc, path);
+        return nullptr;
+      }
+      sqlite3_close_v2(impl.db);
+      impl.db = nullptr;
+      rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &impl.db,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |
+                               SQLITE_OPEN_EXRESCODE,
+                           nullptr);
+      if (rc != SQLITE_OK || !readHeader()) {
+        *error = OpenFailure(impl.db, rc, path);
+        return nullptr;
+      }
     }
     if (appId == 0 && version == 0 && tables == 0) {
       rc = InitSchema(impl.db);

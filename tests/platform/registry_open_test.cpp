@@ -257,6 +257,16 @@ TEST(RegistryOpen, ReadOnlyStoreReadsAndRefusesWrites) {
   EXPECT_NE(r.writeError.find(path), std::string::npos) << r.writeError;
   EXPECT_NE(r.writeError.find("cannot be written"), std::string::npos) << r.writeError;
 
+  // Copied without its -wal and -shm files into a folder the reader cannot write.
+  ASSERT_EQ(::unlink((path + "-wal").c_str()), 0);
+  ASSERT_EQ(::unlink((path + "-shm").c_str()), 0);
+  r = AsReader(dir.path(), path);
+  ASSERT_TRUE(r.opened) << r.openError;
+  EXPECT_EQ(r.query, kOk);
+  EXPECT_EQ(r.text, "COM1");
+  EXPECT_EQ(r.write, kAccessDenied);
+  EXPECT_NE(r.writeError.find(path), std::string::npos) << r.writeError;
+
   auto store = Store::Open(path, nullptr);
   ASSERT_NE(store, nullptr);
   Value v;
