@@ -34,6 +34,7 @@ int32_t SaturateToInt32(double v) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // GS ! takes 0..7 in each nibble; repeated size sequences must not carry into
 // the other nibble or wrap to an invalid (or zero) value.
@@ -51,7 +52,7 @@ uint8_t AddHeight(uint8_t size, int steps) {
 // number.
 bool ParseDecimalGroup(std::string_view g, uint8_t& byte) {
   size_t i = 0;
-  while (i < g.size() && (g[i] == ' ' || g[i] == '\t')) ++i;
+  while (i < g.size() && IsBlank(g[i])) ++i;
   bool negative = false;
   if (i < g.size() && (g[i] == '+' || g[i] == '-')) {
     negative = g[i] == '-';
