@@ -1,6 +1,8 @@
 #include "drawer/cash_drawer.h"
 
+#include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "platform/tone.h"
 
 namespace opos {
 
@@ -8,10 +10,14 @@ using com::HRESULT;
 using com::Variant;
 using com::VT;
 
-CCashDrawer::CCashDrawer() : CServiceObject(ThisLibrary(), true) {}
+CCashDrawer::CCashDrawer() : CCashDrawer(ThisLibrary()) {}
+
+CCashDrawer::CCashDrawer(const LibraryProfile& library)
+    : CServiceObject(library, true), drawerProfile_(DrawerProfileFor(library.transport)) {}
 
 CCashDrawer::~CCashDrawer() {
   if (claimed_.load()) ReleaseDevice();
+  StopWorkers();
 }
 
 const com::MemberTable& CCashDrawer::Members() const {
@@ -58,21 +64,126 @@ void CCashDrawer::DeliverEvent(CSOEvent& e) {
   }
 }
 
-void CCashDrawer::OnClaimStartWorkers() {}
+int32_t CCashDrawer::GetPropertyNumber(int32_t index) {
+  switch (index) {
+    case PIDXCash_CapStatus: return 1;
+    case PIDXCash_DrawerOpened: return drawerOpened_.load();
+    default: return CServiceObject::GetPropertyNumber(index);
+  }
+}
 
 void CCashDrawer::OnEnabled() {
+  {
+    std::lock_guard<std::mutex> g(stateCellLock_);
+    lastReportedState_ = -1;
+  }
+  drawerPollTick_.Set();
+  // The first reading is reported meanwhile.
   for (int i = 0; i < 3; ++i) platform::PumpWait();
 }
 
-void CCashDrawer::OnReleaseStopWorkers() {}
-
-int32_t CCashDrawer::GetPropertyNumber(int32_t index) {
-  return CServiceObject::GetPropertyNumber(index);
+int32_t CCashDrawer::CheckHealth(int32_t level) {
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  switch (level) {
+    case OPOS_CH_INTERNAL:
+    case OPOS_CH_EXTERNAL:
+      // The drawer has nothing to check on its own; CheckHealthText stays.
+      return SetResult(OPOS_SUCCESS);
+    case OPOS_CH_INTERACTIVE:
+      // Needs the shared health-check prompt, which the drawer does not have yet.
+      return SetResult(OPOS_E_ILLEGAL);
+    default:
+      return SetResult(OPOS_E_ILLEGAL);
+  }
 }
 
-int32_t CCashDrawer::CheckHealth(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CCashDrawer::DirectIO(int32_t, int32_t*, std::string*) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CCashDrawer::OpenDrawer() { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CCashDrawer::WaitForDrawerClose(int32_t, int32_t, int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
+int32_t CCashDrawer::DirectIO(int32_t command, int32_t*, std::string*) {
+  return SetResult(command == 1 ? OPOS_SUCCESS : OPOS_E_ILLEGAL);
+}
+
+int32_t CCashDrawer::SendPulse(const uint8_t* pulse, size_t length) {
+  const PrinterView printer = ViewPrinter();
+  if (printer.attached) {
+    const int32_t latched = printer.hasPort ? printer.errorLatched : port_->errorLatched.load();
+    if (latched) return OPOS_E_ILLEGAL;
+  } else if (pulse == kPulsePin2) {
+    if (port_->errorLatched.load()) return OPOS_E_ILLEGAL;
+  } else if (port_->CheckReady() != 0) {
+    return OPOS_E_ILLEGAL;
+  }
+  return port_->Write(pulse, length) == 1 ? OPOS_SUCCESS : OPOS_E_ILLEGAL;
+}
+
+int32_t CCashDrawer::OpenDrawer() {
+  if (State() == OPOS_S_CLOSED) return SetResult(OPOS_E_CLOSED);
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+
+  if (drawerProfile_.skipPulseWhenOpen && drawerState_.load() == 1) {
+    platform::Tone(drawerProfile_.alreadyOpenToneHz, drawerProfile_.alreadyOpenToneMs, &stopSignal_);
+    reconcileSignal_.Set();
+    return SetResult(OPOS_SUCCESS);
+  }
+  if (!drawerProfile_.expectOpenAfterPulse) {
+    std::lock_guard<std::mutex> g(stateCellLock_);
+    SetDrawerStateLocked(0);
+  }
+
+  const uint8_t* pulse = nullptr;
+  switch (config_.ConnectorPinNo) {
+    case 2: pulse = kPulsePin2; break;
+    case 5: pulse = kPulsePin5; break;
+    default: break;  // no connector configured: nothing to send
+  }
+  if (pulse) {
+    // A printer that never goes quiet would have the drawer stay shut while
+    // the application is told it opened: say so instead.
+    if (!WaitPrinterQuiet()) return SetResult(OPOS_E_ILLEGAL);
+    const int32_t rc = SendPulse(pulse, sizeof kPulsePin2);
+    if (rc != OPOS_SUCCESS) return SetResult(rc);
+  }
+  if (drawerProfile_.expectOpenAfterPulse) drawerClosedSignal_.Reset();
+  return SetResult(OPOS_SUCCESS);
+}
+
+int32_t CCashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequency, int32_t beepDuration,
+                                        int32_t beepDelay) {
+  if (State() == OPOS_S_CLOSED) return SetResult(OPOS_E_CLOSED);
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (beepTimeout < 0 || beepFrequency < 0 || beepDuration < 0 || beepDelay < 0) {
+    return SetResult(OPOS_E_ILLEGAL);
+  }
+  // Where the poller does not read a disabled drawer, an open drawer could
+  // never be seen closing: the wait would never end.
+  if (!deviceEnabled_.load() && !drawerProfile_.pollWhileDisabled) return SetResult(OPOS_E_DISABLED);
+  if (!WaitPrinterQuiet()) return SetResult(OPOS_E_ILLEGAL);
+  {
+    const PrinterView printer = ViewPrinter();
+    const int32_t latched = (printer.attached && printer.hasPort) ? printer.errorLatched
+                                                                  : port_->errorLatched.load();
+    if (latched) return SetResult(OPOS_E_ILLEGAL);
+  }
+  for (int i = 0; i < drawerProfile_.pumpWaitsBeforeLook; ++i) platform::PumpWait();
+
+  // Read the drawer now rather than trust the last pass: a drawer that opened
+  // since then must not count as closed.
+  const int32_t reading = SenseDrawer();
+  if (reading >= 0) RecordReading(reading);
+  if (drawerState_.load() == 1) {
+    const std::vector<const platform::Event*> closedOrStop{&drawerClosedSignal_, &stopSignal_};
+    if (platform::WaitAny(closedOrStop, beepTimeout) < 0) {
+      beepFrequency_ = beepFrequency;
+      beepDuration_ = beepDuration;
+      beepDelay_ = beepDelay;
+      // A silent or zero-length tone would only spin the beeper.
+      const bool audible = beepFrequency > 0 && beepDuration > 0;
+      if (audible) beepOn_.Set();
+      platform::WaitAny(closedOrStop);
+      if (audible) beepOn_.Reset();
+    }
+    if (Stopping()) return SetResult(OPOS_E_NOTCLAIMED);  // released meanwhile
+  }
+  return SetResult(OPOS_SUCCESS);
+}
 
 }  // namespace opos

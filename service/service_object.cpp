@@ -136,6 +136,9 @@ int32_t CServiceObject::ClaimDevice(int32_t timeout) {
   if (timeout < profile_.minClaimTimeoutMs) timeout = profile_.minClaimTimeoutMs;
 
   port_->SetName(config_.DeviceName);
+  // The port must know its service before Open: a joining port object hands
+  // it to the port objects already on the device.
+  port_->SetOwner(dynamic_cast<IPrinterLink*>(this), dynamic_cast<IDrawerLink*>(this));
   bool failedBefore = false;
   uint32_t firstFailure = 0;
   while (port_->Open(config_) != 1) {
