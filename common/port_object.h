@@ -15,7 +15,10 @@ namespace opos {
 
 class CPortObject;
 
-// What a port object may call on the printer service attached to it.
+// What a port object may call on the printer service attached to it. The port
+// calls these from its status reader while holding the port share table's
+// lock (so the service cannot be detached meanwhile): they must only set
+// cells, never block or call back into a port object.
 class IPrinterLink {
  public:
   virtual void SetProcessIdSeen() = 0;  // the process-ID reply arrived
@@ -79,6 +82,9 @@ class CPortObject {
   virtual int32_t CheckReady() = 0;
   // Close: application thread; waits for this object's status reader to end.
   virtual void Close() = 0;
+  // CtsOn: any thread; never blocks; the CTS line now (serial only; a port
+  // without modem lines, and every other transport, answers true).
+  virtual bool CtsOn() { return true; }
 
   std::string name;
   std::atomic<int32_t> opened{0};
@@ -89,6 +95,7 @@ class CPortObject {
   std::atomic<int32_t> errorLatched{0};
   std::atomic<int32_t> bFastPoll{0};
   std::atomic<int32_t> ctsLost{0};
+  std::atomic<int32_t> monitoring{0};  // StartMonitor found the port ready
   std::atomic<IPrinterLink*> printer{nullptr};
   std::atomic<IDrawerLink*> drawer{nullptr};
 };

@@ -1,0 +1,76 @@
+#include "platform/serial_io.h"
+
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+namespace opos::platform {
+
+namespace {
+
+bool SpeedFor(int bitsPerSecond, speed_t* out) {
+  switch (bitsPerSecond) {
+    case 1200: *out = B1200; return true;
+    case 2400: *out = B2400; return true;
+    case 4800: *out = B4800; return true;
+    case 9600: *out = B9600; return true;
+    case 19200: *out = B19200; return true;
+    case 38400: *out = B38400; return true;
+    case 57600: *out = B57600; return true;
+    case 115200: *out = B115200; return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+bool IsSupportedBitRate(int bitsPerSecond) {
+  speed_t s;
+  return SpeedFor(bitsPerSecond, &s);
+}
+
+bool ApplySerialLine(const SerialLine& line, termios* t) {
+  speed_t speed;
+  if (!SpeedFor(line.bitsPerSecond, &speed) || (line.stopBits != 1 && line.stopBits != 2)) return false;
+  ::cfmakeraw(t);
+  t->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  t->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  t->c_cflag |= CS8 | CREAD | CLOCAL;
+  if (line.parity != SerialParity::kNone) {
+    t->c_cflag |= PARENB;
+    if (line.parity == SerialParity::kOdd) t->c_cflag |= PARODD;
+  }
+  if (line.stopBits == 2) t->c_cflag |= CSTOPB;
+  // Reads never wait in the driver; the callers poll with their own limits.
+  t->c_cc[VMIN] = 0;
+  t->c_cc[VTIME] = 0;
+  return ::cfsetispeed(t, speed) == 0 && ::cfsetospeed(t, speed) == 0;
+}
+
+bool ConfigureSerialLine(int fd, const SerialLine& line) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) return false;
+  if (!ApplySerialLine(line, &t)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) return false;
+  int bits = TIOCM_DTR | TIOCM_RTS;
+  (void)::ioctl(fd, TIOCMBIS, &bits);  // fails on a pseudo-terminal: no modem lines
+  return true;
+}
+
+bool SerialCtsOn(int fd) {
+  int status = 0;
+  if (::ioctl(fd, TIOCMGET, &status) != 0) return true;
+  return (status & TIOCM_CTS) != 0;
+}
+
+bool DrainOutput(int fd) {
+  for (;;) {
+    if (::tcdrain(fd) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace opos::platform

@@ -1,0 +1,234 @@
+// The parallel and USB port objects on a pseudo-terminal standing in for
+// /dev/lpN and /dev/usb/lpN.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/opos.h"
+#include "platform/port_names.h"
+#include "tests/transport/pty_peer.h"
+#include "transport/parallel/parallel_port.h"
+#include "transport/usb/usb_port.h"
+
+namespace opos {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::FakeDrawer;
+using test::FakePrinter;
+using test::PtyPeer;
+
+const Bytes kAsbEnable{0x1D, 0x61, 0xFF};
+const Bytes kDleEot{0x10, 0x04, 0x01};
+
+DeviceConfig Config(const std::string& port, const std::string& deviceName) {
+  DeviceConfig c;
+  c.Port = port;
+  c.DeviceName = deviceName;
+  return c;
+}
+
+// Runs every test for both transports.
+class PrinterClassPortTest : public testing::TestWithParam<bool> {
+ protected:
+  bool usb() const { return GetParam(); }
+  std::unique_ptr<CPortBase> Make() {
+    if (usb()) return std::make_unique<CUsbPort>();
+    return std::make_unique<CParallelPort>();
+  }
+  std::unique_ptr<CPortBase> OpenPrinter() {
+    auto port = Make();
+    port->SetName("KLP-80");
+    port->SetOwner(&printer, nullptr);
+    EXPECT_EQ(port->Open(Config(peer.slave(), "KLP-80")), 1);
+    return port;
+  }
+  std::unique_ptr<CPortBase> OpenDrawer() {
+    auto port = Make();
+    port->SetName("StandardCashDrawer");
+    port->SetOwner(nullptr, &drawer);
+    EXPECT_EQ(port->Open(Config(peer.slave(), "StandardCashDrawer")), 1);
+    return port;
+  }
+  PtyPeer peer;
+  FakePrinter printer;
+  FakeDrawer drawer;
+};
+
+TEST_P(PrinterClassPortTest, WritesAre64ByteChunksWithAPauseAfterEach) {
+  auto port = OpenPrinter();
+  Bytes data(100);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xFF - i);
+  long before = test::WriteCallsOfThisThread();
+  const uint32_t start = test::NowMs();
+  ASSERT_EQ(port->Write(data.data(), data.size()), 1);
+  EXPECT_GE(test::NowMs() - start, 38u);  // 64 bytes, 20 ms, 36 bytes, 20 ms
+  EXPECT_EQ(test::WriteCallsOfThisThread() - before, 2);
+  EXPECT_EQ(peer.ReadFor(data.size()), data);
+}
+
+TEST_P(PrinterClassPortTest, FailedWriteMakesThePrinterForgetItsImage) {
+  auto port = OpenPrinter();
+  peer.FillUntilFull();  // nobody reads: the first chunk cannot go
+  const Bytes data(100, 0x55);
+  const uint32_t start = test::NowMs();
+  EXPECT_EQ(port->Write(data.data(), data.size()), 0);
+  const uint32_t took = test::NowMs() - start;
+  EXPECT_GE(took, 480u);  // the chunk's time limit
+  EXPECT_LT(took, 1500u);
+  EXPECT_TRUE(printer.imagesLost.IsSet());
+}
+
+TEST_P(PrinterClassPortTest, PrinterStartMonitorTakesTheFirstReport) {
+  peer.StartPrinter({0x10, 0x00, 0x00, 0x00});  // drawer pin 3 low
+  auto port = OpenPrinter();
+  ASSERT_EQ(port->StartMonitor(3000), 0);
+  EXPECT_TRUE(port->StatusReaderRunning());
+  EXPECT_EQ(port->monitoring.load(), 1);
+  Bytes got = peer.Received();
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), kAsbEnable);
+  EXPECT_EQ(port->drawerSensorLow.load(), 1);
+  EXPECT_EQ(port->CheckReady(), 0);
+}
+
+TEST_P(PrinterClassPortTest, PrinterStartMonitorWithPinHighClearsTheSensor) {
+  peer.StartPrinter({0x14, 0x00, 0x00, 0x00});
+  auto port = OpenPrinter();
+  port->drawerSensorLow.store(1);
+  ASSERT_EQ(port->StartMonitor(3000), 0);
+  EXPECT_EQ(port->drawerSensorLow.load(), 0);
+}
+
+TEST_P(PrinterClassPortTest, DrawerClaimWaitsForANotReadyPrinterAndGivesUp) {
+  peer.StartPrinter({0x34, 0x00, 0x00, 0x00});  // cover open
+  auto p = OpenPrinter();
+  ASSERT_EQ(p->StartMonitor(3000), 0);
+  ASSERT_EQ(p->coverOpen.load(), 1);
+  auto d = OpenDrawer();
+  EXPECT_EQ(d->PortUsers(), 2);
+  const int threads = test::ThreadCount();
+  const uint32_t start = test::NowMs();
+  EXPECT_EQ(d->StartMonitor(300), 201);
+  EXPECT_GE(test::NowMs() - start, 295u);
+  EXPECT_EQ(d->monitoring.load(), 0);
+  EXPECT_EQ(test::ThreadCount(), threads);  // the drawer side starts no reader
+  d->Close();
+  EXPECT_EQ(p->PortUsers(), 1);
+}
+
+TEST_P(PrinterClassPortTest, DrawerClaimGoesThroughOnceThePrinterIsReady) {
+  peer.StartPrinter({0x14, 0x00, 0x0C, 0x00});  // paper end
+  auto p = OpenPrinter();
+  p->bFastPoll.store(1);
+  ASSERT_EQ(p->StartMonitor(3000), 0);
+  ASSERT_EQ(p->paperEnd.load(), 1);
+  auto d = OpenDrawer();
+  std::atomic<int32_t> result{-1};
+  std::thread claim([&] { result.store(d->StartMonitor(5000)); });
+  peer.Send({0x14, 0x00, 0x00, 0x00});  // paper loaded
+  claim.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(d->monitoring.load(), 1);
+  // Both port objects, one device; releasing both closes it.
+  EXPECT_EQ(p->DeviceHandle(), d->DeviceHandle());
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  p->Close();
+  EXPECT_TRUE(d->IsPortOwner());
+  d->Close();
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+}
+
+TEST_P(PrinterClassPortTest, DrawerOnlyCheckReadyAsksThePrinterForTheSensor) {
+  peer.StartPrinter({}, {0x12});  // DLE EOT 1 answer: pin 3 low
+  auto d = OpenDrawer();
+  ASSERT_EQ(d->StartMonitor(3000), 0);
+  EXPECT_FALSE(d->StatusReaderRunning());
+  EXPECT_EQ(d->CheckReady(), 0);
+  EXPECT_EQ(d->drawerSensorLow.load(), 1);
+  Bytes got = peer.Received();
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_EQ(Bytes(got.end() - 3, got.end()), kDleEot);
+  // No printer to ask: the state is unknown, not "closed and ready".
+  peer.CloseMaster();
+  EXPECT_EQ(d->CheckReady(), OPOS_E_ILLEGAL);
+  EXPECT_EQ(d->errorLatched.load(), 1);
+}
+
+TEST_P(PrinterClassPortTest, SecondPrinterIsRefused) {
+  auto p = OpenPrinter();
+  auto second = Make();
+  second->SetName("KLP-80");
+  FakePrinter other;
+  second->SetOwner(&other, nullptr);
+  EXPECT_EQ(second->Open(Config(peer.slave(), "KLP-80")), 0);
+  p->Close();
+  EXPECT_EQ(second->Open(Config(peer.slave(), "KLP-80")), 1);
+}
+
+TEST_P(PrinterClassPortTest, VanishedPrinterIsAStatusError) {
+  auto p = OpenPrinter();
+  ASSERT_EQ(p->StartMonitor(3000), 0);
+  peer.CloseMaster();
+  ASSERT_TRUE(printer.imagesLost.Wait(5000));
+  ASSERT_TRUE(test::WaitUntil([&] { return p->statusError.load() == 1; }));
+  EXPECT_EQ(p->CheckReady(), OPOS_E_ILLEGAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, PrinterClassPortTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Usb" : "Parallel"; });
+
+TEST(ParallelPort, LptNameFollowsItsLink) {
+  PtyPeer peer;
+  fs::path dir = platform::PortDirectory();
+  fs::create_directories(dir);
+  fs::remove(dir / "lpt3");
+  fs::create_symlink(peer.slave(), dir / "lpt3");
+  CParallelPort port;
+  port.SetName("KLP-80");
+  FakePrinter printer;
+  port.SetOwner(&printer, nullptr);
+  ASSERT_EQ(port.Open(Config("LPT3", "KLP-80")), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+}
+
+TEST(UsbPort, EmptyOrUnusableSymbolicLinkFailsOpen) {
+  std::string file = test::FreshDir("usb-file") + "/plain";
+  std::ofstream(file) << "x";
+  for (const std::string& link : {std::string(), file, std::string("usb:9-9"), std::string("USB001")}) {
+    CUsbPort port;
+    port.SetName("KLP-80");
+    FakePrinter printer;
+    port.SetOwner(&printer, nullptr);
+    EXPECT_EQ(port.Open(Config(link, "KLP-80")), 0) << link;
+  }
+}
+
+TEST(UsbPort, DevicePathOfTheSocketReachesThePrintersNode) {
+  // A fake sysfs with a printer in socket 1-1.4 whose driver node is lp0, and
+  // a device folder where lp0 is the pseudo-terminal.
+  PtyPeer peer;
+  std::string sysfs = test::FreshDir("sysfs");
+  std::string devdir = test::FreshDir("usbdev");
+  fs::create_directories(sysfs + "/bus/usb/devices/1-1.4");
+  fs::create_directories(sysfs + "/bus/usb/devices/1-1.4:1.0/usbmisc/lp0");
+  fs::create_symlink(peer.slave(), devdir + "/lp0");
+  ::setenv("OPOS_SYSFS_ROOT", sysfs.c_str(), 1);
+  ::setenv("OPOS_USB_DEV_DIR", devdir.c_str(), 1);
+  CUsbPort port;
+  port.SetName("KLP-80");
+  FakePrinter printer;
+  port.SetOwner(&printer, nullptr);
+  EXPECT_EQ(port.Open(Config("usb:1-1.4", "KLP-80")), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  port.Close();
+  EXPECT_EQ(port.Open(Config("usb:1-1.5", "KLP-80")), 0);  // nothing in that socket
+  ::unsetenv("OPOS_SYSFS_ROOT");
+  ::unsetenv("OPOS_USB_DEV_DIR");
+}
+
+}  // namespace
+}  // namespace opos

@@ -1,0 +1,106 @@
+// CPortBase: what the serial, parallel and USB port objects share: joining
+// the port share table and the cross-process kind lock, the chunked write,
+// the read of what is waiting, the status reader thread and the printer-side
+// readiness answer. Each transport says in a PortProfile where it differs.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/port_object.h"
+#include "platform/device_io.h"
+#include "platform/port_lock.h"
+#include "platform/sync_event.h"
+#include "transport/port_share_table.h"
+#include "transport/port_status.h"
+
+namespace opos {
+
+struct PortProfile {
+  int chunkLimitMs;             // a write chunk not taken within this fails the write
+  int chunkPauseMs;             // pause after each chunk
+  int slowPassMs;               // status reader pass
+  int fastPassMs;               // ... while bFastPoll is set
+  int resendPauseMs;            // after re-sending GS a 255 while statusError is set
+  int settleMs;                 // CheckReady's pause after an error has cleared
+  int readWaitMs;               // Read waits this long for the first byte
+  bool imagesLostOnWriteFailure;  // a failed write makes the printer forget its image
+};
+
+inline constexpr size_t kWriteChunk = 64;
+inline constexpr size_t kStatusBufferSize = 256;
+
+class CPortBase : public CPortObject {
+ public:
+  explicit CPortBase(const PortProfile& profile) : profile_(profile) {}
+  ~CPortBase() override;
+  CPortBase(const CPortBase&) = delete;
+  CPortBase& operator=(const CPortBase&) = delete;
+
+  // Write: any service thread; whole writes on one port never interleave.
+  int Write(const uint8_t* bytes, size_t length) override;
+  int Read(uint8_t* buffer, size_t maxBytes) override;
+  // Printer side: 201, 203, 106 from the status cells, else 0 (after a
+  // settle pause when the previous answer was an error). Drawer side: the
+  // transport's own rule. A port object that is not open answers 106.
+  int32_t CheckReady() override;
+  // Stops this object's status reader, leaves the port (handing ownership to
+  // the remaining port object, or closing the device when it was the last).
+  void Close() final;
+
+  // Observers for tests and diagnostics.
+  int DeviceHandle() const;
+  int PortUsers() const;
+  bool IsPortOwner() const;
+  bool StatusReaderRunning() const { return statusThread_.joinable(); }
+
+ protected:
+  // Resolves the device's identity, takes the kind lock, then joins the
+  // port's slot or opens the device with openDevice (descriptor or -1).
+  [[nodiscard]] bool AttachDevice(const std::string& devicePath,
+                                  const std::function<int(const std::string&)>& openDevice);
+  // Clears the status cells that a claim starts from.
+  void ResetStatusCells();
+  // Sends GS a 255, waits replyWaitMs, reads and applies the reply.
+  void RequestStatusReport(int replyWaitMs);
+  [[nodiscard]] bool StartStatusReader();
+  // Parallel/USB drawer side: while the printer-side port object on this port
+  // is monitoring and not ready, wait up to timeoutMs; 0 or its code.
+  int32_t WaitForPrinterReady(uint32_t timeoutMs, int afterWaitMs);
+  // Parallel/USB drawer side: DLE EOT 1 and the sensor from the answer.
+  int32_t AskDrawerState(int replyWaitMs);
+  // The end of every zero answer: settle after an error, clear the latch.
+  int32_t SettleAndAnswerReady();
+  void MarkPrinterImagesLost();
+  platform::ReadResult ReadDevice(uint8_t* buffer, size_t maxBytes);
+  // Waits up to ms for Close; true when Close came.
+  bool WaitForStop(int ms) { return stop_.Wait(ms); }
+  // Must be the first thing a transport's destructor does, so that the
+  // status reader never runs while the object is half destroyed.
+  void CloseBeforeDestruction() { Close(); }
+
+  virtual int32_t DrawerCheckReady() = 0;
+  // Serial: CTS is off.
+  virtual bool LineDown(int fd) { return false; }
+  // Serial: the bytes have left the port.
+  virtual bool FinishWrite(int fd) { return true; }
+
+  uint32_t timeoutMs = 0;
+
+ private:
+  std::shared_ptr<SharedDevice> Device() const;
+  void ApplyStatus(const uint8_t* data, size_t length);
+  void PortStatusThread();
+
+  const PortProfile profile_;
+  mutable std::mutex deviceLock_;  // guards device_ (Close against a stray Write)
+  std::shared_ptr<SharedDevice> device_;
+  platform::PortLock kindLock_;
+  platform::Event stop_;
+  std::thread statusThread_;  // started and joined on the application thread only
+};
+
+}  // namespace opos

@@ -1,0 +1,88 @@
+// PortShareTable: the printer-side and drawer-side port objects of one
+// library that name the same device share one open descriptor. One table per
+// library (each library links its own copy of this code), process-wide.
+// What must hold across processes (one service of a kind per port) is held by
+// platform::PortLock, not here.
+//
+// Ports are matched by device identity, not by name, so "COM10", a link to a
+// device and the device's own path all find the same slot.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "common/port_object.h"
+#include "platform/device_io.h"
+
+namespace opos {
+
+// The open device of one slot. The descriptor is closed when the last port
+// object lets go of it, so no one ever uses a closed or recycled descriptor.
+class SharedDevice {
+ public:
+  explicit SharedDevice(int fd) : fd_(fd) {}
+  ~SharedDevice();
+  SharedDevice(const SharedDevice&) = delete;
+  SharedDevice& operator=(const SharedDevice&) = delete;
+
+  int fd() const { return fd_; }
+  // Held for a whole Write, so that the drawer's pulse never lands inside
+  // the printer's command bytes. Lock order: this before the table lock.
+  std::mutex& writeLock() { return writeLock_; }
+
+ private:
+  const int fd_;
+  std::mutex writeLock_;
+};
+
+class PortShareTable {
+ public:
+  static constexpr int kSlots = 4;
+
+  enum class AttachResult { kOpened, kJoined, kSameKindInUse, kTableFull, kOpenFailed };
+
+  static PortShareTable& Instance();
+
+  // Joins the slot of device id, or opens the device in a free slot with
+  // opener (called under the table lock; returns a descriptor or -1). A
+  // joiner and the port objects already there learn each other's services.
+  [[nodiscard]] AttachResult Attach(CPortObject* member, const platform::DeviceIdentity& id,
+                                    const std::function<int()>& opener,
+                                    std::shared_ptr<SharedDevice>* device);
+  // Leaves the slot: the others forget this object's service, the next
+  // object becomes the owner; the last one out frees the slot.
+  void Detach(CPortObject* member);
+
+  // Runs fn for every port object on member's port (member first), under the
+  // table lock, so none of them (nor the services they link) can leave
+  // meanwhile. False when member is on no port.
+  bool ForEachOnPort(const CPortObject* member, const std::function<void(CPortObject&)>& fn);
+
+  int UsersOf(const CPortObject* member) const;
+  bool IsOwner(const CPortObject* member) const;
+  int OpenSlots() const;
+
+ private:
+  struct Member {
+    CPortObject* port;
+    IPrinterLink* ownPrinter;  // the service that claimed this port object
+    IDrawerLink* ownDrawer;
+  };
+  struct Slot {
+    platform::DeviceIdentity id;
+    std::shared_ptr<SharedDevice> device;
+    std::vector<Member> members;  // members[0] owns the slot
+  };
+
+  std::optional<Slot>* SlotOf(const CPortObject* member);
+  const std::optional<Slot>* SlotOf(const CPortObject* member) const;
+
+  mutable std::mutex lock_;
+  std::array<std::optional<Slot>, kSlots> slots_;
+};
+
+}  // namespace opos
