@@ -1,15 +1,27 @@
 #include "printer/pos_printer.h"
 
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/message_queue.h"
+#include "printer/barcode.h"
+
 namespace opos {
 
 using com::HRESULT;
 using com::Variant;
 using com::VT;
 
-CPOSPrinter::CPOSPrinter() : CServiceObject(ThisLibrary(), false) {}
+CPOSPrinter::CPOSPrinter()
+    : CServiceObject(ThisLibrary(), false),
+      printerProfile_(PrinterProfileFor(ThisLibrary().transport)),
+      props_(printerProfile_) {}
 
 CPOSPrinter::~CPOSPrinter() {
   if (claimed_.load()) ReleaseDevice();
+  // Safety net: the workers use members that go before the base's.
+  monitor_.Stop();
+  output_.Stop();
 }
 
 const com::MemberTable& CPOSPrinter::Members() const {
@@ -94,8 +106,10 @@ void CPOSPrinter::DeliverEvent(CSOEvent& e) {
                                 Variant::LongRef(&e.param4)};
       CallControlObject(1, args);
       SetState(OPOS_S_IDLE);
-      errorResponse_ = e.param4;
-      errorAnswered_.Set();
+      // Only the worker's own Error records have someone waiting for the answer.
+      if (const auto* output = dynamic_cast<const COutputErrorEvent*>(&e)) {
+        output_.AnswerError(output->errorSeq, e.param4);
+      }
       break;
     }
     case SOE_OUTPUTCOMPLETE: {
@@ -112,31 +126,218 @@ void CPOSPrinter::DeliverEvent(CSOEvent& e) {
   }
 }
 
+void CPOSPrinter::OnClaimStartWorkers() {
+  xlate_.ResetForClaim();
+  bitmaps_.Clear();
+  COutputPath::Settings settings;
+  settings.processIdModel = config_.DeviceName.compare(0, 7, kProcessIdModel) == 0;
+  settings.endOfJobWaitMs = printerProfile_.endOfJobWaitMs;
+  monitor_.Start(port_.get(), printerProfile_.monitorPeriodMs);
+  output_.Start(port_.get(), settings);
+}
+
+void CPOSPrinter::OnEnabled() { monitor_.OnEnabled(); }
+
+void CPOSPrinter::OnReleaseDrain() {
+  // Queued output gets up to 10 s to go out; events keep flowing meanwhile
+  // (an Error event raised now can still be answered).
+  const uint32_t start = platform::TickCount();
+  while (!output_.QueueEmpty() && platform::TickCount() - start < 10000) platform::PumpWait();
+  output_.ClearQueue();
+}
+
+void CPOSPrinter::OnReleaseStopWorkers() {
+  monitor_.Stop();
+  output_.Stop();
+}
+
+void CPOSPrinter::OnReleased() {
+  resultCodeExtended_ = 0;
+  bitmaps_.Clear();
+}
+
 int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
-  if (index == PIDX_OutputID) return outputId_;
+  if (index == PIDX_OutputID) return output_.OutputId();
+  int32_t value = 0;
+  if (props_.Get(index, &value)) return value;
   return CServiceObject::GetPropertyNumber(index);
 }
 
-// The printer methods below are completed with the output path.
-int32_t CPOSPrinter::CheckHealth(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::ClearOutput() { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::BeginInsertion(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::BeginRemoval(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::CutPaper(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::EndInsertion() { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::EndRemoval() { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::PrintBarCode(int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t, int32_t) {
+std::string CPOSPrinter::GetPropertyString(int32_t index) {
+  std::string value;
+  if (props_.GetString(index, &value)) return value;
+  return CServiceObject::GetPropertyString(index);
+}
+
+void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t value) {
+  if (!PrinterProperties::IsSettable(index)) {
+    CServiceObject::SetPropertyNumber(index, value);
+    return;
+  }
+  if (!claimed_.load()) {
+    SetResult(OPOS_E_NOTCLAIMED);
+    return;
+  }
+  switch (index) {
+    case PIDXPtr_CharacterSet: {
+      props_[index] = value;
+      const char command[3] = {0x1B, 0x74, static_cast<char>(PrinterProperties::CodeTableFor(value))};
+      SendOutput(PTR_S_RECEIPT, std::string_view(command, sizeof command), false);
+      return;
+    }
+    case PIDXPtr_FlagWhenIdle:
+      props_[index] = value;
+      // Idle means no output queued either: the worker may not have taken a
+      // just-queued job yet. Whoever clears the flag first raises the event.
+      if (value != 0 && State() == OPOS_S_IDLE && !output_.Busy() && props_[index].exchange(0) != 0) {
+        QueueEvent(std::make_unique<CSOEvent>(SOE_STATUSUPDATE, PTR_SUE_IDLE));
+      }
+      SetResult(OPOS_SUCCESS);
+      return;
+    case PIDXPtr_MapMode:
+      SetResult(props_.SetMapMode(value));
+      return;
+    case PIDXPtr_RecLineSpacing:
+      props_.SetRecLineSpacing(value, Rotated());
+      SetResult(OPOS_SUCCESS);
+      return;
+    default:
+      props_.SetPlain(index, value);
+      SetResult(OPOS_SUCCESS);
+      return;
+  }
+}
+
+int32_t CPOSPrinter::SendOutput(int32_t station, std::string_view bytes, bool continuation) {
+  const COutputPath::Result r = output_.SendOutput(station, bytes, continuation);
+  resultCodeExtended_ = r.extended;
+  return SetResult(r.code);
+}
+
+int32_t CPOSPrinter::PrintData(int32_t station, const std::string& data) {
+  resultCodeExtended_ = 0;
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  PreparedPrint p = PreparePrintNormal(*printerProfile_.translation, Snapshot(), xlate_, data);
+  if (p.result != OPOS_SUCCESS) return SetResult(p.result);
+  if (p.heldBack) return SetResult(OPOS_SUCCESS);
+  return SendOutput(station, p.bytes, false);
+}
+
+int32_t CPOSPrinter::PrintNormal(int32_t station, const std::string& data) { return PrintData(station, data); }
+
+// The same operation: it does not jump the asynchronous queue.
+int32_t CPOSPrinter::PrintImmediate(int32_t station, const std::string& data) { return PrintData(station, data); }
+
+int32_t CPOSPrinter::PrintTwoNormal(int32_t, const std::string&, const std::string&) {
   return SetResult(OPOS_E_ILLEGAL);
 }
+
+int32_t CPOSPrinter::CutPaper(int32_t) {
+  resultCodeExtended_ = 0;
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  return SendOutput(PTR_S_RECEIPT, "\x1b\x6d", false);
+}
+
+int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int32_t symbology, int32_t height,
+                                  int32_t width, int32_t alignment, int32_t textPosition) {
+  resultCodeExtended_ = 0;
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  BarCodeRequest request;
+  request.station = station;
+  request.data = data;
+  request.symbology = symbology;
+  request.height = height;
+  request.width = width;
+  request.alignment = alignment;
+  request.textPosition = textPosition;
+  const BarCodeCommand command = BuildBarCodeCommand(*printerProfile_.barcode, Snapshot(), request);
+  if (command.result != OPOS_SUCCESS) {
+    resultCodeExtended_ = command.resultExtended;
+    return SetResult(command.result);
+  }
+  platform::SleepMs(printerProfile_.barcode->delayBeforeSendMs);
+  return SendOutput(PTR_S_RECEIPT, command.bytes, false);
+}
+
+int32_t CPOSPrinter::ClearOutput() {
+  resultCodeExtended_ = 0;
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  output_.ClearOutput();
+  return SetResult(OPOS_SUCCESS);
+}
+
+int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
+  resultCodeExtended_ = 0;
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  if (station != PTR_S_RECEIPT) return SetResult(OPOS_E_ILLEGAL);
+  std::string bytes;
+  switch (rotation) {
+    case PTR_RP_LEFT90:
+      xlate_.nRotateMode = 1;
+      xlate_.nRotatedMaxColumns = 0;
+      bytes = "\x1b\x4c\x1b\x54\x31";
+      break;
+    case PTR_RP_RIGHT90:
+      xlate_.nRotateMode = 2;
+      xlate_.nRotatedMaxColumns = 0;
+      bytes = "\x1b\x4c\x1b\x54\x33";
+      break;
+    case PTR_RP_NORMAL: {
+      xlate_.nRotateMode = 0;
+      xlate_.nRotatedMaxColumns = std::min(xlate_.nRotatedMaxColumns, props_[PIDXPtr_RecSidewaysMaxChars].load());
+      const int32_t h = std::max(xlate_.nRotatedMaxColumns, 0) * 24;
+      bytes.assign("\x1b\x57\x00\x00\x00\x00\x00\x02", 8);
+      bytes.push_back(static_cast<char>(h & 0xFF));
+      bytes.push_back(static_cast<char>((h >> 8) & 0xFF));
+      bytes.append("\x1b\x0c\x1b\x53");
+      break;
+    }
+    default:
+      break;  // no bytes: the result is the output path's
+  }
+  return SendOutput(station, bytes, false);
+}
+
+int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
+  resultCodeExtended_ = 0;
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  if (location != PTR_L_TOP && location != PTR_L_BOTTOM) return SetResult(OPOS_E_ILLEGAL);
+  // Logo text is translated once, without binary conversion; any length.
+  std::string logo;
+  PrintProperties props = Snapshot();
+  props.BinaryConversion = OPOS_BC_NONE;
+  const int32_t rc = TranslatePrintData(*printerProfile_.translation, props, xlate_, data, logo);
+  if (rc != OPOS_SUCCESS) return SetResult(rc);
+  (location == PTR_L_TOP ? xlate_.strTopLogo : xlate_.strBottomLogo) = std::move(logo);
+  return SetResult(OPOS_SUCCESS);
+}
+
+int32_t CPOSPrinter::ValidateData(int32_t, const std::string& data) {
+  resultCodeExtended_ = 0;
+  if (!claimed_.load()) return OPOS_E_NOTCLAIMED;
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  return SetResult(ValidatePrintData(*printerProfile_.translation, Snapshot(), xlate_, data));
+}
+
+// No slip station: there is never an insertion or removal to begin or end.
+int32_t CPOSPrinter::BeginInsertion(int32_t) {
+  return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED);
+}
+int32_t CPOSPrinter::BeginRemoval(int32_t) {
+  return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED);
+}
+int32_t CPOSPrinter::EndInsertion() { return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED); }
+int32_t CPOSPrinter::EndRemoval() { return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED); }
+
+// Not provided by this printer service yet: refused plainly.
+int32_t CPOSPrinter::CheckHealth(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
+int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) { return SetResult(OPOS_E_ILLEGAL); }
 int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::PrintImmediate(int32_t, const std::string&) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::PrintNormal(int32_t, const std::string&) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::PrintTwoNormal(int32_t, const std::string&, const std::string&) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::RotatePrint(int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::SetLogo(int32_t, const std::string&) { return SetResult(OPOS_E_ILLEGAL); }
+int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, int32_t) {
+  return SetResult(OPOS_E_ILLEGAL);
+}
 int32_t CPOSPrinter::TransactionPrint(int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::ValidateData(int32_t, const std::string&) { return SetResult(OPOS_E_ILLEGAL); }
 
 }  // namespace opos

@@ -1,7 +1,16 @@
 // The POS printer Service Object: a single-station thermal receipt printer.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "common/port_object.h"
+#include "printer/output_path.h"
+#include "printer/printer_profile.h"
+#include "printer/printer_properties.h"
+#include "printer/status_monitor.h"
+#include "printer/stored_bitmaps.h"
+#include "printer/translate.h"
 #include "service/service_object.h"
 
 namespace opos {
@@ -11,9 +20,13 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
   CPOSPrinter();
   ~CPOSPrinter() override;
 
-  // IPrinterLink (port status reader thread)
-  void SetProcessIdSeen() override { bProcessIdSeen.store(1); }
-  void MarkImagesLost() override {}
+  // IPrinterLink (port status reader thread): only sets cells.
+  void SetProcessIdSeen() override { output_.SetProcessIdSeen(); }
+  void MarkImagesLost() override { bitmaps_.MarkLost(); }
+  // IPrinterLink (drawer service on the same port): plain cell reads.
+  bool OutputBusy() const override { return output_.Busy(); }
+  uint32_t LastOutputTick() const override { return output_.LastSyncOutputTime(); }
+  const CPortObject* PrinterPort() const override { return port_.get(); }
 
   int32_t CheckHealth(int32_t level);
   int32_t ClearOutput();
@@ -37,8 +50,13 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
   int32_t ValidateData(int32_t station, const std::string& data);
 
   int32_t GetPropertyNumber(int32_t index) override;
+  void SetPropertyNumber(int32_t index, int32_t value) override;
+  std::string GetPropertyString(int32_t index) override;
 
-  std::atomic<int32_t> bProcessIdSeen{0};
+  // The single entry through which every printer method hands command bytes
+  // to the device; sets ResultCodeExtended and returns the result code.
+  int32_t SendOutput(int32_t station, std::string_view bytes, bool continuation);
+
 
  protected:
   const com::MemberTable& Members() const override;
@@ -47,10 +65,56 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
     return {"SODirectIO", "SOError", "SOOutputComplete", "SOStatusUpdate"};
   }
   void DeliverEvent(CSOEvent& record) override;
+  void OnClaimStartWorkers() override;
+  void OnEnabled() override;
+  void OnReleaseDrain() override;
+  void OnReleaseStopWorkers() override;
+  void OnReleased() override;
 
-  std::atomic<int32_t> outputId_{0};
-  std::atomic<int32_t> errorResponse_{0};
-  platform::Event errorAnswered_;
+ private:
+  class OutputHost final : public COutputPath::Host {
+   public:
+    explicit OutputHost(CPOSPrinter& p) : p_(p) {}
+    bool IsClaimed() const override { return p_.claimed_.load() != 0; }
+    void SetState(int32_t state) override { p_.SetState(state); }
+    void RaiseEvent(std::unique_ptr<CSOEvent> record) override { p_.QueueEvent(std::move(record)); }
+    bool EventsFrozen() const override { return p_.freezeEvents_.load() != 0; }
+    void BeginEventPurge() override { p_.events_.BeginEventPurge(); }
+    void SetResultCodes(int32_t code, int32_t extended) override {
+      p_.resultCodeExtended_ = extended;
+      p_.SetResult(code);
+    }
+
+   private:
+    CPOSPrinter& p_;
+  };
+
+  class MonitorHost final : public CStatusMonitor::Host {
+   public:
+    explicit MonitorHost(CPOSPrinter& p) : p_(p) {}
+    bool IsClaimed() const override { return p_.claimed_.load() != 0; }
+    bool IsEnabled() const override { return p_.deviceEnabled_.load() != 0; }
+    int32_t PowerNotify() const override { return p_.powerNotify_.load(); }
+    void SetPowerState(int32_t state) override { p_.powerState_ = state; }
+    void RaiseEvent(std::unique_ptr<CSOEvent> record) override { p_.QueueEvent(std::move(record)); }
+    void ImagesLost() override { p_.bitmaps_.MarkLost(); }
+
+   private:
+    CPOSPrinter& p_;
+  };
+
+  bool Rotated() const { return xlate_.nRotateMode == 1 || xlate_.nRotateMode == 2; }
+  PrintProperties Snapshot() const { return props_.Snapshot(binaryConversion_.load()); }
+  int32_t PrintData(int32_t station, const std::string& data);
+
+  const PrinterProfile& printerProfile_;
+  PrinterProperties props_;
+  TranslationState xlate_;  // Control Object's thread only
+  StoredBitmaps bitmaps_;
+  OutputHost outputHost_{*this};
+  MonitorHost monitorHost_{*this};
+  COutputPath output_{outputHost_, props_, bitmaps_};
+  CStatusMonitor monitor_{monitorHost_, props_};
 };
 
 }  // namespace opos

@@ -1,0 +1,353 @@
+#include "printer/output_path.h"
+
+#include "platform/clock.h"
+
+namespace opos {
+
+namespace {
+
+constexpr int32_t kFailureExtended = 100003;
+
+struct ErrorReport {
+  int32_t code;
+  int32_t extended;
+  int32_t level;
+  const char* text;
+};
+
+ErrorReport ReportFor(int32_t check) {
+  if (check == OPOS_EPTR_COVER_OPEN) {
+    return {OPOS_E_EXTENDED, check, PTR_EL_RECOVERABLE, "Printer cover is open."};
+  }
+  if (check == OPOS_EPTR_REC_EMPTY) {
+    return {OPOS_E_EXTENDED, check, PTR_EL_RECOVERABLE, "Receipt station is out of paper."};
+  }
+  return {OPOS_E_FAILURE, kFailureExtended, PTR_EL_FATAL, "An unrecoverable error has occurred."};
+}
+
+}  // namespace
+
+COutputPath::COutputPath(Host& host, PrinterProperties& props, StoredBitmaps& bitmaps)
+    : host_(host), props_(props), bitmaps_(bitmaps) {}
+
+COutputPath::~COutputPath() { Stop(); }
+
+void COutputPath::Start(CPortObject* port, const Settings& settings) {
+  Stop();
+  port_ = port;
+  settings_ = settings;
+  {
+    std::lock_guard<std::mutex> g(queueLock_);
+    queue_.Clear();
+    cursor_.reset();
+    jobRecordCount_ = 0;
+    clearInError_ = false;
+    errorPending_ = 0;
+  }
+  jobFailed_ = false;
+  lastCheck_ = 0;
+  bBusy_ = 0;
+  lastSyncOutputTime_ = 0;
+  bProcessIdSeen_ = 0;
+  stop_ = false;
+  stopSignal_.Reset();
+  outputReady_.Reset();
+  worker_ = std::thread([this] { Worker(); });
+}
+
+void COutputPath::Stop() {
+  if (!worker_.joinable()) return;
+  stop_ = true;
+  stopSignal_.Set();
+  worker_.join();
+}
+
+COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view bytes, bool continuation) {
+  if (!host_.IsClaimed()) return {OPOS_E_NOTCLAIMED, 0};
+  if (station != PTR_S_RECEIPT) return {OPOS_E_ILLEGAL, 0};
+
+  if (props_[PIDXPtr_AsyncMode].load() != 0) {
+    auto record = std::make_shared<COutputRecord>();
+    record->data.assign(bytes);
+    record->station = station;
+    std::lock_guard<std::mutex> g(queueLock_);
+    if (!continuation) {
+      int32_t id = outputId_.fetch_add(1) + 1;
+      // 0 marks a continued record; after a wrap the ID skips it.
+      if (id == 0) id = outputId_.fetch_add(1) + 1;
+      record->OutputID = id;
+    }
+    queue_.Append(std::move(record));
+    bBusy_ = 1;
+    if (!continuation) outputReady_.Set();
+    return {};
+  }
+
+  const int32_t check = CheckStatus(station);
+  if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) return {OPOS_E_EXTENDED, check};
+  if (check != 0) return {OPOS_E_FAILURE, kFailureExtended};
+  lastSyncOutputTime_ = platform::TickCount();
+  const bool written = WriteRecord(bytes);
+  // The drawer waits until the printer has been quiet for a while: a long
+  // write counts from its end, not from its start.
+  lastSyncOutputTime_ = platform::TickCount();
+  if (!written) return {OPOS_E_FAILURE, kFailureExtended};
+  return {};
+}
+
+void COutputPath::ClearOutput() {
+  std::lock_guard<std::mutex> g(queueLock_);
+  if (errorPending_.load()) {
+    // The failed job and everything behind it go; the worker takes this as
+    // the answer to its Error event.
+    queue_.Clear();
+    clearInError_ = true;
+    errorAnswered_.Set();
+  } else if (cursor_) {
+    // The job under way is partly on paper already: it finishes and is
+    // confirmed; the jobs queued behind it are dropped without completion.
+    queue_.KeepHead(jobRecordCount_);
+  } else {
+    // Nothing started: every queued record goes, including the pieces of a
+    // job whose last record never came.
+    queue_.Clear();
+  }
+  // Let the worker find out that it is idle now.
+  outputReady_.Set();
+}
+
+void COutputPath::ClearQueue() {
+  std::lock_guard<std::mutex> g(queueLock_);
+  queue_.Clear();
+  outputReady_.Set();
+}
+
+bool COutputPath::QueueEmpty() const {
+  std::lock_guard<std::mutex> g(queueLock_);
+  return queue_.Empty();
+}
+
+void COutputPath::AnswerError(uint64_t errorSeq, int32_t response) {
+  std::lock_guard<std::mutex> g(queueLock_);
+  if (errorSeq != errorSeq_ || !errorPending_.load()) return;
+  errorResponse_ = response;
+  errorAnswered_.Set();
+}
+
+void COutputPath::SetProcessIdSeen() {
+  bProcessIdSeen_ = 1;
+  processIdSeen_.Set();
+}
+
+void COutputPath::Worker() {
+  for (;;) {
+    platform::WaitAny({&outputReady_, &stopSignal_});
+    if (stop_.load()) break;
+    Pass();
+  }
+}
+
+void COutputPath::Pass() {
+  // Records are queued only while claimed; between a release and the stop
+  // there is nothing to do but rest.
+  if (!host_.IsClaimed()) {
+    StopWithin(100);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(queueLock_);
+  if (!cursor_) {
+    jobFailed_ = false;
+    // Only a complete job is started: a job still being queued would be
+    // counted short and its first records sent twice.
+    if (const size_t n = queue_.CompleteJobLength()) {
+      jobRecordCount_ = n;
+      cursor_ = 0;
+    }
+  }
+  if (!cursor_) {
+    outputReady_.Reset();
+    if (!queue_.Empty()) return;  // the rest of a job is still to come
+    host_.SetState(OPOS_S_IDLE);
+    bBusy_ = 0;
+    lock.unlock();
+    if (props_[PIDXPtr_FlagWhenIdle].exchange(0) != 0) {
+      host_.RaiseEvent(std::make_unique<CSOEvent>(SOE_STATUSUPDATE, PTR_SUE_IDLE));
+    }
+    return;
+  }
+
+  host_.SetState(OPOS_S_BUSY);
+  bBusy_ = 1;
+  const size_t index = *cursor_;
+  if (index >= jobRecordCount_ || index >= queue_.Size()) {
+    // The queue was emptied under the job (release).
+    cursor_.reset();
+    return;
+  }
+  const OutputQueue::Record record = queue_.At(index);
+  cursor_ = index + 1;
+  if (!jobFailed_) lastCheck_ = CheckStatus(record->station);
+  if (jobFailed_ || lastCheck_ != 0) {
+    ErrorStep(lock, *record);
+    return;
+  }
+  lock.unlock();
+
+  if (!WriteRecord(record->data)) {
+    FailJob(OPOS_E_ILLEGAL);
+    // A write that failed before the last record: the error follows on the
+    // next pass; the last record's failure is handled the same way.
+    return;
+  }
+  if (record->OutputID == 0) return;  // more of this job follows at once
+  EndOfJob(*record);
+}
+
+void COutputPath::EndOfJob(const COutputRecord& record) {
+  if (settings_.processIdModel) {
+    WaitForProcessId(record);
+    return;
+  }
+  if (StopWithin(settings_.endOfJobWaitMs)) return;
+  const int32_t check = CheckStatus(record.station);
+  if (check != 0) {
+    FailJob(check);
+    return;
+  }
+  CompleteJob(record.OutputID);
+}
+
+void COutputPath::WaitForProcessId(const COutputRecord& record) {
+  // Cleared before the request goes out, so a quick reply is not lost.
+  bProcessIdSeen_ = 0;
+  processIdSeen_.Reset();
+  {
+    std::lock_guard<std::mutex> w(writeLock_);
+    if (!PortWrite(kProcessIdRequest)) {
+      FailJob(OPOS_E_ILLEGAL);
+      return;
+    }
+  }
+  port_->bFastPoll = 1;
+  struct FastPollOff {
+    CPortObject* port;
+    ~FastPollOff() { port->bFastPoll = 0; }
+  } fastPollOff{port_};
+
+  uint32_t sentAt = platform::TickCount();
+  int requests = 1;
+  for (;;) {
+    if (stop_.load()) return;
+    if (platform::TickCount() - sentAt >= static_cast<uint32_t>(settings_.processIdRepeatMs)) {
+      // A printer that never answers would hold every later job back: after
+      // the last unanswered request the job is reported as failed.
+      if (requests >= settings_.processIdMaxRequests) {
+        FailJob(OPOS_E_ILLEGAL);
+        return;
+      }
+      std::lock_guard<std::mutex> w(writeLock_);
+      if (!PortWrite(kProcessIdRequest)) {
+        FailJob(OPOS_E_ILLEGAL);
+        return;
+      }
+      sentAt = platform::TickCount();
+      ++requests;
+    }
+    platform::WaitAny({&processIdSeen_, &stopSignal_}, settings_.processIdPollMs);
+    if (stop_.load()) return;
+    processIdSeen_.Reset();
+    if (bProcessIdSeen_.exchange(0) == 0) {
+      const int32_t check = CheckStatus(record.station);
+      if (check != 0) {
+        FailJob(check);
+        return;
+      }
+      continue;
+    }
+    if (StopWithin(settings_.processIdSettleMs)) return;
+    const int32_t check = CheckStatus(record.station);
+    if (check != 0) {
+      FailJob(check);
+      return;
+    }
+    CompleteJob(record.OutputID);
+    return;
+  }
+}
+
+void COutputPath::CompleteJob(int32_t outputId) {
+  {
+    std::lock_guard<std::mutex> g(queueLock_);
+    errorPending_ = 0;
+    queue_.RemoveHead(jobRecordCount_);
+    cursor_.reset();
+  }
+  host_.RaiseEvent(std::make_unique<CSOEvent>(SOE_OUTPUTCOMPLETE, outputId));
+}
+
+void COutputPath::FailJob(int32_t check) {
+  lastCheck_ = check;
+  jobFailed_ = true;
+  std::lock_guard<std::mutex> g(queueLock_);
+  cursor_ = 0;
+}
+
+void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRecord& record) {
+  errorPending_ = 1;
+  jobFailed_ = false;
+  cursor_ = 0;
+  const uint64_t seq = ++errorSeq_;
+  errorAnswered_.Reset();
+  lock.unlock();
+
+  const ErrorReport report = ReportFor(lastCheck_);
+  host_.SetResultCodes(report.code, report.extended);
+  props_[PIDXPtr_ErrorStation] = record.station;
+  props_[PIDXPtr_ErrorLevel] = report.level;
+  props_.SetErrorString(report.text);
+  host_.RaiseEvent(std::make_unique<COutputErrorEvent>(report.code, report.extended, seq));
+
+  platform::WaitAny({&errorAnswered_, &stopSignal_});
+  if (stop_.load()) return;
+  props_[PIDXPtr_ErrorLevel] = PTR_EL_NONE;
+  props_.SetErrorString("");
+
+  lock.lock();
+  errorPending_ = 0;
+  if (clearInError_) {
+    // ClearOutput already dropped the queue; Error and OutputComplete events
+    // still held back by a freeze belong to the dropped output.
+    clearInError_ = false;
+    cursor_.reset();
+    const bool frozen = host_.EventsFrozen();
+    lock.unlock();
+    if (frozen) host_.BeginEventPurge();
+    return;
+  }
+  if (errorResponse_ == OPOS_ER_RETRY) return;  // the job starts again from its first record
+  queue_.RemoveHead(jobRecordCount_);
+  cursor_.reset();
+}
+
+int32_t COutputPath::CheckStatus(int32_t station) {
+  if (station != PTR_S_RECEIPT) return OPOS_E_ILLEGAL;
+  return port_->CheckReady();
+}
+
+bool COutputPath::WriteRecord(std::string_view data) {
+  std::lock_guard<std::mutex> w(writeLock_);
+  if (data.find("\x1b|") == std::string_view::npos) return PortWrite(data);
+  std::string resolved(data);
+  if (!bitmaps_.Resolve(resolved, [this](std::string_view d) { return PortWrite(d); })) return false;
+  return PortWrite(resolved);
+}
+
+bool COutputPath::PortWrite(std::string_view data) {
+  // Nothing to write is not a failure (the port would purge and answer 0).
+  if (data.empty()) return true;
+  return port_->Write(reinterpret_cast<const uint8_t*>(data.data()), data.size()) == 1;
+}
+
+bool COutputPath::StopWithin(int ms) const { return stopSignal_.Wait(ms); }
+
+}  // namespace opos
