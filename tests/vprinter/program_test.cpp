@@ -1,0 +1,216 @@
+// The vprinter program as a shell user drives it: ready line, link, capture file,
+// control FIFO, signals; and the control line grammar.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "tests/vprinter/pty_client.h"
+#include "tools/vprinter/control_command.h"
+
+using namespace vprinter;
+using namespace vprinter_test;
+using namespace std::chrono_literals;
+
+extern char** environ;
+
+namespace {
+
+const std::string kProgram = std::string(OPOS_BUILD_DIR) + "/tools/vprinter/vprinter";
+
+// A started vprinter with its standard output and error on pipes.
+class Program {
+ public:
+  explicit Program(std::vector<std::string> args) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    args.insert(args.begin(), kProgram);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, kProgram.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    ::close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+    // glibc's pidfd_open declaration lacks C linkage in some releases; call it directly.
+    if (pid_ > 0) pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  }
+  ~Program() {
+    if (pid_ > 0 && exit_code_ == kRunning) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {out_, err_, pidfd_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+
+  bool started() const { return pid_ > 0 && pidfd_ >= 0; }
+  pid_t pid() const { return pid_; }
+
+  // One line of standard output, without its newline; empty after the time limit.
+  std::string read_line(std::chrono::milliseconds limit = 10s) { return line_from(out_, out_buf_, limit); }
+  std::string read_err_line(std::chrono::milliseconds limit = 10s) { return line_from(err_, err_buf_, limit); }
+
+  // Exit code once the process has ended within the limit; -1 otherwise.
+  int wait_exit(std::chrono::milliseconds limit = 10s) {
+    pollfd p{pidfd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(limit.count())) != 1) return -1;
+    int status = 0;
+    if (::waitpid(pid_, &status, 0) != pid_) return -1;
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return exit_code_;
+  }
+
+ private:
+  static constexpr int kRunning = -1000;
+  static std::string line_from(int fd, std::string& buf, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const size_t nl = buf.find('\n');
+      if (nl != std::string::npos) {
+        std::string line = buf.substr(0, nl);
+        buf.erase(0, nl + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return {};
+      char chunk[256];
+      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n <= 0) return {};
+      buf.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+  pid_t pid_ = -1;
+  int pidfd_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  int exit_code_ = kRunning;
+  std::string out_buf_, err_buf_;
+};
+
+bool exists(const std::string& path) {
+  struct stat st{};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void send_control(const std::string& fifo, const std::string& line) {
+  std::ofstream(fifo) << line << '\n';
+}
+
+}  // namespace
+
+TEST(ControlCommand, ParsesTheDocumentedLinesOnly) {
+  EXPECT_EQ(parse_control_command("cover open"), ControlCommand::CoverOpen);
+  EXPECT_EQ(parse_control_command("  cover\tclose \r"), ControlCommand::CoverClose);
+  EXPECT_EQ(parse_control_command("paper end"), ControlCommand::PaperEnd);
+  EXPECT_EQ(parse_control_command("paper ok"), ControlCommand::PaperOk);
+  EXPECT_EQ(parse_control_command("power off"), ControlCommand::PowerOff);
+  EXPECT_EQ(parse_control_command("power on"), ControlCommand::PowerOn);
+  EXPECT_EQ(parse_control_command("drawer open"), ControlCommand::DrawerOpen);
+  EXPECT_EQ(parse_control_command("drawer close"), ControlCommand::DrawerClose);
+  EXPECT_EQ(parse_control_command("offline"), ControlCommand::Offline);
+  EXPECT_EQ(parse_control_command("online"), ControlCommand::Online);
+  EXPECT_EQ(parse_control_command("status"), ControlCommand::Status);
+  for (const char* bad : {"", "cover", "cover opened", "cover open now", "COVER OPEN", "online now", "paper"}) {
+    EXPECT_FALSE(parse_control_command(bad).has_value()) << bad;
+  }
+}
+
+TEST(VprinterProgram, DrivenFromTheShellWayEndToEnd) {
+  TempDir dir;
+  const std::string link = dir.file("printer"), capture = dir.file("capture.bin"), fifo = dir.file("control");
+  Program prog({"--link", link, "--capture", capture, "--control", fifo, "--drawer-auto-close", "60000"});
+  ASSERT_TRUE(prog.started());
+  const std::string ready = prog.read_line();
+  ASSERT_EQ(ready.rfind("ready /dev/pts/", 0), 0u) << ready;
+  char target[128] = {};
+  ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(ready.substr(6), target);
+
+  PtyClient host(link);
+  ASSERT_TRUE(host.ok());
+  ASSERT_TRUE(host.configure_like_serial_port());
+  const Bytes sent = cat({text("Hello\n"), hex("1D 61 FF")});
+  ASSERT_TRUE(host.write_all(sent));
+  EXPECT_EQ(host.read_n(4), hex("14 00 00 00"));
+
+  send_control(fifo, "cover open");
+  EXPECT_EQ(host.read_n(4), hex("3C 00 00 00"));
+  send_control(fifo, "  drawer   open ");
+  EXPECT_EQ(host.read_n(4), hex("38 00 00 00"));
+  send_control(fifo, "bogus");
+  EXPECT_NE(prog.read_err_line().find("unknown control command \"bogus\""), std::string::npos);
+  send_control(fifo, "status");
+  const std::string status = prog.read_line();
+  EXPECT_NE(status.find("cover=open"), std::string::npos) << status;
+  EXPECT_NE(status.find("drawer=open"), std::string::npos) << status;
+
+  send_control(fifo, "power off");
+  send_control(fifo, "status");
+  EXPECT_NE(prog.read_line().find("power=off"), std::string::npos);
+  ASSERT_TRUE(host.write_all(hex("10 04 01")));
+  EXPECT_TRUE(host.read_n(1, 300ms).empty()) << "a switched-off printer does not answer";
+
+  std::ifstream in(capture, std::ios::binary);
+  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), sent);
+
+  ASSERT_EQ(::kill(prog.pid(), SIGTERM), 0);
+  EXPECT_EQ(prog.wait_exit(), 0);
+  EXPECT_FALSE(exists(link));
+  EXPECT_FALSE(exists(fifo));
+}
+
+TEST(VprinterProgram, RejectsBadArgumentsWithAMessage) {
+  TempDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{}, 2, "--link PATH is required"},
+      {{"--link", dir.file("p"), "--bytes-per-second", "fast"}, 1, "--bytes-per-second"},
+      {{"--link", dir.file("p"), "--asb-at-power-on", "256"}, 1, "--asb-at-power-on"},
+      {{"--link", dir.file("p"), "--drawer-pins", "3"}, 1, "--drawer-pins"},
+      {{"--link", dir.file("p"), "--bytes-per-second", "10", "--lines-per-second", "2"}, 1, "not both"},
+      {{"--link", dir.file("p"), "extra"}, 2, "unexpected argument"},
+  };
+  for (const Case& c : cases) {
+    Program prog(c.args);
+    ASSERT_TRUE(prog.started());
+    EXPECT_NE(prog.read_err_line().find(c.message), std::string::npos) << c.message;
+    EXPECT_EQ(prog.wait_exit(), c.code) << c.message;
+  }
+}
+
+TEST(VprinterProgram, SigintStopsItAndControlPathMustBeAFifo) {
+  TempDir dir;
+  const std::string link = dir.file("printer"), not_fifo = dir.file("plain");
+  std::ofstream(not_fifo) << "x";
+  Program refused({"--link", link, "--control", not_fifo});
+  ASSERT_TRUE(refused.started());
+  EXPECT_NE(refused.read_err_line().find("is not a FIFO"), std::string::npos);
+  EXPECT_EQ(refused.wait_exit(), 1);
+  EXPECT_FALSE(exists(link));
+
+  Program prog({"--link", link});
+  ASSERT_TRUE(prog.started());
+  ASSERT_EQ(prog.read_line().rfind("ready ", 0), 0u);
+  ASSERT_EQ(::kill(prog.pid(), SIGINT), 0);
+  EXPECT_EQ(prog.wait_exit(), 0);
+  EXPECT_FALSE(exists(link));
+}

@@ -1,0 +1,246 @@
+// vprinter: a virtual ESC/POS receipt printer with a cash drawer, on a pseudo-terminal.
+#include <fcntl.h>
+#include <getopt.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "tools/vprinter/control_command.h"
+#include "tools/vprinter/virtual_printer.h"
+
+namespace {
+
+constexpr size_t kMaxControlLine = 256;
+
+void usage(FILE* to) {
+  std::fputs(
+      "usage: vprinter --link PATH [options]\n"
+      "  --link PATH               symbolic link to the printer's port (a pseudo-terminal)\n"
+      "  --capture FILE            append every received byte to FILE\n"
+      "  --control FIFO            read control commands from FIFO (created if missing):\n"
+      "                            cover open|close, paper end|ok, power off|on,\n"
+      "                            drawer open|close, offline, online, status\n"
+      "  --bytes-per-second N      print speed in bytes per second (default: instant)\n"
+      "  --lines-per-second N      print speed in line feeds per second\n"
+      "  --drawer-auto-close MS    drawer closes MS milliseconds after it opened\n"
+      "  --sensor-high-when-open   drawer switch pulls pin 3 high while open (default low)\n"
+      "  --drawer-pins LIST        kick pins wired to the drawer: 2, 5 or 2,5 (default 2,5)\n"
+      "  --asb-at-power-on MASK    GS a mask in force after power on (default 0)\n"
+      "Prints \"ready SLAVE_PATH\" when the port is up; SIGINT or SIGTERM stop it.\n",
+      to);
+}
+
+bool parse_number(std::string_view text, unsigned long max, unsigned long* out) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  unsigned long v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v > max) return false;
+  *out = v;
+  return true;
+}
+
+bool parse_pins(std::string_view text, vprinter::PrinterConfig* config) {
+  if (text == "2") {
+    config->drawer_on_pin2 = true;
+    config->drawer_on_pin5 = false;
+  } else if (text == "5") {
+    config->drawer_on_pin2 = false;
+    config->drawer_on_pin5 = true;
+  } else if (text == "2,5" || text == "5,2") {
+    config->drawer_on_pin2 = config->drawer_on_pin5 = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "vprinter: %s\n", message.c_str());
+  return 1;
+}
+
+// Opens (creating if needed) the control FIFO. Opened read-write so that writers
+// coming and going never leave it at end-of-file.
+int open_control(const std::string& path, bool* created, std::string* error) {
+  struct stat st{};
+  *created = false;
+  if (stat(path.c_str(), &st) == 0) {
+    if (!S_ISFIFO(st.st_mode)) {
+      *error = path + " exists and is not a FIFO";
+      return -1;
+    }
+  } else if (mkfifo(path.c_str(), 0600) == 0) {
+    *created = true;
+  } else {
+    *error = "mkfifo " + path + ": " + std::strerror(errno);
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "open " + path + ": " + std::strerror(errno);
+    if (*created) ::unlink(path.c_str());
+  }
+  return fd;
+}
+
+void run_control_line(vprinter::VirtualPrinter& printer, std::string_view line) {
+  if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
+  const std::optional<vprinter::ControlCommand> cmd = vprinter::parse_control_command(line);
+  if (!cmd) {
+    std::fprintf(stderr, "vprinter: unknown control command \"%.*s\"\n", static_cast<int>(line.size()), line.data());
+    return;
+  }
+  const std::string text = vprinter::apply_control_command(printer, *cmd);
+  if (!text.empty()) {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vprinter::VirtualPrinterOptions options;
+  std::string control_path;
+  enum {
+    kLink = 1, kCapture, kControl, kBps, kLps, kAutoClose, kSensorHigh, kPins, kAsbPowerOn, kHelp
+  };
+  static const option long_options[] = {
+      {"link", required_argument, nullptr, kLink},
+      {"capture", required_argument, nullptr, kCapture},
+      {"control", required_argument, nullptr, kControl},
+      {"bytes-per-second", required_argument, nullptr, kBps},
+      {"lines-per-second", required_argument, nullptr, kLps},
+      {"drawer-auto-close", required_argument, nullptr, kAutoClose},
+      {"sensor-high-when-open", no_argument, nullptr, kSensorHigh},
+      {"drawer-pins", required_argument, nullptr, kPins},
+      {"asb-at-power-on", required_argument, nullptr, kAsbPowerOn},
+      {"help", no_argument, nullptr, kHelp},
+      {nullptr, 0, nullptr, 0},
+  };
+  int opt;
+  unsigned long value = 0;
+  while ((opt = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+    const std::string_view arg = optarg ? optarg : "";
+    switch (opt) {
+      case kLink: options.link_path = arg; break;
+      case kCapture: options.capture_path = arg; break;
+      case kControl: control_path = arg; break;
+      case kBps:
+        if (!parse_number(arg, 100000000, &value) || value == 0) return fail("--bytes-per-second needs a number from 1");
+        options.printer.bytes_per_second = static_cast<uint32_t>(value);
+        break;
+      case kLps:
+        if (!parse_number(arg, 100000, &value) || value == 0) return fail("--lines-per-second needs a number from 1");
+        options.printer.lines_per_second = static_cast<uint32_t>(value);
+        break;
+      case kAutoClose:
+        if (!parse_number(arg, 86400000, &value)) return fail("--drawer-auto-close needs milliseconds (0 to 86400000)");
+        options.printer.drawer_auto_close = std::chrono::milliseconds(value);
+        break;
+      case kSensorHigh: options.printer.sensor_high_when_open = true; break;
+      case kPins:
+        if (!parse_pins(arg, &options.printer)) return fail("--drawer-pins takes 2, 5 or 2,5");
+        break;
+      case kAsbPowerOn:
+        if (!parse_number(arg, 255, &value)) return fail("--asb-at-power-on needs a mask from 0 to 255");
+        options.printer.asb_mask_at_power_on = static_cast<uint8_t>(value);
+        break;
+      case kHelp: usage(stdout); return 0;
+      default: usage(stderr); return 2;
+    }
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "vprinter: unexpected argument \"%s\"\n", argv[optind]);
+    usage(stderr);
+    return 2;
+  }
+  if (options.link_path.empty()) {
+    std::fputs("vprinter: --link PATH is required\n", stderr);
+    usage(stderr);
+    return 2;
+  }
+  if (options.printer.bytes_per_second != 0 && options.printer.lines_per_second != 0) {
+    return fail("give either --bytes-per-second or --lines-per-second, not both");
+  }
+
+  // Signals go to the signalfd only; blocked before any thread starts so that every
+  // thread inherits the mask.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+  if (signal_fd < 0) return fail(std::string("signalfd: ") + std::strerror(errno));
+
+  vprinter::VirtualPrinter printer(options);
+  std::string error;
+  if (!printer.start(&error)) return fail(error);
+
+  int control_fd = -1;
+  bool control_created = false;
+  if (!control_path.empty()) {
+    control_fd = open_control(control_path, &control_created, &error);
+    if (control_fd < 0) {
+      printer.stop();
+      return fail(error);
+    }
+  }
+
+  std::printf("ready %s\n", printer.slave_path().c_str());
+  std::fflush(stdout);
+
+  std::string pending;
+  bool overlong = false;
+  char buf[512];
+  for (;;) {
+    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {control_fd, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(stderr, "vprinter: poll: %s\n", std::strerror(errno));
+      break;
+    }
+    if (fds[0].revents & POLLIN) break;
+    if (fds[1].revents & POLLIN) {
+      const ssize_t n = ::read(control_fd, buf, sizeof buf);
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buf[i] != '\n') {
+          if (pending.size() < kMaxControlLine) {
+            pending += buf[i];
+          } else {
+            overlong = true;
+          }
+          continue;
+        }
+        if (overlong) {
+          std::fprintf(stderr, "vprinter: control line longer than %zu characters ignored\n", kMaxControlLine);
+        } else {
+          run_control_line(printer, pending);
+        }
+        pending.clear();
+        overlong = false;
+      }
+    }
+  }
+
+  printer.stop();
+  if (control_fd >= 0) ::close(control_fd);
+  if (control_created) ::unlink(control_path.c_str());
+  ::close(signal_fd);
+  return 0;
+}
