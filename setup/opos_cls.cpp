@@ -223,7 +223,9 @@ bool OPOSCls::Save(bool blnIsNew) {
   return true;
 }
 
-bool OPOSCls::Load(const std::string& strDeviceClass, const std::string& strKeyName) {
+bool OPOSCls::Load(const std::string& deviceClassArg, const std::string& keyNameArg) {
+  // Copies first: a caller may pass this object's own fields, which Clear empties.
+  const std::string strDeviceClass = deviceClassArg, strKeyName = keyNameArg;
   Clear();
   mstrDeviceClass = strDeviceClass;
   mstrKeyName = strKeyName;
@@ -249,7 +251,8 @@ bool OPOSCls::Load(const std::string& strDeviceClass, const std::string& strKeyN
   return true;
 }
 
-bool OPOSCls::Read(const std::string& strFileName, const std::string& strDeviceType) {
+bool OPOSCls::Read(const std::string& fileNameArg, const std::string& deviceTypeArg) {
+  const std::string strFileName = fileNameArg, strDeviceType = deviceTypeArg;
   Clear();
   std::optional<Section> section = SectionOfType(strDeviceType);
   if (!section) {
@@ -266,7 +269,11 @@ bool OPOSCls::Read(const std::string& strFileName, const std::string& strDeviceT
   }
 
   OPOSCls read(*store_);
-  const std::string deviceClass = ReadIniValue(*file, sectionName, kDeviceClass.fileKey);
+  std::string rawClass;
+  if (!file->Get(sectionName, kDeviceClass.fileKey, &rawClass)) {
+    return Fail(where + " lacks the key \"" + kDeviceClass.fileKey + "\"");
+  }
+  const std::string deviceClass = CleanIniText(rawClass);
   if (!IsDeviceClass(deviceClass)) {
     return Fail(where + ": DeviceClass \"" + deviceClass + "\" is not POSPrinter or CashDrawer");
   }
@@ -424,6 +431,24 @@ bool OPOSCls::RenameKey(const std::string& strKeyName) {
   mstrKeyName = strKeyName;
   mstrLastError.clear();
   return true;
+}
+
+std::vector<std::string> OPOSCls::UnreadableValues() {
+  std::vector<std::string> bad;
+  const std::string path = ClassKey() + "\\" + mstrKeyName;
+  if (ClassKey().empty()) return bad;
+  std::vector<reg::Value> values;
+  if (store_->ListValues(reg::Root::LocalMachine, path, &values) != reg::kOk) return bad;
+  for (const reg::Value& v : values) {
+    for (const SaveEntry& e : kSaveOrder) {
+      if (!EqualsNoCase(v.name, e.setting->valueName)) continue;
+      const bool text = TextField(*this, *e.setting) != nullptr;
+      const bool fits = text ? v.type == reg::REG_SZ && v.data.size() <= modRegedit::kStringBufferBytes
+                             : v.type == reg::REG_DWORD && v.data.size() == 4;
+      if (!fits) bad.push_back(v.name.empty() ? "(default)" : v.name);
+    }
+  }
+  return bad;
 }
 
 bool OPOSCls::ListPrinter(const std::string& strPvalue, const std::string& strPname) {

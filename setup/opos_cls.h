@@ -94,6 +94,11 @@ class OPOSCls {
   void GetListPrinter(std::vector<std::string>* strEnvNames, std::vector<std::string>* strEnvValues,
                       int16_t* intCount);
 
+  // Values of the current device key that Load could not take as they are
+  // stored (a text too long for the read buffer, a value of another type), by
+  // name. Saving the fields back would overwrite them.
+  std::vector<std::string> UnreadableValues();
+
   const std::string& LastError() const { return mstrLastError; }
 
   // Checks of names as the registry and the Service Objects need them; empty

@@ -1,0 +1,25 @@
+// The command-line front of devsetup: every action of the main window and its
+// dialogs as a command, on the same model.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "setup/device_test.h"
+#include "setup/opos_cls.h"
+
+namespace opos::setup {
+
+// Runs the settings dialog's test on the loaded device through the Control
+// Objects; puts a reason into *unavailable when they cannot be had.
+using TestRunner =
+    std::function<std::vector<TestMessage>(const OPOSCls& device, std::string* unavailable)>;
+
+// args without the program name. Returns the exit status: 0 done, 1 failed (with
+// a message on err), 2 bad usage. tester may be empty.
+int RunDevsetup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                const TestRunner& tester);
+
+}  // namespace opos::setup

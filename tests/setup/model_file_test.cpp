@@ -1,0 +1,177 @@
+// Reading model definition files: the profile reader's rules, the value
+// clean-up and the numeric rule, and the offer lists of coded choices.
+#include <gtest/gtest.h>
+
+#include "setup/ini_file.h"
+#include "setup/mod_setup.h"
+#include "setup_test_util.h"
+
+namespace opos::setup {
+namespace {
+
+using namespace modSetup;
+using testing::TempDir;
+using testing::WriteFile;
+
+IniFile MustParse(const std::string& text) {
+  std::string error;
+  std::optional<IniFile> f = IniFile::Parse(text, "t.inf", &error);
+  EXPECT_TRUE(f.has_value()) << error;
+  return f.value_or(*IniFile::Parse("", "empty", &error));
+}
+
+std::string ParseError(const std::string& text) {
+  std::string error;
+  EXPECT_FALSE(IniFile::Parse(text, "bad.inf", &error).has_value()) << text;
+  return error;
+}
+
+TEST(IniFile, LooksUpSectionsAndKeysWithoutRegardToCaseFirstMatchWins) {
+  IniFile f = MustParse(
+      "\xEF\xBB\xBF; model file\r\n"
+      "[SINFO]\r\n"
+      "  DeviceName = QMT500S  \r\n"
+      "devicename=Second\r\n"
+      "[sinfo]\n"
+      "Port=COM2\n"
+      "[UINFO]\n"
+      "Quoted=\"a; b\"\n"
+      "Single='x'\n"
+      "Half=\"open\n"
+      "Empty=\n");
+  std::string v;
+  ASSERT_TRUE(f.Get("sinfo", "DEVICENAME", &v));
+  EXPECT_EQ(v, "QMT500S");
+  // A repeated section is not merged: the first one answers.
+  EXPECT_FALSE(f.Get("SINFO", "Port", &v));
+  ASSERT_TRUE(f.Get("UINFO", "Quoted", &v));
+  EXPECT_EQ(v, "a; b");
+  ASSERT_TRUE(f.Get("UINFO", "Single", &v));
+  EXPECT_EQ(v, "x");
+  ASSERT_TRUE(f.Get("UINFO", "Half", &v));
+  EXPECT_EQ(v, "\"open");
+  ASSERT_TRUE(f.Get("UINFO", "Empty", &v));
+  EXPECT_EQ(v, "");
+  EXPECT_FALSE(f.Get("PINFO", "DeviceName", &v));
+  EXPECT_FALSE(f.HasSection("PINFO"));
+}
+
+TEST(IniFile, RefusesMalformedFilesNamingTheLine) {
+  EXPECT_NE(ParseError("[SINFO]\nDeviceName QMT500S\n").find("bad.inf\" line 2"), std::string::npos);
+  EXPECT_NE(ParseError("[SINFO\nA=1\n").find("line 1: section header without ']'"),
+            std::string::npos);
+  EXPECT_NE(ParseError("A=1\n[SINFO]\n").find("before the first [Section]"), std::string::npos);
+  EXPECT_NE(ParseError("[S]\n=1\n").find("key name missing"), std::string::npos);
+  EXPECT_NE(ParseError(std::string("[S]\nA=1\0\n", 9)).find("NUL"), std::string::npos);
+  // 255 characters fit the reader's buffer; 256 would be cut, so they are refused.
+  MustParse("[S]\nA=" + std::string(255, 'x') + "\n");
+  EXPECT_NE(ParseError("[S]\nA=" + std::string(256, 'x') + "\n").find("longer than 255"),
+            std::string::npos);
+}
+
+TEST(IniFile, MissingFileIsAnErrorAndReadsAsEmpty) {
+  TempDir dir;
+  std::string error;
+  EXPECT_FALSE(IniFile::Load(dir.File("none.inf"), &error).has_value());
+  EXPECT_NE(error.find("none.inf"), std::string::npos);
+  EXPECT_EQ(ReadIniValue(dir.File("none.inf"), "SINFO", "DeviceName"), "");
+  EXPECT_EQ(ReadCountNumber(dir.File("none.inf")), 0);
+}
+
+TEST(ReadIniValue, AppliesCommentTabQuoteAndTrimRules) {
+  TempDir dir;
+  const std::string path = dir.File("m.inf");
+  WriteFile(path,
+            "[SINFO]\n"
+            "Baudrate=9600 ; the usual speed\n"
+            "Tabbed=a\tb\n"
+            "Quoted=\"QMT500S\"\n"
+            "QuotedComment=\"9600\" ; c\n"
+            "OnlyComment=;nothing\n"
+            "[MaxNumber]\n"
+            "CountNumber= 2 ; variants\n");
+  EXPECT_EQ(ReadIniValue(path, "SINFO", "Baudrate"), "9600");
+  EXPECT_EQ(ReadIniValue(path, "SINFO", "Tabbed"), "a b");
+  EXPECT_EQ(ReadIniValue(path, "SINFO", "Quoted"), "QMT500S");
+  EXPECT_EQ(ReadIniValue(path, "SINFO", "QuotedComment"), "9600");
+  EXPECT_EQ(ReadIniValue(path, "SINFO", "OnlyComment"), "");
+  EXPECT_EQ(ReadIniValue(path, "SINFO", "Missing"), "");
+  EXPECT_EQ(ReadIniValue(path, "NoSection", "Baudrate"), "");
+  EXPECT_EQ(ReadCountNumber(path), 2);
+  EXPECT_EQ(ReadFileNumber(kBaudrate, path, Section::Serial), 9600);
+  // A setting that the section does not hold reads as empty.
+  EXPECT_EQ(ReadFileText(kVid, path, Section::Serial), "");
+}
+
+TEST(ParseIniNumber, RoundsHalvesToEvenAndTakesTheLeadingNumberOnly) {
+  EXPECT_EQ(ParseIniNumber("6.5"), 6);
+  EXPECT_EQ(ParseIniNumber("7.5"), 8);
+  EXPECT_EQ(ParseIniNumber("0.5"), 0);
+  EXPECT_EQ(ParseIniNumber("6.50001"), 7);
+  EXPECT_EQ(ParseIniNumber("6.49"), 6);
+  EXPECT_EQ(ParseIniNumber("-2.5"), -2);
+  EXPECT_EQ(ParseIniNumber("-3.5"), -4);
+  EXPECT_EQ(ParseIniNumber("+12"), 12);
+  EXPECT_EQ(ParseIniNumber(".75"), 1);
+  EXPECT_EQ(ParseIniNumber("1024bytes"), 1024);
+  EXPECT_EQ(ParseIniNumber("abc"), 0);
+  EXPECT_EQ(ParseIniNumber("x12"), 0);
+  EXPECT_EQ(ParseIniNumber(""), 0);
+  EXPECT_EQ(ParseIniNumber("-"), 0);
+  EXPECT_EQ(ParseIniNumber("000000000000042"), 42);
+  EXPECT_EQ(ParseIniNumber("2147483647"), INT32_MAX);
+  EXPECT_EQ(ParseIniNumber("-2147483648"), INT32_MIN);
+  // Numbers that do not fit are reported, not wrapped.
+  EXPECT_FALSE(ParseIniNumber("2147483648").has_value());
+  EXPECT_FALSE(ParseIniNumber("2147483647.5").has_value());
+  EXPECT_FALSE(ParseIniNumber("99999999999999999999").has_value());
+  EXPECT_EQ(IniNumber("99999999999999999999"), 0);
+}
+
+TEST(OfferList, OffersKnownCodesInListOrderSkippingOthers) {
+  auto texts = [](Choice c, const std::string& list) {
+    std::vector<std::string> out;
+    for (const CodeText& ct : OfferList(c, list)) out.push_back(ct.second);
+    return out;
+  };
+  EXPECT_EQ(texts(Choice::Baudrate, "6,7,99,10"),
+            (std::vector<std::string>{"9600 bps", "19200 bps", "115200 bps"}));
+  EXPECT_EQ(texts(Choice::Baudrate, " 10 , 4,x,,6,6,-6,3"),
+            (std::vector<std::string>{"115200 bps", "2400 bps", "9600 bps"}));
+  EXPECT_EQ(texts(Choice::Parity, "2,0,1"), (std::vector<std::string>{"ODD", "NONE", "EVEN"}));
+  EXPECT_EQ(texts(Choice::BitLength, "1,0"), (std::vector<std::string>{"8 bit", "7 bit"}));
+  EXPECT_EQ(texts(Choice::Stop, "1,2"), (std::vector<std::string>{"1 bit"}));
+  EXPECT_EQ(texts(Choice::HandShake, "0,2"), (std::vector<std::string>{"DTR/DSR"}));
+  EXPECT_TRUE(texts(Choice::Baudrate, "").empty());
+}
+
+TEST(Choices, TextsAndCodesOfTheDialog) {
+  EXPECT_EQ(ChoiceText(Choice::Baudrate, 4), "2400 bps");
+  EXPECT_EQ(ChoiceText(Choice::Baudrate, 3), "");
+  EXPECT_EQ(ChoiceCode(Choice::Baudrate, "57600 bps"), 9);
+  EXPECT_EQ(ChoiceCode(Choice::Parity, "ODD"), 2);
+  EXPECT_EQ(ChoiceCode(Choice::HandShake, "DTR/DSR"), 2);
+  // An empty or unknown text is code 0.
+  EXPECT_EQ(ChoiceCode(Choice::Baudrate, ""), 0);
+  EXPECT_EQ(ChoiceCode(Choice::Parity, "odd"), 0);
+}
+
+TEST(ModelNames, KnownUsbAndTestLineLists) {
+  EXPECT_TRUE(IsKnownType("StandardCashP"));
+  EXPECT_FALSE(IsKnownType("qmt500s"));
+  EXPECT_FALSE(IsKnownType("QMT500X"));
+  EXPECT_TRUE(IsUsbType("Z10PLUSU"));
+  EXPECT_FALSE(IsUsbType("Z10PLUSP"));
+  EXPECT_TRUE(IsUsbAddPair("Z10U", "Z10"));
+  EXPECT_TRUE(IsUsbAddPair("Z10PLUSU", "Z10"));
+  EXPECT_FALSE(IsUsbAddPair("Z10PLUSU", "Z10PLUS"));
+  EXPECT_EQ(TestPrintModelLine("Z10U"), "Device Name : Z10");
+  EXPECT_EQ(TestPrintModelLine("Z10PLUSS"), "Device Name : Z10PLUS");
+  EXPECT_EQ(TestPrintModelLine("StandardCashS"), "");
+  EXPECT_TRUE(IsMakersDevice("POSPrinter", "KELVORA ZAD", ""));
+  EXPECT_FALSE(IsMakersDevice("CashDrawer", "KELVORA ZAD", "Other drawer"));
+  EXPECT_TRUE(IsMakersDevice("CashDrawer", "", "KELVORA Cash Drawer"));
+}
+
+}  // namespace
+}  // namespace opos::setup
