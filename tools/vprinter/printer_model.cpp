@@ -19,7 +19,7 @@ PrinterModel::PrinterModel(const PrinterConfig& config, TimePoint now)
       now_(now),
       parser_([this](Command&& cmd) { on_command(std::move(cmd)); }),
       asb_mask_(config.asb_mask_at_power_on),
-      print_clock_(now) {}
+      anchor_time_(now) {}
 
 uint32_t PrinterModel::rate() const {
   return config_.bytes_per_second != 0 ? config_.bytes_per_second : config_.lines_per_second;
@@ -192,29 +192,25 @@ void PrinterModel::record(Command&& cmd) {
 }
 
 void PrinterModel::run_engine(TimePoint now) {
-  if (!can_print()) {
-    print_clock_ = now;  // nothing prints while offline; progress resumes from when it comes back
-    return;
-  }
-  if (work_done_ < work_received_) {
-    const uint64_t backlog = work_received_ - work_done_;
-    if (!paced()) {
-      work_done_ = work_received_;
-      print_clock_ = now;
-    } else {
-      const int64_t elapsed = std::max<int64_t>(0, std::chrono::duration_cast<Nanos>(now - print_clock_).count());
-      const u128 units = static_cast<u128>(elapsed) * rate() / kNanosPerSecond;
-      if (units >= backlog) {
-        work_done_ = work_received_;
-        print_clock_ = now;
-      } else {
-        work_done_ += static_cast<uint64_t>(units);
-        print_clock_ += Nanos(static_cast<int64_t>(units * kNanosPerSecond / rate()));
-      }
-    }
+  if (!can_print() || work_done_ >= work_received_) {
+    printing_ = false;  // the next stretch of printing starts from when it resumes
+  } else if (!paced()) {
+    work_done_ = work_received_;
   } else {
-    print_clock_ = now;
+    // Progress counts from the start of the current stretch, so rounding never
+    // accumulates and a deadline computed from the same anchor is met exactly.
+    if (!printing_) {
+      printing_ = true;
+      anchor_time_ = now;
+      anchor_done_ = work_done_;
+    }
+    const int64_t elapsed = std::max<int64_t>(0, std::chrono::duration_cast<Nanos>(now - anchor_time_).count());
+    const u128 units = static_cast<u128>(elapsed) * rate() / kNanosPerSecond;
+    const u128 reachable = static_cast<u128>(anchor_done_) + units;
+    work_done_ = reachable >= work_received_ ? work_received_ : static_cast<uint64_t>(reachable);
+    if (work_done_ == work_received_) printing_ = false;
   }
+  if (!can_print()) return;
   while (!actions_.empty() && actions_.front().mark <= work_done_) {
     const Action a = actions_.front();
     actions_.pop_front();
@@ -280,17 +276,12 @@ std::optional<PrinterModel::TimePoint> PrinterModel::next_deadline() const {
   };
   consider(drawer_open_at_);
   consider(drawer_close_at_);
-  if (can_print() && work_done_ < work_received_) {
-    if (!paced()) {
-      consider(print_clock_);
-    } else {
-      // Wake for the next reply or kick, or when the backlog is printed.
-      const uint64_t target = actions_.empty() ? work_received_ : actions_.front().mark;
-      const uint64_t need = target > work_done_ ? target - work_done_ : 0;
-      const u128 ns = (static_cast<u128>(need) * kNanosPerSecond + rate() - 1) / rate();
-      const int64_t wait = ns > static_cast<u128>(kFarFutureNanos) ? kFarFutureNanos : static_cast<int64_t>(ns);
-      consider(print_clock_ + Nanos(wait));
-    }
+  if (can_print() && paced() && printing_ && work_done_ < work_received_) {
+    // Wake for the next reply or kick, or when the backlog is printed.
+    const uint64_t target = actions_.empty() ? work_received_ : actions_.front().mark;
+    const u128 ns = (static_cast<u128>(target - anchor_done_) * kNanosPerSecond + rate() - 1) / rate();
+    const int64_t wait = ns > static_cast<u128>(kFarFutureNanos) ? kFarFutureNanos : static_cast<int64_t>(ns);
+    consider(anchor_time_ + Nanos(wait));
   }
   return best;
 }
@@ -333,7 +324,7 @@ void PrinterModel::set_power(bool on, TimePoint now) {
   actions_.clear();
   work_done_ = work_received_;
   drawer_open_at_.reset();
-  print_clock_ = now;
+  printing_ = false;
   if (on) {
     asb_mask_ = config_.asb_mask_at_power_on;
     if (asb_mask_ != 0) {

@@ -137,7 +137,9 @@ class PrinterModel {
   // Print engine: work received and printed, and what happens when it is printed.
   uint64_t work_received_ = 0;
   uint64_t work_done_ = 0;
-  TimePoint print_clock_;
+  bool printing_ = false;     // a stretch of printing is under way since anchor_time_
+  TimePoint anchor_time_;
+  uint64_t anchor_done_ = 0;  // work_done_ when the stretch began
   std::deque<Action> actions_;
 
   std::optional<TimePoint> drawer_open_at_;   // kick pulse on-time elapses
