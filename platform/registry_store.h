@@ -76,7 +76,8 @@ std::string SzText(const std::vector<uint8_t>& data);
 class Store {
  public:
   // Opens (creating when absent) the store at path. On failure returns nullptr and
-  // puts a message naming the file and the cause in *error.
+  // puts a message naming the file and the cause in *error. A store the caller may
+  // only read opens for reading; its writes then give kAccessDenied.
   static std::unique_ptr<Store> Open(const std::string& path, std::string* error);
   // $OPOS_REGISTRY when set and not empty, else /var/lib/opos/registry.db.
   static std::string DefaultPath();
@@ -103,7 +104,8 @@ class Store {
   long QueryValue(Root root, const std::string& path, const std::string& name, Value* out);
   long DeleteValue(Root root, const std::string& path, const std::string& name);
 
-  // Stable order: subkeys by case-folded name; values in the order first written.
+  // Stable order: subkeys by case-folded name (ASCII upper case, as Windows orders
+  // them); values in the order first written, an overwrite keeping the place.
   long EnumKey(Root root, const std::string& path, uint32_t index, std::string* name);
   long EnumValue(Root root, const std::string& path, uint32_t index, Value* out);
   long QueryInfoKey(Root root, const std::string& path, KeyInfo* out);
