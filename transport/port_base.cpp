@@ -38,7 +38,7 @@ bool CPortBase::AttachDevice(const std::string& devicePath,
                              const std::function<int(const std::string&)>& openDevice) {
   if (opened.load() != 0) return true;
   platform::DeviceIdentity id;
-  if (!platform::IdentifyDevice(devicePath, &id)) return false;
+  if (!platform::IdentifyDevice(devicePath, &id) || !id.charDevice) return false;
   platform::PortLock lock;
   if (!lock.TryAcquire(devicePath, KindOf(*this))) return false;
 
@@ -81,6 +81,18 @@ void CPortBase::Close() {
   printer.store(nullptr);
   drawer.store(nullptr);
   monitoring.store(0);
+}
+
+bool CPortBase::WithPrinter(const std::function<void(const IPrinterLink&)>& fn) const {
+  bool called = false;
+  bool onPort = PortShareTable::Instance().ForEachOnPort(this, [&](CPortObject& port) {
+    if (&port != this) return;
+    if (IPrinterLink* p = port.printer.load()) {
+      fn(*p);
+      called = true;
+    }
+  });
+  return onPort ? called : CPortObject::WithPrinter(fn);
 }
 
 int CPortBase::Write(const uint8_t* bytes, size_t length) {

@@ -50,6 +50,9 @@ class CPortBase : public CPortObject {
   // Stops this object's status reader, leaves the port (handing ownership to
   // the remaining port object, or closing the device when it was the last).
   void Close() final;
+  // Runs fn under the port share table's lock, so the printer service cannot
+  // leave the port (and go away) while fn reads it.
+  bool WithPrinter(const std::function<void(const IPrinterLink&)>& fn) const override;
 
   // Observers for tests and diagnostics.
   int DeviceHandle() const;
@@ -58,7 +61,7 @@ class CPortBase : public CPortObject {
   bool StatusReaderRunning() const { return statusThread_.joinable(); }
 
  protected:
-  // Resolves the device's identity, takes the kind lock, then joins the
+  // Resolves the device's identity (a character device only), takes the kind lock, then joins the
   // port's slot or opens the device with openDevice (descriptor or -1).
   [[nodiscard]] bool AttachDevice(const std::string& devicePath,
                                   const std::function<int(const std::string&)>& openDevice);

@@ -69,10 +69,10 @@ TEST_F(PortSharingTest, PrinterAndDrawerShareOneDeviceAndKnowBothServices) {
   EXPECT_EQ(d.printer.load(), &printer);
   EXPECT_EQ(d.drawer.load(), &drawer);
 
-  const int threadsBefore = test::ThreadCount();
   ASSERT_EQ(p.StartMonitor(1000), 0);
+  const int withPrinterReader = test::ThreadCount();
   ASSERT_EQ(d.StartMonitor(1000), 0);
-  EXPECT_EQ(test::ThreadCount(), threadsBefore + 2);  // one status reader each
+  EXPECT_EQ(test::ThreadCount(), withPrinterReader + 1);  // one status reader each
 
   // Whichever reader takes a report, both port objects see it.
   p.bFastPoll.store(1);
@@ -92,8 +92,10 @@ TEST_F(PortSharingTest, PrinterAndDrawerShareOneDeviceAndKnowBothServices) {
   ASSERT_TRUE(printer.processIdSeen.Wait(5000));
   EXPECT_EQ(printer.processIdCalls.load(), 1);
   p.Close();
+  EXPECT_EQ(test::ThreadCount(), withPrinterReader);
+  EXPECT_TRUE(d.StatusReaderRunning());
   d.Close();
-  EXPECT_EQ(test::ThreadCount(), threadsBefore);
+  EXPECT_EQ(test::ThreadCount(), withPrinterReader - 1);
 }
 
 // Owner hand-over: whichever leaves first, the other keeps the device open
@@ -136,6 +138,21 @@ TEST_F(PortSharingTest, OwnerHandOverWhenTheDrawerLeavesFirst) {
   ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);
   ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
   HandOver(this, peer, d, p, false, &printer, &drawer);
+}
+
+TEST_F(PortSharingTest, DrawerReachesThePrinterServiceOnlyWhileItIsOnThePort) {
+  CSerialPort p, d;
+  ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);
+  auto reaches = [&d](const IPrinterLink* expected) {
+    const IPrinterLink* seen = nullptr;
+    bool called = d.WithPrinter([&](const IPrinterLink& link) { seen = &link; });
+    return called && seen == expected;
+  };
+  EXPECT_FALSE(d.WithPrinter([](const IPrinterLink&) { ADD_FAILURE() << "no printer on the port yet"; }));
+  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
+  EXPECT_TRUE(reaches(&printer));
+  p.Close();
+  EXPECT_FALSE(d.WithPrinter([](const IPrinterLink&) { ADD_FAILURE() << "the printer has left"; }));
 }
 
 TEST_F(PortSharingTest, SecondServiceOfTheSameKindIsRefusedUntilTheFirstLeaves) {

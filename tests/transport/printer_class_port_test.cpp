@@ -195,7 +195,7 @@ TEST(ParallelPort, LptNameFollowsItsLink) {
   EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
 }
 
-TEST(UsbPort, EmptyOrUnusableSymbolicLinkFailsOpen) {
+TEST(PrinterClassPorts, EmptyOrUnusableDevicesFailOpen) {
   std::string file = test::FreshDir("usb-file") + "/plain";
   std::ofstream(file) << "x";
   for (const std::string& link : {std::string(), file, std::string("usb:9-9"), std::string("USB001")}) {
@@ -205,6 +205,13 @@ TEST(UsbPort, EmptyOrUnusableSymbolicLinkFailsOpen) {
     port.SetOwner(&printer, nullptr);
     EXPECT_EQ(port.Open(Config(link, "KLP-80")), 0) << link;
   }
+  // A plain file is no printer either.
+  CParallelPort parallel;
+  parallel.SetName("KLP-80");
+  FakePrinter printer;
+  parallel.SetOwner(&printer, nullptr);
+  EXPECT_EQ(parallel.Open(Config(file, "KLP-80")), 0);
+  EXPECT_EQ(parallel.Open(Config("LPT0", "KLP-80")), 0);
 }
 
 TEST(UsbPort, DevicePathOfTheSocketReachesThePrintersNode) {

@@ -131,7 +131,13 @@ class PtyPeer {
     int fd = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) std::abort();
     uint8_t block[512] = {};
-    while (::write(fd, block, sizeof block) > 0) {
+    // The kernel moves bytes on to the master's side in the background, so
+    // room may reappear: full means two rounds in a row took nothing.
+    for (int idleRounds = 0; idleRounds < 2;) {
+      bool took = false;
+      while (::write(fd, block, sizeof block) > 0) took = true;
+      idleRounds = took ? 0 : idleRounds + 1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ::close(fd);
   }
