@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -52,6 +54,22 @@ bool PlayOnSoundDevice(int32_t frequencyHz, int32_t durationMs, const Event* can
   return true;
 }
 
+// False when OPOS_TONE_LOG is not set.
+bool LogTone(int32_t frequencyHz, int32_t durationMs) {
+  const char* path = std::getenv("OPOS_TONE_LOG");
+  if (!path || !*path) return false;
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return true;  // asked not to sound; a log that cannot be written loses only the record
+  char line[64];
+  const int n = std::snprintf(line, sizeof line, "%u %d %d\n", TickCount(), frequencyHz, durationMs);
+  if (n > 0) {
+    const ssize_t w = ::write(fd, line, static_cast<size_t>(n));  // one write: lines never interleave
+    (void)w;
+  }
+  ::close(fd);
+  return true;
+}
+
 void RingBell() {
   const int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
@@ -74,6 +92,8 @@ void Tone(int32_t frequencyHz, int32_t durationMs, const Event* cancel) {
   const uint32_t start = TickCount();
   if (auto hook = CurrentHook()) {
     (*hook)(frequencyHz, durationMs);
+  } else if (LogTone(frequencyHz, durationMs)) {
+    // recorded instead of sounded
   } else if (!PlayOnSoundDevice(frequencyHz, durationMs, cancel)) {
     RingBell();
   }

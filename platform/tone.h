@@ -14,7 +14,10 @@ namespace opos::platform {
 // in ms); runs on the thread that calls Tone and must not block long.
 using ToneHook = std::function<void(int32_t frequencyHz, int32_t durationMs)>;
 
-// Replaces the output for the whole process; an empty hook restores it.
+// Replaces the output for this copy of the platform layer; an empty hook
+// restores it. A Service Object library carries its own copy, out of reach of
+// its host: there OPOS_TONE_LOG (a file path) does the same, each tone being
+// appended as a line "<TickCount> <frequency> <duration>" instead of sounding.
 void SetToneHook(ToneHook hook);
 
 // Sounds a tone and returns when durationMs have passed, like Beep, or as

@@ -1,7 +1,11 @@
 // The tone output's hook, duration and cancellation.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -69,6 +73,36 @@ TEST_F(ToneTest, CancelEndsALongToneEarly) {
   Tone(1000, 60000, &cancel);
   EXPECT_LT(TickCount() - again, 100u);
   EXPECT_EQ(Heard().size(), 2u);
+}
+
+}  // namespace
+}  // namespace opos::platform
+
+namespace opos::platform {
+namespace {
+
+TEST(ToneLog, WithoutAHookTonesGoToTheLogFile) {
+  char tmpl[] = "/tmp/opos-tone-XXXXXX";
+  const int fd = ::mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ::setenv("OPOS_TONE_LOG", tmpl, 1);
+  const uint32_t before = TickCount();
+  Tone(1000, 30);
+  Tone(440, 20);
+  ::unsetenv("OPOS_TONE_LOG");
+  std::ifstream in(tmpl);
+  uint32_t tick = 0;
+  int32_t f = 0, d = 0;
+  ASSERT_TRUE(in >> tick >> f >> d);
+  EXPECT_LT(tick - before, 100u);
+  EXPECT_EQ(f, 1000);
+  EXPECT_EQ(d, 30);
+  ASSERT_TRUE(in >> tick >> f >> d);
+  EXPECT_EQ(f, 440);
+  EXPECT_EQ(d, 20);
+  EXPECT_FALSE(in >> tick);
+  ::unlink(tmpl);
 }
 
 }  // namespace
