@@ -41,13 +41,6 @@ std::vector<Command> joined(std::vector<Command> in) {
   return out;
 }
 
-std::vector<Command> without_text(const std::vector<Command>& in) {
-  std::vector<Command> out;
-  std::copy_if(in.begin(), in.end(), std::back_inserter(out),
-               [](const Command& c) { return c.kind != CommandKind::Text; });
-  return out;
-}
-
 const Command* find(const std::vector<Command>& cmds, CommandKind kind, size_t nth = 0) {
   for (const Command& c : cmds) {
     if (c.kind == kind && nth-- == 0) return &c;
@@ -292,12 +285,4 @@ TEST(EscPosParser, TruncatedCommandWaitsAndHugeLengthsStayBounded) {
   parser.feed(text("abc"));
   EXPECT_EQ(got.back().data, text("abc"));
   EXPECT_EQ(got.back().style.width, 1);
-}
-
-TEST(EscPosParser, LongTextIsSplitIntoBoundedRuns) {
-  const Parsed p = parse(repeat('x', EscPosParser::kMaxTextRun * 2 + 10));
-  ASSERT_EQ(p.commands.size(), 3u);
-  EXPECT_EQ(p.commands[0].data.size(), EscPosParser::kMaxTextRun);
-  EXPECT_EQ(p.commands[2].data.size(), 10u);
-  EXPECT_EQ(without_text(p.commands).size(), 0u);
 }

@@ -1,5 +1,5 @@
 // The vprinter program as a shell user drives it: ready line, link, capture file,
-// control FIFO, signals; and the control line grammar.
+// control FIFO (grammar included), signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,9 +11,7 @@
 #include <iterator>
 
 #include "tests/vprinter/pty_client.h"
-#include "tools/vprinter/control_command.h"
 
-using namespace vprinter;
 using namespace vprinter_test;
 using namespace std::chrono_literals;
 
@@ -112,23 +110,6 @@ void send_control(const std::string& fifo, const std::string& line) {
 }
 
 }  // namespace
-
-TEST(ControlCommand, ParsesTheDocumentedLinesOnly) {
-  EXPECT_EQ(parse_control_command("cover open"), ControlCommand::CoverOpen);
-  EXPECT_EQ(parse_control_command("  cover\tclose \r"), ControlCommand::CoverClose);
-  EXPECT_EQ(parse_control_command("paper end"), ControlCommand::PaperEnd);
-  EXPECT_EQ(parse_control_command("paper ok"), ControlCommand::PaperOk);
-  EXPECT_EQ(parse_control_command("power off"), ControlCommand::PowerOff);
-  EXPECT_EQ(parse_control_command("power on"), ControlCommand::PowerOn);
-  EXPECT_EQ(parse_control_command("drawer open"), ControlCommand::DrawerOpen);
-  EXPECT_EQ(parse_control_command("drawer close"), ControlCommand::DrawerClose);
-  EXPECT_EQ(parse_control_command("offline"), ControlCommand::Offline);
-  EXPECT_EQ(parse_control_command("online"), ControlCommand::Online);
-  EXPECT_EQ(parse_control_command("status"), ControlCommand::Status);
-  for (const char* bad : {"", "cover", "cover opened", "cover open now", "COVER OPEN", "online now", "paper"}) {
-    EXPECT_FALSE(parse_control_command(bad).has_value()) << bad;
-  }
-}
 
 TEST(VprinterProgram, DrivenFromTheShellWayEndToEnd) {
   TempDir dir;

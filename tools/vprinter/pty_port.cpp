@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -78,7 +79,8 @@ bool PtyPort::publish_link(const std::string& link, std::string* error) {
   }
   // Build the link beside its final name and rename it into place, so a reader
   // never sees the name missing or half made.
-  const std::string tmp = link + ".tmp" + std::to_string(getpid());
+  static std::atomic<unsigned> serial{0};
+  const std::string tmp = link + ".tmp" + std::to_string(getpid()) + "." + std::to_string(serial.fetch_add(1));
   ::unlink(tmp.c_str());
   if (::symlink(slave_path_.c_str(), tmp.c_str()) != 0) {
     if (error) *error = errno_text(("symlink " + link).c_str());
