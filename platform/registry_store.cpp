@@ -193,11 +193,9 @@ struct Store::Impl {
   }
 
   // Result of a failed SQLite call (rc) as a Win32 code, with the message kept.
-  long DbFail(int rc, const std::string& what = {}) {
-    const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (!msg || !*msg) msg = sqlite3_errstr(rc);
-    std::string cause = std::string(msg);
-    if (!what.empty()) cause = what + ": " + cause;
+  long DbFail(int rc) {
+    const char* msg = db ? sqlite3_errmsg(db) : nullptr;
+    std::string cause = msg && *msg ? msg : sqlite3_errstr(rc);
     long code;
     std::string head;
     switch (rc & 0xff) {
@@ -214,7 +212,7 @@ struct Store::Impl {
       case SQLITE_BUSY:
       case SQLITE_LOCKED:
         code = kBusy;
-        head = "registry store is busy (held by another process for more than " +
+        head = "registry store is busy (held by another writer for more than " +
                std::to_string(kBusyTimeoutMs / 1000) + " s): ";
         break;
       case SQLITE_FULL:
