@@ -276,6 +276,15 @@ int32_t CPortBase::AskDrawerState(int replyWaitMs) {
     drawerSensorLow.store(0);
     return SettleAndAnswerReady();
   }
+  bool printerReading = false;
+  PortShareTable::Instance().ForEachOnPort(this, [&](CPortObject& port) {
+    if (!port.IsDrawerSide() && port.monitoring.load() != 0) printerReading = true;
+  });
+  if (printerReading) {
+    // The printer's status reader owns the input and passes every report on
+    // to this object too; a reply read here would take its reports away.
+    return SettleAndAnswerReady();
+  }
   if (Write(kRealTimeStatus, sizeof kRealTimeStatus) == 0) {
     // No answer can come: the drawer state is unknown, not "closed and fine".
     errorLatched.store(1);

@@ -95,14 +95,6 @@ TEST_P(PrinterClassPortTest, PrinterStartMonitorTakesTheFirstReport) {
   EXPECT_EQ(port->CheckReady(), 0);
 }
 
-TEST_P(PrinterClassPortTest, PrinterStartMonitorWithPinHighClearsTheSensor) {
-  peer.StartPrinter({0x14, 0x00, 0x00, 0x00});
-  auto port = OpenPrinter();
-  port->drawerSensorLow.store(1);
-  ASSERT_EQ(port->StartMonitor(3000), 0);
-  EXPECT_EQ(port->drawerSensorLow.load(), 0);
-}
-
 TEST_P(PrinterClassPortTest, DrawerClaimWaitsForANotReadyPrinterAndGivesUp) {
   peer.StartPrinter({0x34, 0x00, 0x00, 0x00});  // cover open
   auto p = OpenPrinter();
@@ -133,11 +125,23 @@ TEST_P(PrinterClassPortTest, DrawerClaimGoesThroughOnceThePrinterIsReady) {
   claim.join();
   EXPECT_EQ(result.load(), 0);
   EXPECT_EQ(d->monitoring.load(), 1);
+  // While the printer's reader runs, the drawer takes the sensor from its
+  // reports and sends no status request of its own.
+  peer.Send({0x10, 0x00, 0x00, 0x00});
+  ASSERT_TRUE(test::WaitUntil([&] { return d->drawerSensorLow.load() == 1; }));
+  const size_t sent = peer.Received().size();
+  EXPECT_EQ(d->CheckReady(), 0);
+  EXPECT_EQ(d->drawerSensorLow.load(), 1);
+  EXPECT_EQ(peer.Received().size(), sent);
   // Both port objects, one device; releasing both closes it.
   EXPECT_EQ(p->DeviceHandle(), d->DeviceHandle());
   EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
   p->Close();
   EXPECT_TRUE(d->IsPortOwner());
+  // With the printer's reader gone, the drawer asks for itself (nobody answers here).
+  const size_t sentBefore = peer.Received().size();
+  EXPECT_EQ(d->CheckReady(), 0);
+  EXPECT_TRUE(peer.WaitReceived(sentBefore + 3));
   d->Close();
   EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
 }
