@@ -221,6 +221,12 @@ void COutputPath::WaitForProcessId(const COutputRecord& record) {
   // Cleared before the request goes out, so a quick reply is not lost.
   bProcessIdSeen_ = 0;
   processIdSeen_.Reset();
+  // Fast polling from before the request, so the reply is read at once.
+  port_->bFastPoll = 1;
+  struct FastPollOff {
+    CPortObject* port;
+    ~FastPollOff() { port->bFastPoll = 0; }
+  } fastPollOff{port_};
   {
     std::lock_guard<std::mutex> w(writeLock_);
     if (!PortWrite(kProcessIdRequest)) {
@@ -228,11 +234,6 @@ void COutputPath::WaitForProcessId(const COutputRecord& record) {
       return;
     }
   }
-  port_->bFastPoll = 1;
-  struct FastPollOff {
-    CPortObject* port;
-    ~FastPollOff() { port->bFastPoll = 0; }
-  } fastPollOff{port_};
 
   uint32_t sentAt = platform::TickCount();
   int requests = 1;
@@ -270,6 +271,7 @@ void COutputPath::WaitForProcessId(const COutputRecord& record) {
       FailJob(check);
       return;
     }
+    port_->bFastPoll = 0;
     CompleteJob(record.OutputID);
     return;
   }
