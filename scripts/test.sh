@@ -20,4 +20,13 @@ for variant in normal asan tsan; do
     status=1
   fi
 done
+echo "=== fuzz (libFuzzer, bounded) ==="
+# The fuzz targets need clang's libFuzzer; a short bounded run keeps them from rotting.
+cmake -S . -B build-test-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-test-fuzz --target fuzz_escpos_parser -j "$JOBS"
+if ! build-test-fuzz/fuzz/fuzz_escpos_parser -max_total_time=5 -dict=fuzz/escpos.dict \
+    -rss_limit_mb=2048 -artifact_prefix=build-test-fuzz/; then
+  status=1
+fi
 exit $status
