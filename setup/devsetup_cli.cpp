@@ -504,7 +504,8 @@ int Cli::Test(const std::string& clsArg, const std::string& key) {
     return Error("test is not available: this devsetup was built without the OPOS Control Objects");
   }
   std::string unavailable;
-  std::vector<TestMessage> messages = tester_(*cls_, &unavailable);
+  std::vector<std::string> notes;
+  std::vector<TestMessage> messages = tester_(*cls_, store_->Path(), &notes, &unavailable);
   if (!unavailable.empty()) return Error("test is not available: " + unavailable);
   for (const TestMessage& m : messages) {
     std::string text = m.text;
@@ -513,6 +514,7 @@ int Cli::Test(const std::string& clsArg, const std::string& key) {
     }
     err_ << m.title << ": " << text << "\n";
   }
+  for (const std::string& n : notes) Note(n);
   if (!messages.empty()) return kFailed;
   out_ << (deviceClass == kDrawerClass ? "drawer opened" : "test page printed") << "\n";
   return kOk;

@@ -13,9 +13,11 @@
 namespace opos::setup {
 
 // Runs the settings dialog's test on the loaded device through the Control
-// Objects; puts a reason into *unavailable when they cannot be had.
-using TestRunner =
-    std::function<std::vector<TestMessage>(const OPOSCls& device, std::string* unavailable)>;
+// Objects, with the registry store at registryPath; puts a reason into
+// *unavailable when they cannot be had, and hints for the user into *notes.
+using TestRunner = std::function<std::vector<TestMessage>(
+    const OPOSCls& device, const std::string& registryPath, std::vector<std::string>* notes,
+    std::string* unavailable)>;
 
 // args without the program name. Returns the exit status: 0 done, 1 failed (with
 // a message on err), 2 bad usage. tester may be empty.

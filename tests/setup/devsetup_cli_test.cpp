@@ -211,11 +211,14 @@ TEST_F(Cli, UnwritableStoreIsReportedAndLeftWhole) {
   EXPECT_EQ(store.Dump(), before);
 }
 
-TEST_F(Cli, TestReportsWhenTheDeviceCannotBeTested) {
+TEST_F(Cli, TestOfADeviceWhoseServiceObjectIsNotRegistered) {
   ASSERT_EQ(Run({"add", "Z9S"}).status, 0);
   RunResult r = Run({"test", "POSPrinter", "Z9S"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.err.empty());
+  // The dialog's one message for a failing Open, then why.
+  EXPECT_EQ(r.err.rfind("ERR: ResultCode : 104\ndevsetup: ", 0), 0u) << r.err;
+  EXPECT_TRUE(Contains(r.err, "KELVORA.RecPrinter.SO")) << r.err;
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

@@ -139,15 +139,16 @@ inline RunResult RunDevsetup(const std::vector<std::string>& args, int asUser = 
   char errName[] = "/tmp/opos-setup-err-XXXXXX";
   int outFd = ::mkstemp(outName);
   int errFd = ::mkstemp(errName);
+  // Built before the fork: the child of a process with threads may not allocate.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(kDevsetup.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(outFd, 1);
     ::dup2(errFd, 2);
     if (asUser >= 0 && (::setgid(asUser) != 0 || ::setuid(asUser) != 0)) ::_exit(126);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(kDevsetup.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     ::execv(kDevsetup.c_str(), argv.data());
     ::_exit(127);
   }
