@@ -96,24 +96,32 @@ COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view by
 }
 
 void COutputPath::ClearOutput() {
-  std::lock_guard<std::mutex> g(queueLock_);
-  if (errorPending_.load()) {
-    // The failed job and everything behind it go; the worker takes this as
-    // the answer to its Error event.
-    queue_.Clear();
-    clearInError_ = true;
-    errorAnswered_.Set();
-  } else if (cursor_) {
-    // The job under way is partly on paper already: it finishes and is
-    // confirmed; the jobs queued behind it are dropped without completion.
-    queue_.KeepHead(jobRecordCount_);
-  } else {
-    // Nothing started: every queued record goes, including the pieces of a
-    // job whose last record never came.
-    queue_.Clear();
+  bool purge = false;
+  {
+    std::lock_guard<std::mutex> g(queueLock_);
+    if (errorPending_.load()) {
+      // The failed job and everything behind it go; the worker takes this as
+      // the answer to its Error event.
+      queue_.Clear();
+      clearInError_ = true;
+      errorAnswered_.Set();
+      purge = host_.EventsFrozen();
+    } else if (cursor_) {
+      // The job under way is partly on paper already: it finishes and is
+      // confirmed; the jobs queued behind it are dropped without completion.
+      queue_.KeepHead(jobRecordCount_);
+    } else {
+      // Nothing started: every queued record goes, including the pieces of a
+      // job whose last record never came.
+      queue_.Clear();
+    }
+    // Let the worker find out that it is idle now.
+    outputReady_.Set();
   }
-  // Let the worker find out that it is idle now.
-  outputReady_.Set();
+  // Error and OutputComplete events still held back by a freeze belong to the
+  // dropped output. Purged here rather than by the worker, so that a freeze
+  // lifted right after this call cannot deliver them first.
+  if (purge) host_.BeginEventPurge();
 }
 
 void COutputPath::ClearQueue() {
@@ -317,13 +325,9 @@ void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRec
   lock.lock();
   errorPending_ = 0;
   if (clearInError_) {
-    // ClearOutput already dropped the queue; Error and OutputComplete events
-    // still held back by a freeze belong to the dropped output.
+    // ClearOutput has dropped the queue and purged the held events.
     clearInError_ = false;
     cursor_.reset();
-    const bool frozen = host_.EventsFrozen();
-    lock.unlock();
-    if (frozen) host_.BeginEventPurge();
     return;
   }
   if (errorResponse_ == OPOS_ER_RETRY) return;  // the job starts again from its first record

@@ -1,0 +1,118 @@
+// Synchronous printing and the property setters, byte for byte at the
+// virtual printer.
+#include <chrono>
+#include <thread>
+
+#include "tests/receipt/receipt_env.h"
+
+namespace opos::receipt {
+namespace {
+
+class SyncReceipt : public ReceiptEnvironment {
+ protected:
+  void SetUp() override {
+    ReceiptEnvironment::SetUp();
+    OpenPrinter();
+    Enable();
+  }
+};
+
+TEST_F(SyncReceipt, DefaultsPrefixTheText) {
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 3), kPrefix + "abc");
+  EXPECT_EQ(printer.ResultCodeExtended(), 0);
+}
+
+TEST_F(SyncReceipt, CharacterSetSelectsTheCodeTable) {
+  printer.SetPropertyNumber(PIDXPtr_CharacterSet, 1252);
+  ASSERT_EQ(printer.ResultCode(), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(3), "\x1b\x74\x10");
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_CharacterSet), 1252);
+  vprinter_->clear_capture();
+  printer.SetPropertyNumber(PIDXPtr_CharacterSet, 12345);
+  EXPECT_EQ(CapturedAtLeast(3), std::string("\x1b\x74\x00", 3));
+}
+
+TEST_F(SyncReceipt, UnitsConvertAndTheSpacingFollows) {
+  printer.SetMapMode(PTR_MM_METRIC);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 375);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineWidth), 7224);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineHeight), 338);
+  printer.SetMapMode(PTR_MM_DOTS);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 30);
+  printer.SetMapMode(PTR_MM_TWIPS);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 213);
+  printer.SetMapMode(PTR_MM_DOTS);
+  printer.SetPropertyNumber(PIDXPtr_RecLineSpacing, 24);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLinesToPaperCut), 6);
+  printer.SetRecLineChars(43);
+  EXPECT_EQ(printer.RecLineChars(), 56);
+
+  // 24 dots give ESC 3 48; 56 columns give ESC ! 0x47; ESC|fP feeds 6 lines.
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "x\x1b|fP"), OPOS_SUCCESS);
+  const std::string expected = "\x1b\x45\x30\x1b\x2d\x30\x1b\x21\x47\x1d\x42\x30\x1b\x61\x30\x1b\x33\x30x" +
+                               std::string(6, '\n') + "\x1b\x6d";
+  EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
+}
+
+TEST_F(SyncReceipt, CutAndBarcodeGoStraightOut) {
+  ASSERT_EQ(printer.CutPaper(100), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(2), "\x1b\x6d");
+  vprinter_->clear_capture();
+  ASSERT_EQ(printer.PrintBarCode(PTR_S_RECEIPT, "4901234567894", PTR_BCS_EAN13, 80, 300, PTR_BC_CENTER,
+                                 PTR_BC_TEXT_BELOW),
+            OPOS_SUCCESS);
+  const std::string w = CapturedAtLeast(19 + 13);
+  EXPECT_EQ(w.substr(w.size() - 13), "4901234567894");
+  EXPECT_EQ(w.substr(0, 6), "\x1d\x66\x30\x1d\x77\x03");  // 300 dots: module width 3
+}
+
+TEST_F(SyncReceipt, CoverOpenRefusesAndWritesNothing) {
+  vprinter_->set_cover_open(true);
+  ASSERT_TRUE(DeliverUntil(Saw("status", PTR_SUE_COVER_OPEN)));
+  EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_EXTENDED);
+  EXPECT_EQ(printer.ResultCodeExtended(), OPOS_EPTR_COVER_OPEN);
+  vprinter_->set_paper_end(true);
+  vprinter_->set_cover_open(false);
+  ASSERT_TRUE(DeliverUntil(Saw("status", PTR_SUE_REC_EMPTY)));
+  EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_EXTENDED);
+  EXPECT_EQ(printer.ResultCodeExtended(), OPOS_EPTR_REC_EMPTY);
+  EXPECT_TRUE(printer.RecEmpty());
+  // Nothing but the port's own status requests reached the printer.
+  DeliverUntil([] { return false; }, 300);
+  EXPECT_EQ(Printed(), "");
+}
+
+TEST_F(SyncReceipt, EscapesThatMeanNothingArePrintedAsText) {
+  // Unknown, truncated and oversized sequences: text, never an error.
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|xZ|\x1b|99"), OPOS_SUCCESS);
+  const std::string expected = kPrefix + "\x1b|xZ|\x1b|99";
+  EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
+  vprinter_->clear_capture();
+  // A feed of two billion lines is refused, not attempted.
+  EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|2000000000lF"), OPOS_E_ILLEGAL);
+  EXPECT_FALSE(vprinter_->wait_for_bytes(1, std::chrono::milliseconds(200)));
+}
+
+TEST_F(SyncReceipt, LongDataIsTranslatedAndSentWhole) {
+  // Far beyond any fixed buffer, with escapes that shrink and grow.
+  std::string text, expected = kPrefix;
+  for (int i = 0; text.size() < 100000; ++i) {
+    text += "line " + std::to_string(i) + " \x1b|bC bold\x1b|N\n";
+    expected += "line " + std::to_string(i) + " \x1b\x45\x31 bold" +
+                "\x1d\x42\x80\x1b\x45\x30\x1b\x2d\x30\x1b\x21\x40\n";
+  }
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, text), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
+}
+
+TEST_F(SyncReceipt, APrinterThatVanishedIsAFailureNotAHang) {
+  vprinter_->stop();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, std::string(20000, 'x')), OPOS_E_FAILURE);
+  EXPECT_EQ(printer.ResultCodeExtended(), 100003);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+}  // namespace
+}  // namespace opos::receipt
