@@ -9,30 +9,9 @@ const LibraryProfile& ThisLibrary() { return test::kFakeSerial; }
 namespace opos::test {
 namespace {
 
-const std::string kPin2 = Bytes({0x1B, 0x70, 0x30, 0x64, 0xC8});
 const std::string kPin5 = Bytes({0x1B, 0x70, 0x31, 0x64, 0xC8});
 
 uint32_t Since(uint32_t start) { return platform::TickCount() - start; }
-
-TEST_F(DrawerTest, MethodsAnswerClosedThenNotClaimed) {
-  drawer_ = std::make_unique<CCashDrawer>(kFakeSerial);
-  EXPECT_EQ(drawer_->OpenDrawer(), OPOS_E_CLOSED);
-  EXPECT_EQ(drawer_->WaitForDrawerClose(500, 1000, 200, 300), OPOS_E_CLOSED);
-  EXPECT_EQ(drawer_->GetPropertyNumber(PIDX_ResultCode), OPOS_E_CLOSED);
-
-  Open();
-  EXPECT_EQ(drawer_->OpenDrawer(), OPOS_E_NOTCLAIMED);
-  EXPECT_EQ(drawer_->GetPropertyNumber(PIDX_ResultCode), OPOS_E_NOTCLAIMED);
-  EXPECT_EQ(drawer_->WaitForDrawerClose(500, 1000, 200, 300), OPOS_E_NOTCLAIMED);
-  EXPECT_TRUE(port_->Writes().empty());
-
-  ASSERT_EQ(drawer_->ClaimDevice(0), OPOS_SUCCESS);
-  EXPECT_EQ(drawer_->CloseService(), OPOS_SUCCESS);
-  EXPECT_EQ(port_->closeCalls.load(), 1);
-  EXPECT_EQ(drawer_->OpenDrawer(), OPOS_E_CLOSED);
-  EXPECT_EQ(drawer_->WaitForDrawerClose(500, 1000, 200, 300), OPOS_E_CLOSED);
-  EXPECT_TRUE(port_->Writes().empty());
-}
 
 TEST_F(DrawerTest, DrawerPropertiesBeforeAndAfterClaim) {
   Open();
@@ -45,53 +24,6 @@ TEST_F(DrawerTest, DrawerPropertiesBeforeAndAfterClaim) {
   EXPECT_NE(port_->drawer.load(), nullptr);
   EXPECT_EQ(port_->printer.load(), nullptr);
 }
-
-TEST_F(DrawerTest, DispatchReachesTheDrawerMembers) {
-  OpenAndClaim({5});
-  auto call = [&](const char* name, std::vector<com::Variant> args) {
-    int32_t id = 0;
-    EXPECT_EQ(drawer_->GetIDsOfNames(name, &id), com::S_OK) << name;
-    com::Variant result;
-    EXPECT_EQ(drawer_->Invoke(id, args, &result), com::S_OK) << name;
-    return result.lVal;
-  };
-  EXPECT_EQ(call("OpenDrawer", {}), OPOS_SUCCESS);
-  ASSERT_EQ(port_->Writes().size(), 1u);
-  EXPECT_EQ(port_->Writes()[0].bytes, kPin5);
-  using com::Variant;
-  EXPECT_EQ(call("WaitForDrawerClose", {Variant::Long(-1), Variant::Long(1000), Variant::Long(200),
-                                         Variant::Long(300)}),
-            OPOS_E_ILLEGAL);
-  int32_t data = 0;
-  std::string text;
-  EXPECT_EQ(call("DirectIO", {Variant::Long(2), Variant::LongRef(&data), Variant::StringRef(&text)}),
-            OPOS_E_ILLEGAL);
-  EXPECT_EQ(call("CheckHealth", {Variant::Long(1)}), OPOS_E_DISABLED);
-}
-
-struct PinCase {
-  int32_t pin;
-  std::string pulse;  // empty: nothing is sent
-};
-
-class DrawerPulseTest : public DrawerTest, public ::testing::WithParamInterface<PinCase> {};
-
-TEST_P(DrawerPulseTest, ConnectorPinChoosesThePulse) {
-  OpenAndClaim({GetParam().pin});
-  EXPECT_EQ(drawer_->OpenDrawer(), OPOS_SUCCESS);
-  EXPECT_EQ(drawer_->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
-  const auto writes = port_->Writes();
-  if (GetParam().pulse.empty()) {
-    EXPECT_TRUE(writes.empty());
-  } else {
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].bytes, GetParam().pulse);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Pins, DrawerPulseTest,
-                         ::testing::Values(PinCase{2, kPin2}, PinCase{5, kPin5}, PinCase{0, ""},
-                                           PinCase{3, ""}, PinCase{-1, ""}, PinCase{INT32_MAX, ""}));
 
 TEST_F(DrawerTest, PulseRefusedWhenWriteFailsOrPortLatchedAnError) {
   OpenAndClaim({2});
@@ -131,18 +63,6 @@ TEST_F(DrawerTest, WithAPrinterOnThePortItsPortDecides) {
   ASSERT_EQ(port_->Writes().size(), 1u);
   EXPECT_EQ(port_->Writes()[0].bytes, kPin5);
   EXPECT_TRUE(printer_.port.Writes().empty());  // the pulse goes through the drawer's port object
-}
-
-TEST_F(DrawerTest, PulseWaitsUntilPrinterQuietForMoreThanASecond) {
-  OpenAndClaim({2});
-  AttachPrinter();
-  const uint32_t printed = platform::TickCount();
-  printer_.lastOutput = printed;
-  EXPECT_EQ(drawer_->OpenDrawer(), OPOS_SUCCESS);
-  const auto writes = port_->Writes();
-  ASSERT_EQ(writes.size(), 1u);
-  EXPECT_GT(writes[0].tick - printed, 1000u);
-  EXPECT_LT(writes[0].tick - printed, 1000u + 500u + 300u);  // at the first check after that
 }
 
 TEST_F(DrawerTest, PulseWaitsForBusyPrinterAndIdlePrinterDelaysNothing) {

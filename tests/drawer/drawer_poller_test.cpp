@@ -4,48 +4,16 @@
 namespace opos::test {
 namespace {
 
-using ::testing::ElementsAre;
 
 int32_t Opened(CCashDrawer& d) { return d.GetPropertyNumber(PIDXCash_DrawerOpened); }
 
-TEST_F(DrawerTest, EnablingReportsTheStateOnceThenEachChangeOnce) {
-  OpenAndClaim();
-  Enable();
-  ASSERT_TRUE(PumpUntilEvents(1));
-  PumpFor(2200);  // two more passes read closed again: no repeat
-  EXPECT_THAT(control_.status, ElementsAre(CASH_SUE_DRAWERCLOSED));
-
-  port_->drawerSensorLow = 1;
-  ASSERT_TRUE(PumpUntilEvents(2));
-  EXPECT_EQ(control_.status[1], CASH_SUE_DRAWEROPEN);
-  EXPECT_EQ(Opened(*drawer_), 1);
-
-  port_->drawerSensorLow = 0;
-  ASSERT_TRUE(PumpUntilEvents(3));
-  PumpFor(1200);
-  EXPECT_THAT(control_.status,
-              ElementsAre(CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN, CASH_SUE_DRAWERCLOSED));
-  EXPECT_EQ(Opened(*drawer_), 0);
-}
-
-TEST_F(DrawerTest, OpenLevelSaysWhichSensorLevelIsOpen) {
-  OpenAndClaim({2, 0});
-  Enable();
-  ASSERT_TRUE(PumpUntilEvents(1));
-  EXPECT_EQ(control_.status[0], CASH_SUE_DRAWEROPEN);  // pin 3 high reads open
-  EXPECT_EQ(Opened(*drawer_), 1);
-  port_->drawerSensorLow = 1;
-  ASSERT_TRUE(PumpUntilEvents(2));
-  EXPECT_EQ(control_.status[1], CASH_SUE_DRAWERCLOSED);
-
-  // Any level other than 0 acts as 1.
-  drawer_.reset();
-  control_.status.clear();
+TEST_F(DrawerTest, OpenLevelOtherThanZeroActsAsOne) {
   OpenAndClaim({2, 7});
   port_->drawerSensorLow = 1;
   Enable();
   ASSERT_TRUE(PumpUntilEvents(1));
   EXPECT_EQ(control_.status[0], CASH_SUE_DRAWEROPEN);
+  EXPECT_EQ(Opened(*drawer_), 1);
 }
 
 TEST_F(DrawerTest, DisabledDrawerIsNotReadAndReenablingReportsAfresh) {
@@ -109,22 +77,6 @@ TEST_F(DrawerTest, DrawerAloneSkipsPassesWhileItsPortIsNotReady) {
   port_->checkReadyAnswer = 0;
   ASSERT_TRUE(PumpUntilEvents(1));
   EXPECT_EQ(control_.status[0], CASH_SUE_DRAWEROPEN);
-}
-
-TEST_F(DrawerTest, EventsFrozenAtClaimArriveInOrderWhenThawed) {
-  Open();
-  drawer_->SetPropertyNumber(PIDX_FreezeEvents, 1);
-  ASSERT_EQ(drawer_->ClaimDevice(0), OPOS_SUCCESS);
-  Enable();
-  const uint32_t start = platform::TickCount();
-  while (Opened(*drawer_) != 0 || platform::TickCount() - start < 1200) PumpFor(50);
-  port_->drawerSensorLow = 1;
-  while (Opened(*drawer_) != 1 && platform::TickCount() - start < 5000) PumpFor(50);
-  ASSERT_EQ(Opened(*drawer_), 1);
-  EXPECT_TRUE(control_.status.empty());
-  drawer_->SetPropertyNumber(PIDX_FreezeEvents, 0);
-  ASSERT_TRUE(PumpUntilEvents(2));
-  EXPECT_THAT(control_.status, ElementsAre(CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN));
 }
 
 TEST_F(DrawerTest, ReleaseEndsEveryThreadPromptlyAndAClaimStartsAfresh) {

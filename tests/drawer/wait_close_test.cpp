@@ -54,46 +54,6 @@ class WaitCloseTest : public DrawerTest {
   std::atomic<size_t> closeAtTone_{0};  // the drawer closes at this tone; 0: never
 };
 
-TEST_F(WaitCloseTest, OpenDrawerBeepsAfterTheTimeoutUntilClosed) {
-  ClaimOpenDrawer();
-  closeAtTone_ = 3;
-  const uint32_t start = platform::TickCount();
-  EXPECT_EQ(drawer_->WaitForDrawerClose(500, 1000, 200, 300), OPOS_SUCCESS);
-  const uint32_t returned = platform::TickCount();
-  const auto tones = Tones();
-  ASSERT_GE(tones.size(), 3u);
-  // Six pumps (1200 ms), then the 500 ms timeout.
-  EXPECT_GE(tones[0].tick - start, 1650u);
-  EXPECT_LT(tones[0].tick - start, 2300u);
-  for (size_t i = 0; i < tones.size(); ++i) {
-    EXPECT_EQ(tones[i].frequency, 1000);
-    EXPECT_EQ(tones[i].duration, 200);
-    if (i > 0) {
-      EXPECT_GE(tones[i].tick - tones[i - 1].tick, 450u) << i;
-      EXPECT_LT(tones[i].tick - tones[i - 1].tick, 700u) << i;
-    }
-  }
-  EXPECT_GE(returned, tones[2].tick);
-  EXPECT_EQ(drawer_->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
-
-  // The closing is reported, and the tone stops with the wait.
-  ASSERT_TRUE(PumpUntilEvents(2));
-  EXPECT_EQ(control_.status[1], CASH_SUE_DRAWERCLOSED);
-  PumpFor(1200);
-  EXPECT_LE(Tones().size(), tones.size() + 1);
-}
-
-TEST_F(WaitCloseTest, ClosedDrawerReturnsAfterThePumps) {
-  OpenAndClaim();
-  Enable();
-  ASSERT_TRUE(PumpUntilEvents(1));
-  uint32_t start = platform::TickCount();
-  EXPECT_EQ(drawer_->WaitForDrawerClose(500, 1000, 200, 300), OPOS_SUCCESS);
-  EXPECT_GE(platform::TickCount() - start, 1150u);
-  EXPECT_LT(platform::TickCount() - start, 1700u);
-  EXPECT_TRUE(Tones().empty());
-}
-
 TEST_F(WaitCloseTest, ParallelLooksAfterFourPumps) {
   OpenAndClaim({}, kFakeParallel);
   Enable();

@@ -279,6 +279,9 @@ TEST_F(DrawerE2E, WaitForDrawerCloseBeepsUntilTheDrawerCloses) {
   EXPECT_LT(returned - closedAt.load(), 2000u);  // about one poller cycle after the close
   ASSERT_TRUE(PumpUntilEvents(2));
   EXPECT_EQ(events_[1], CASH_SUE_DRAWERCLOSED);
+  // The tone ends with the wait (one already under way may still sound).
+  drawer_->PumpEvents(1200);
+  EXPECT_LE(Tones().size(), tones.size() + 1);
 }
 
 TEST_F(DrawerE2E, WaitForDrawerCloseWithTheDrawerClosedReturnsAfterTheLook) {
