@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
+#include "tests/transport/pty_peer.h"
+
 namespace opos::platform {
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(PortNames, AbsolutePathIsUsedAsItStands) {
   EXPECT_EQ(ResolvePortName("/dev/pts/7"), "/dev/pts/7");
@@ -24,18 +24,12 @@ TEST(PortNames, NumberedNamesWithoutLinkMapToSystemDevices) {
 }
 
 TEST(PortNames, LinkInPortDirectoryWinsEvenWhenDangling) {
-  const fs::path dir = PortDirectory();
-  fs::create_directories(dir);
-  fs::remove(dir / "com10");
-  fs::remove(dir / "lpt1");
-  fs::create_symlink("/dev/null", dir / "com10");
-  fs::create_symlink("/nowhere/at/all", dir / "lpt1");
-  EXPECT_EQ(ResolvePortName("COM10"), (dir / "com10").string());
-  EXPECT_EQ(ResolvePortName("LPT1"), (dir / "lpt1").string());
+  test::ScopedLink com10(PortDirectory(), "com10", "/dev/null");
+  test::ScopedLink lpt1(PortDirectory(), "lpt1", "/nowhere/at/all");
+  EXPECT_EQ(ResolvePortName("COM10"), com10.path());
+  EXPECT_EQ(ResolvePortName("LPT1"), lpt1.path());
   // COM1 is another port, not a prefix match of com10.
   EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
-  fs::remove(dir / "com10");
-  fs::remove(dir / "lpt1");
 }
 
 TEST(PortNames, OtherNamesAreRefused) {

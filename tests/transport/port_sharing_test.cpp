@@ -14,7 +14,6 @@
 namespace opos {
 namespace {
 
-namespace fs = std::filesystem;
 using test::Bytes;
 using test::FakeDrawer;
 using test::FakePrinter;
@@ -28,13 +27,6 @@ DeviceConfig Config(const std::string& port, const std::string& deviceName) {
   c.Stop = 1;
   c.DeviceName = deviceName;
   return c;
-}
-
-void LinkPort(const std::string& name, const std::string& target) {
-  fs::path link = fs::path(platform::PortDirectory()) / name;
-  fs::create_directories(link.parent_path());
-  fs::remove(link);
-  fs::create_symlink(target, link);
 }
 
 class PortSharingTest : public testing::Test {
@@ -55,7 +47,7 @@ class PortSharingTest : public testing::Test {
 };
 
 TEST_F(PortSharingTest, PrinterAndDrawerShareOneDeviceAndKnowBothServices) {
-  LinkPort("com12", peer.slave());
+  test::ScopedLink com12(platform::PortDirectory(), "com12", peer.slave());
   CSerialPort p, d;
   ASSERT_EQ(OpenPrinter(p, "COM12"), 1);
   ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);  // the same device by its own path
@@ -173,8 +165,8 @@ TEST_F(PortSharingTest, SecondServiceOfTheSameKindIsRefusedUntilTheFirstLeaves) 
 
 TEST_F(PortSharingTest, PortsAboveNineAndPathsMatchByDeviceNotByDigits) {
   PtyPeer other;
-  LinkPort("com1", other.slave());
-  LinkPort("com11", peer.slave());
+  test::ScopedLink com1(platform::PortDirectory(), "com1", other.slave());
+  test::ScopedLink com11(platform::PortDirectory(), "com11", peer.slave());
   CSerialPort p, d, d1;
   ASSERT_EQ(OpenPrinter(p, "COM11"), 1);
   // "COM1" is a different device: no join, a slot of its own.

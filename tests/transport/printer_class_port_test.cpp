@@ -121,12 +121,16 @@ TEST_P(PrinterClassPortTest, DrawerClaimGoesThroughOnceThePrinterIsReady) {
   auto d = OpenDrawer();
   std::atomic<int32_t> result{-1};
   std::thread claim([&] { result.store(d->StartMonitor(5000)); });
-  peer.Send({0x14, 0x00, 0x00, 0x00});  // paper loaded
+  // Paper loaded: the printer reports it, and answers every later request so.
+  peer.SetAsbReply({0x14, 0x00, 0x00, 0x00});
+  peer.Send({0x14, 0x00, 0x00, 0x00});
   claim.join();
   EXPECT_EQ(result.load(), 0);
   EXPECT_EQ(d->monitoring.load(), 1);
   // While the printer's reader runs, the drawer takes the sensor from its
   // reports and sends no status request of its own.
+  ASSERT_TRUE(test::WaitUntil([&] { return p->statusError.load() == 0; }));
+  peer.SetAsbReply({0x10, 0x00, 0x00, 0x00});
   peer.Send({0x10, 0x00, 0x00, 0x00});
   ASSERT_TRUE(test::WaitUntil([&] { return d->drawerSensorLow.load() == 1; }));
   const size_t sent = peer.Received().size();
@@ -187,10 +191,7 @@ INSTANTIATE_TEST_SUITE_P(Transports, PrinterClassPortTest, testing::Values(false
 
 TEST(ParallelPort, LptNameFollowsItsLink) {
   PtyPeer peer;
-  fs::path dir = platform::PortDirectory();
-  fs::create_directories(dir);
-  fs::remove(dir / "lpt3");
-  fs::create_symlink(peer.slave(), dir / "lpt3");
+  test::ScopedLink lpt3(platform::PortDirectory(), "lpt3", peer.slave());
   CParallelPort port;
   port.SetName("KLP-80");
   FakePrinter printer;

@@ -71,9 +71,17 @@ class PtyPeer {
   // Plays a printer: records every byte, answers GS a 255 with asbReply and
   // DLE EOT 1 with dleReply (when not empty).
   void StartPrinter(Bytes asbReply, Bytes dleReply = {}) {
-    asbReply_ = std::move(asbReply);
-    dleReply_ = std::move(dleReply);
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      asbReply_ = std::move(asbReply);
+      dleReply_ = std::move(dleReply);
+    }
     printer_ = std::thread([this] { PrinterLoop(); });
+  }
+  // What the printer answers GS a 255 with from now on (its state changed).
+  void SetAsbReply(Bytes asbReply) {
+    std::lock_guard<std::mutex> g(lock_);
+    asbReply_ = std::move(asbReply);
   }
   void StopPrinter() {
     if (!printer_.joinable()) return;
@@ -206,7 +214,7 @@ class PtyPeer {
   int master_ = -1;
   int wake_ = -1;
   std::string slave_;
-  Bytes asbReply_, dleReply_;
+  Bytes asbReply_, dleReply_;  // guarded by lock_
   std::thread printer_;
   mutable std::mutex lock_;
   std::condition_variable cv_;
@@ -265,6 +273,27 @@ inline long WriteCallsOfThisThread() {
   std::fclose(f);
   return result;
 }
+
+// A link in the port folder, for the test's lifetime.
+class ScopedLink {
+ public:
+  ScopedLink(const std::string& directory, const std::string& name, const std::string& target)
+      : path_(std::filesystem::path(directory) / name) {
+    std::filesystem::create_directories(directory);
+    std::filesystem::remove(path_);
+    std::filesystem::create_symlink(target, path_);
+  }
+  ~ScopedLink() {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+  }
+  ScopedLink(const ScopedLink&) = delete;
+  ScopedLink& operator=(const ScopedLink&) = delete;
+  std::string path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // A folder under the test's temporary directory, made fresh.
 inline std::string FreshDir(const std::string& name) {
