@@ -1,6 +1,8 @@
 #include "platform/serial_io.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 
@@ -20,6 +22,15 @@ bool SpeedFor(int bitsPerSecond, speed_t* out) {
     case 115200: *out = B115200; return true;
     default: return false;
   }
+}
+
+// Unix98 pseudo-terminal slaves (majors 136-143) have no line to carry parity:
+// the kernel drops PARENB, and asking for it again is refused with EINVAL.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  return m >= 136 && m <= 143;
 }
 
 }  // namespace
@@ -54,7 +65,11 @@ bool ConfigureSerialLine(int fd, const SerialLine& line) {
     errno = EINVAL;
     return false;
   }
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) return false;
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (errno != EINVAL || !IsPseudoTerminal(fd)) return false;
+    t.c_cflag &= ~(PARENB | PARODD);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return false;
+  }
   int bits = TIOCM_DTR | TIOCM_RTS;
   (void)::ioctl(fd, TIOCMBIS, &bits);  // fails on a pseudo-terminal: no modem lines
   return true;

@@ -104,6 +104,19 @@ TEST_F(SerialPortTest, OpenPutsTheLineOnTheDevice) {
   }
 }
 
+TEST_F(SerialPortTest, ParityLinesReopenOnAPseudoTerminal) {
+  // The kernel drops parity on a pseudo-terminal and refuses it the second
+  // time; a device configured with parity must still open again and again.
+  for (int parity : {1, 2}) {
+    for (int round = 0; round < 3; ++round) {
+      CSerialPort port;
+      OpenPrinter(port, SerialConfig(peer.slave(), 6, parity, 1));
+      EXPECT_EQ(port.opened.load(), 1) << "parity " << parity << " round " << round;
+      port.Close();
+    }
+  }
+}
+
 TEST_F(SerialPortTest, CodesOutsideTheTablesAndBadNamesFailOpen) {
   for (const DeviceConfig& c : {SerialConfig(peer.slave(), 2), SerialConfig(peer.slave(), 11),
                                 SerialConfig(peer.slave(), 6, 3), SerialConfig(peer.slave(), 6, -1),
