@@ -143,34 +143,10 @@ TEST(OfferList, OffersKnownCodesInListOrderSkippingOthers) {
   EXPECT_EQ(texts(Choice::Stop, "1,2"), (std::vector<std::string>{"1 bit"}));
   EXPECT_EQ(texts(Choice::HandShake, "0,2"), (std::vector<std::string>{"DTR/DSR"}));
   EXPECT_TRUE(texts(Choice::Baudrate, "").empty());
-}
-
-TEST(Choices, TextsAndCodesOfTheDialog) {
-  EXPECT_EQ(ChoiceText(Choice::Baudrate, 4), "2400 bps");
-  EXPECT_EQ(ChoiceText(Choice::Baudrate, 3), "");
+  // Reading a box back: a cleared or foreign text is code 0.
   EXPECT_EQ(ChoiceCode(Choice::Baudrate, "57600 bps"), 9);
-  EXPECT_EQ(ChoiceCode(Choice::Parity, "ODD"), 2);
-  EXPECT_EQ(ChoiceCode(Choice::HandShake, "DTR/DSR"), 2);
-  // An empty or unknown text is code 0.
   EXPECT_EQ(ChoiceCode(Choice::Baudrate, ""), 0);
   EXPECT_EQ(ChoiceCode(Choice::Parity, "odd"), 0);
-}
-
-TEST(ModelNames, KnownUsbAndTestLineLists) {
-  EXPECT_TRUE(IsKnownType("StandardCashP"));
-  EXPECT_FALSE(IsKnownType("qmt500s"));
-  EXPECT_FALSE(IsKnownType("QMT500X"));
-  EXPECT_TRUE(IsUsbType("Z10PLUSU"));
-  EXPECT_FALSE(IsUsbType("Z10PLUSP"));
-  EXPECT_TRUE(IsUsbAddPair("Z10U", "Z10"));
-  EXPECT_TRUE(IsUsbAddPair("Z10PLUSU", "Z10"));
-  EXPECT_FALSE(IsUsbAddPair("Z10PLUSU", "Z10PLUS"));
-  EXPECT_EQ(TestPrintModelLine("Z10U"), "Device Name : Z10");
-  EXPECT_EQ(TestPrintModelLine("Z10PLUSS"), "Device Name : Z10PLUS");
-  EXPECT_EQ(TestPrintModelLine("StandardCashS"), "");
-  EXPECT_TRUE(IsMakersDevice("POSPrinter", "KELVORA ZAD", ""));
-  EXPECT_FALSE(IsMakersDevice("CashDrawer", "KELVORA ZAD", "Other drawer"));
-  EXPECT_TRUE(IsMakersDevice("CashDrawer", "", "KELVORA Cash Drawer"));
 }
 
 }  // namespace
