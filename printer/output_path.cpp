@@ -66,6 +66,15 @@ COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view by
   if (!host_.IsClaimed()) return {OPOS_E_NOTCLAIMED, 0};
   if (station != PTR_S_RECEIPT) return {OPOS_E_ILLEGAL, 0};
 
+  if (inTransaction_.load()) {
+    auto record = std::make_shared<COutputRecord>();
+    record->data.assign(bytes);
+    record->station = station;
+    std::lock_guard<std::mutex> g(transactionLock_);
+    transactionList_.push_back(std::move(record));
+    return {};
+  }
+
   if (props_[PIDXPtr_AsyncMode].load() != 0) {
     auto record = std::make_shared<COutputRecord>();
     record->data.assign(bytes);
@@ -125,9 +134,92 @@ void COutputPath::ClearOutput() {
 }
 
 void COutputPath::ClearQueue() {
-  std::lock_guard<std::mutex> g(queueLock_);
-  queue_.Clear();
-  outputReady_.Set();
+  {
+    std::lock_guard<std::mutex> g(queueLock_);
+    queue_.Clear();
+    outputReady_.Set();
+  }
+  std::lock_guard<std::mutex> t(transactionLock_);
+  transactionList_.clear();
+}
+
+void COutputPath::BeginTransaction() {
+  if (props_[PIDXPtr_AsyncMode].load() == 0) {
+    bool discard = false;
+    {
+      std::lock_guard<std::mutex> g(queueLock_);
+      // A failed flush that the application cleared: its records go now.
+      if (clearInError_) {
+        clearInError_ = false;
+        errorPending_ = 0;
+        discard = true;
+      }
+    }
+    if (discard) {
+      std::lock_guard<std::mutex> t(transactionLock_);
+      transactionList_.clear();
+    }
+  }
+  inTransaction_ = true;
+}
+
+COutputPath::Result COutputPath::FlushTransaction() {
+  inTransaction_ = false;
+  std::vector<OutputQueue::Record> records;
+  const bool async = props_[PIDXPtr_AsyncMode].load() != 0;
+  if (async) {
+    // The whole transaction becomes one job, ended by a one-byte marker.
+    auto marker = std::make_shared<COutputRecord>();
+    marker->data.assign(1, settings_.transactionMarker);
+    marker->OutputID = -1;
+    std::lock_guard<std::mutex> t(transactionLock_);
+    records = transactionList_;
+    records.push_back(std::move(marker));
+  } else {
+    std::lock_guard<std::mutex> t(transactionLock_);
+    records = transactionList_;
+  }
+
+  if (async) {
+    for (const OutputQueue::Record& r : records) {
+      const Result sent = SendOutput(r->station, r->data, r->OutputID == 0);
+      if (sent.code != OPOS_SUCCESS) {
+        errorPending_ = 1;
+        return sent;
+      }
+    }
+    std::lock_guard<std::mutex> t(transactionLock_);
+    transactionList_.clear();
+    return {};
+  }
+
+  bBusy_ = 1;
+  struct NotBusy {
+    std::atomic<int32_t>& busy;
+    ~NotBusy() { busy = 0; }
+  } notBusy{bBusy_};
+  for (const OutputQueue::Record& r : records) {
+    const Result sent = SendOutput(r->station, r->data, false);
+    if (sent.code != OPOS_SUCCESS) {
+      errorPending_ = 1;
+      return sent;
+    }
+  }
+  if (settings_.processIdModel) {
+    int32_t check = 0;
+    switch (AwaitProcessId(PTR_S_RECEIPT, settings_.ctsCheckAfterTransaction, &check)) {
+      case Confirm::Stopped: return {};  // released meanwhile: the records stay
+      case Confirm::Failed:
+        errorPending_ = 1;
+        if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) return {OPOS_E_EXTENDED, check};
+        return {OPOS_E_FAILURE, kFailureExtended};
+      case Confirm::Done: break;
+    }
+  }
+  std::lock_guard<std::mutex> t(transactionLock_);
+  transactionList_.clear();
+  errorPending_ = 0;
+  return {};
 }
 
 bool COutputPath::QueueEmpty() const {
@@ -226,62 +318,61 @@ void COutputPath::EndOfJob(const COutputRecord& record) {
 }
 
 void COutputPath::WaitForProcessId(const COutputRecord& record) {
+  int32_t check = 0;
+  switch (AwaitProcessId(record.station, false, &check)) {
+    case Confirm::Done: CompleteJob(record.OutputID); return;
+    case Confirm::Failed: FailJob(check); return;
+    case Confirm::Stopped: return;
+  }
+}
+
+COutputPath::Confirm COutputPath::AwaitProcessId(int32_t station, bool checkCts, int32_t* check) {
   // Cleared before the request goes out, so a quick reply is not lost.
   bProcessIdSeen_ = 0;
   processIdSeen_.Reset();
-  // Fast polling from before the request, so the reply is read at once.
+  // Fast polling from before the request, so the reply is read at once; off
+  // again before anyone hears of the outcome.
   port_->bFastPoll = 1;
   struct FastPollOff {
     CPortObject* port;
     ~FastPollOff() { port->bFastPoll = 0; }
   } fastPollOff{port_};
+  auto failed = [&](int32_t code) {
+    *check = code;
+    port_->bFastPoll = 0;
+    return Confirm::Failed;
+  };
   {
     std::lock_guard<std::mutex> w(writeLock_);
-    if (!PortWrite(kProcessIdRequest)) {
-      FailJob(OPOS_E_ILLEGAL);
-      return;
-    }
+    if (!PortWrite(kProcessIdRequest)) return failed(OPOS_E_ILLEGAL);
   }
 
   uint32_t sentAt = platform::TickCount();
   int requests = 1;
   for (;;) {
-    if (stop_.load()) return;
+    if (stop_.load()) return Confirm::Stopped;
     if (platform::TickCount() - sentAt >= static_cast<uint32_t>(settings_.processIdRepeatMs)) {
-      // A printer that never answers would hold every later job back: after
-      // the last unanswered request the job is reported as failed.
-      if (requests >= settings_.processIdMaxRequests) {
-        FailJob(OPOS_E_ILLEGAL);
-        return;
-      }
+      // A printer that never answers would hold everything behind it back
+      // for good: after the last unanswered request it counts as a failure.
+      if (requests >= settings_.processIdMaxRequests) return failed(OPOS_E_ILLEGAL);
       std::lock_guard<std::mutex> w(writeLock_);
-      if (!PortWrite(kProcessIdRequest)) {
-        FailJob(OPOS_E_ILLEGAL);
-        return;
-      }
+      if (!PortWrite(kProcessIdRequest)) return failed(OPOS_E_ILLEGAL);
       sentAt = platform::TickCount();
       ++requests;
     }
     platform::WaitAny({&processIdSeen_, &stopSignal_}, settings_.processIdPollMs);
-    if (stop_.load()) return;
+    if (stop_.load()) return Confirm::Stopped;
     processIdSeen_.Reset();
     if (bProcessIdSeen_.exchange(0) == 0) {
-      const int32_t check = CheckStatus(record.station);
-      if (check != 0) {
-        FailJob(check);
-        return;
-      }
+      if (const int32_t c = CheckStatus(station); c != 0) return failed(c);
       continue;
     }
-    if (StopWithin(settings_.processIdSettleMs)) return;
-    const int32_t check = CheckStatus(record.station);
-    if (check != 0) {
-      FailJob(check);
-      return;
-    }
+    if (StopWithin(settings_.processIdSettleMs)) return Confirm::Stopped;
+    if (const int32_t c = CheckStatus(station); c != 0) return failed(c);
+    // The line can drop after the last status report (printer switched off).
+    if (checkCts && !port_->CtsOn()) return failed(OPOS_E_ILLEGAL);
     port_->bFastPoll = 0;
-    CompleteJob(record.OutputID);
-    return;
+    return Confirm::Done;
   }
 }
 
@@ -304,6 +395,8 @@ void COutputPath::FailJob(int32_t check) {
 
 void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRecord& record) {
   errorPending_ = 1;
+  // Only a ClearOutput made while this error is outstanding answers it.
+  clearInError_ = false;
   jobFailed_ = false;
   cursor_ = 0;
   const uint64_t seq = ++errorSeq_;

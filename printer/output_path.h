@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "common/port_object.h"
 #include "common/so_event.h"
@@ -63,6 +64,8 @@ class COutputPath {
     int processIdMaxRequests = 3;
     int processIdPollMs = 20;
     int processIdSettleMs = 100;
+    char transactionMarker = 0x00;  // the one-byte record that ends a transaction job
+    bool ctsCheckAfterTransaction = false;
   };
 
   struct Result {
@@ -89,8 +92,16 @@ class COutputPath {
   // Drops queued output (see the .cpp for what is kept) and releases a worker
   // waiting for an Error answer.
   void ClearOutput();
-  // Release: drops everything still queued.
+  // Release: drops everything still queued, the transaction's records too.
   void ClearQueue();
+
+  // TransactionPrint: from Begin on, SendOutput collects the blocks; Flush
+  // hands them over as one job (asynchronous) or writes them and, on the
+  // process-ID model, waits until the printer confirms them. A failed flush
+  // keeps the records for another flush.
+  void BeginTransaction();
+  [[nodiscard]] Result FlushTransaction();
+  [[nodiscard]] bool InTransaction() const { return inTransaction_.load(); }
   [[nodiscard]] bool QueueEmpty() const;
 
   // Opening thread, after the application's Error handler returned.
@@ -109,6 +120,11 @@ class COutputPath {
   void Pass();
   void EndOfJob(const COutputRecord& record);
   void WaitForProcessId(const COutputRecord& record);
+  enum class Confirm { Done, Failed, Stopped };
+  // Sends the process-ID request and waits for the reply and a good status.
+  // Failed: *check holds the status answer (106 for a request that could not
+  // be written or was never answered).
+  Confirm AwaitProcessId(int32_t station, bool checkCts, int32_t* check);
   void CompleteJob(int32_t outputId);
   void FailJob(int32_t check);
   void ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRecord& record);
@@ -135,13 +151,17 @@ class COutputPath {
 
   std::mutex writeLock_;
 
+  std::atomic<bool> inTransaction_{false};  // survives a release and a claim
+  std::mutex transactionLock_;
+  std::vector<OutputQueue::Record> transactionList_;  // under transactionLock_
+
   // Worker thread only.
   bool jobFailed_ = false;
   int32_t lastCheck_ = 0;
 
   std::atomic<int32_t> outputId_{0};  // keeps counting across claims
   std::atomic<int32_t> bBusy_{0};
-  std::atomic<int32_t> errorPending_{0};  // written under queueLock_
+  std::atomic<int32_t> errorPending_{0};  // an Error event or a failed flush is outstanding
   std::atomic<uint32_t> lastSyncOutputTime_{0};
   std::atomic<int32_t> bProcessIdSeen_{0};
   std::atomic<bool> stop_{false};

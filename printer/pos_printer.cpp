@@ -132,6 +132,8 @@ void CPOSPrinter::OnClaimStartWorkers() {
   COutputPath::Settings settings;
   settings.processIdModel = config_.DeviceName.compare(0, 7, kProcessIdModel) == 0;
   settings.endOfJobWaitMs = printerProfile_.endOfJobWaitMs;
+  settings.transactionMarker = printerProfile_.transactionMarker;
+  settings.ctsCheckAfterTransaction = printerProfile_.ctsCheckAfterTransaction;
   monitor_.Start(port_.get(), printerProfile_.monitorPeriodMs);
   output_.Start(port_.get(), settings);
 }
@@ -321,6 +323,27 @@ int32_t CPOSPrinter::ValidateData(int32_t, const std::string& data) {
   return SetResult(ValidatePrintData(*printerProfile_.translation, Snapshot(), xlate_, data));
 }
 
+int32_t CPOSPrinter::TransactionPrint(int32_t station, int32_t control) {
+  if (!claimed_.load()) return OPOS_E_NOTCLAIMED;
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  if (station != PTR_S_RECEIPT) {
+    resultCodeExtended_ = 0;
+    return SetResult(OPOS_E_ILLEGAL);
+  }
+  switch (control) {
+    case PTR_TP_TRANSACTION:
+      output_.BeginTransaction();
+      return SetResult(OPOS_SUCCESS);
+    case PTR_TP_NORMAL: {
+      const COutputPath::Result r = output_.FlushTransaction();
+      resultCodeExtended_ = r.extended;
+      return SetResult(r.code);
+    }
+    default:
+      return SetResult(OPOS_E_ILLEGAL);
+  }
+}
+
 // No slip station: there is never an insertion or removal to begin or end.
 int32_t CPOSPrinter::BeginInsertion(int32_t) {
   return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED);
@@ -338,6 +361,5 @@ int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) 
 int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, int32_t) {
   return SetResult(OPOS_E_ILLEGAL);
 }
-int32_t CPOSPrinter::TransactionPrint(int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
 
 }  // namespace opos

@@ -18,14 +18,18 @@ struct PrinterProfile {
   int endOfJobWaitMs;
   // StatusMonitor's pause before each status pass.
   int monitorPeriodMs;
+  // The one-byte record that ends an asynchronous transaction's job.
+  char transactionMarker;
+  // A confirmed transaction also needs the CTS line on (serial only).
+  bool ctsCheckAfterTransaction;
   const TranslationProfile* translation;
   const BarcodeProfile* barcode;
 };
 
-inline constexpr PrinterProfile kSerialPrinter{0, 0, 100, 500, &kSerialTranslation, &kSerialBarcode};
-inline constexpr PrinterProfile kParallelPrinter{PTR_S_RECEIPT, 1, 500, 200, &kParallelTranslation,
+inline constexpr PrinterProfile kSerialPrinter{0, 0, 100, 500, 0x00, true, &kSerialTranslation, &kSerialBarcode};
+inline constexpr PrinterProfile kParallelPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kParallelTranslation,
                                                  &kParallelBarcode};
-inline constexpr PrinterProfile kUsbPrinter{PTR_S_RECEIPT, 1, 500, 200, &kUsbTranslation, &kUsbBarcode};
+inline constexpr PrinterProfile kUsbPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kUsbTranslation, &kUsbBarcode};
 
 constexpr const PrinterProfile& PrinterProfileFor(TransportKind kind) {
   switch (kind) {

@@ -3,6 +3,7 @@
 // process-ID confirmation, synchronous output and the bitmap escapes.
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -411,6 +412,99 @@ TEST_F(OutputPathTest, StoredBitmapEscapesAreResolvedWhenWritten) {
   port_.failWrites = false;
   ASSERT_EQ(Send("\x1b|1B").code, OPOS_SUCCESS);
   EXPECT_EQ(port_.Written(), "DL" + print1);
+}
+
+TEST_F(OutputPathTest, AsynchronousTransactionIsOneJobEndedByTheMarker) {
+  Async();
+  Start();
+  path_.BeginTransaction();
+  ASSERT_TRUE(path_.InTransaction());
+  ASSERT_EQ(Send("one").code, OPOS_SUCCESS);
+  ASSERT_EQ(Send("two").code, OPOS_SUCCESS);
+  EXPECT_EQ(path_.OutputId(), 0);  // collected, not queued
+  EXPECT_TRUE(path_.QueueEmpty());
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_FALSE(path_.InTransaction());
+  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
+  EXPECT_EQ(port_.Written(), std::string("onetwo\0", 7));
+  // An empty transaction still sends its marker as a job of its own.
+  path_.BeginTransaction();
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE, 1).p1, 2);
+  EXPECT_EQ(Completed(), (std::vector<int32_t>{1, 2}));
+}
+
+TEST_F(OutputPathTest, SynchronousTransactionWritesOnFlushOnly) {
+  Start();
+  path_.BeginTransaction();
+  ASSERT_EQ(Send("one").code, OPOS_SUCCESS);
+  ASSERT_EQ(Send("two").code, OPOS_SUCCESS);
+  EXPECT_EQ(port_.Written(), "");
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_EQ(port_.Written(), "onetwo");
+  EXPECT_FALSE(path_.Busy());
+  // Empty: nothing to send.
+  port_.ClearWritten();
+  path_.BeginTransaction();
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_EQ(port_.Written(), "");
+}
+
+TEST_F(ProcessIdTest, SynchronousTransactionWaitsForTheReplyAndKeepsItsRecordsOnFailure) {
+  autoReply_ = true;
+  Start(true);
+  path_.BeginTransaction();
+  ASSERT_EQ(Send("one").code, OPOS_SUCCESS);
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_EQ(port_.Written(), "one" + std::string(COutputPath::kProcessIdRequest));
+  EXPECT_FALSE(path_.ErrorPending());
+
+  // The cover opens while the printer has not answered yet.
+  autoReply_ = false;
+  port_.ClearWritten();
+  path_.BeginTransaction();
+  ASSERT_EQ(Send("two").code, OPOS_SUCCESS);
+  std::thread opener([&] {
+    requestSent_.Wait(5000);
+    port_.ready = OPOS_EPTR_COVER_OPEN;
+  });
+  const auto failed = path_.FlushTransaction();
+  opener.join();
+  EXPECT_EQ(failed.code, OPOS_E_EXTENDED);
+  EXPECT_EQ(failed.extended, OPOS_EPTR_COVER_OPEN);
+  EXPECT_TRUE(path_.ErrorPending());
+  EXPECT_EQ(port_.bFastPoll.load(), 0);
+
+  // Flushed again, the kept records go out again from the first one.
+  port_.ready = 0;
+  autoReply_ = true;
+  port_.ClearWritten();
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_EQ(port_.Written(), "two" + std::string(COutputPath::kProcessIdRequest));
+  EXPECT_FALSE(path_.ErrorPending());
+}
+
+TEST_F(OutputPathTest, ClearedFailedTransactionIsDiscardedAndDoesNotClearALaterError) {
+  Start();
+  path_.BeginTransaction();
+  ASSERT_EQ(Send("kept").code, OPOS_SUCCESS);
+  port_.ready = OPOS_EPTR_REC_EMPTY;
+  EXPECT_EQ(path_.FlushTransaction().code, OPOS_E_EXTENDED);
+  port_.ready = 0;
+  path_.ClearOutput();
+  path_.BeginTransaction();  // discards the failed records
+  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
+  EXPECT_EQ(port_.Written(), "");
+
+  // A later asynchronous error answered with retry is retried, not cleared.
+  Async();
+  port_.ready = OPOS_EPTR_COVER_OPEN;
+  ASSERT_EQ(Send("J").code, OPOS_SUCCESS);
+  const Raised err = WaitFor(SOE_ERROR);
+  port_.ready = 0;
+  path_.AnswerError(err.errorSeq, OPOS_ER_RETRY);
+  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
+  EXPECT_EQ(port_.Written(), "J");
 }
 
 TEST(OutputQueueTest, JobsEndAtTheirFirstNumberedRecord) {

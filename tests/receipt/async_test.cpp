@@ -140,6 +140,34 @@ TEST_F(AsyncReceipt, ClearOutputWhileTheErrorIsHeldByAFreezePurgesIt) {
   EXPECT_EQ(Printed(), kPrefix + "after\n");
 }
 
+TEST_F(AsyncReceipt, TransactionCompletesOnce) {
+  Start();
+  ASSERT_EQ(printer.TransactionPrint(PTR_S_RECEIPT, PTR_TP_TRANSACTION), OPOS_SUCCESS);
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "first\n"), OPOS_SUCCESS);
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "second\n"), OPOS_SUCCESS);
+  const int32_t before = printer.OutputID();
+  ASSERT_EQ(printer.TransactionPrint(PTR_S_RECEIPT, PTR_TP_NORMAL), OPOS_SUCCESS);
+  EXPECT_EQ(printer.OutputID(), before + 1);
+  ASSERT_TRUE(DeliverUntil(Saw("complete", before + 1)));
+  EXPECT_FALSE(DeliverUntil([this] { return Values("complete").size() > 1; }, 300));
+  EXPECT_EQ(Printed(), kPrefix + "first\n" + kPrefix + "second\n" + std::string(1, '\0'));
+  EXPECT_EQ(printer.TransactionPrint(PTR_S_RECEIPT, 13), OPOS_E_ILLEGAL);
+  EXPECT_EQ(printer.TransactionPrint(PTR_S_JOURNAL, PTR_TP_NORMAL), OPOS_E_ILLEGAL);
+}
+
+TEST_F(AsyncReceipt, SynchronousTransactionOnTheProcessIdModelWaitsForThePrinter) {
+  vprinter::PrinterConfig slow;
+  slow.bytes_per_second = 200;
+  Start("QMT-500", slow);
+  printer.SetAsyncMode(false);
+  ASSERT_EQ(printer.TransactionPrint(PTR_S_RECEIPT, PTR_TP_TRANSACTION), OPOS_SUCCESS);
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, std::string(80, 't')), OPOS_SUCCESS);
+  EXPECT_EQ(Printed(), "");  // collected until the end of the transaction
+  ASSERT_EQ(printer.TransactionPrint(PTR_S_RECEIPT, PTR_TP_NORMAL), OPOS_SUCCESS);
+  // Returned only once the printer had printed it all and answered.
+  EXPECT_EQ(vprinter_->status().process_id_replies, 1u);
+}
+
 TEST_F(AsyncReceipt, AVanishedPrinterRaisesAnUnrecoverableError) {
   Start();
   vprinter_->stop();
