@@ -26,6 +26,8 @@ void usage(FILE* to) {
       "usage: vprinter --link PATH [options]\n"
       "  --link PATH               symbolic link to the printer's port (a pseudo-terminal)\n"
       "  --capture FILE            append every received byte to FILE\n"
+      "  --render DIR              draw each receipt as DIR/receipt-0001.png, ... at its cut,\n"
+      "                            and the unfinished one at exit (DIR is made if missing)\n"
       "  --control FIFO            read control commands from FIFO (created if missing):\n"
       "                            cover open|close, paper end|ok, power off|on,\n"
       "                            drawer open|close, offline, online, status\n"
@@ -116,11 +118,12 @@ int main(int argc, char** argv) {
   vprinter::VirtualPrinterOptions options;
   std::string control_path;
   enum {
-    kLink = 1, kCapture, kControl, kBps, kLps, kAutoClose, kSensorHigh, kPins, kAsbPowerOn, kHelp
+    kLink = 1, kCapture, kRender, kControl, kBps, kLps, kAutoClose, kSensorHigh, kPins, kAsbPowerOn, kHelp
   };
   static const option long_options[] = {
       {"link", required_argument, nullptr, kLink},
       {"capture", required_argument, nullptr, kCapture},
+      {"render", required_argument, nullptr, kRender},
       {"control", required_argument, nullptr, kControl},
       {"bytes-per-second", required_argument, nullptr, kBps},
       {"lines-per-second", required_argument, nullptr, kLps},
@@ -138,6 +141,10 @@ int main(int argc, char** argv) {
     switch (opt) {
       case kLink: options.link_path = arg; break;
       case kCapture: options.capture_path = arg; break;
+      case kRender:
+        if (arg.empty()) return fail("--render needs a folder");
+        options.render_dir = arg;
+        break;
       case kControl: control_path = arg; break;
       case kBps:
         if (!parse_number(arg, 100000000, &value) || value == 0) return fail("--bytes-per-second needs a number from 1");
@@ -242,5 +249,7 @@ int main(int argc, char** argv) {
   if (control_fd >= 0) ::close(control_fd);
   if (control_created) ::unlink(control_path.c_str());
   ::close(signal_fd);
+  const std::string render_error = printer.render_error();
+  if (!render_error.empty()) return fail("receipt image not written: " + render_error);
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "tools/vprinter/virtual_printer.h"
 
+#include "tools/vprinter/receipt_renderer.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -44,6 +46,7 @@ VirtualPrinter::VirtualPrinter(VirtualPrinterOptions options)
   // Lives as long as the object, so a control call racing with stop() never writes
   // to a closed descriptor.
   wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (!options_.render_dir.empty()) receipt_files_ = std::make_unique<ReceiptFiles>(options_.render_dir);
 }
 
 VirtualPrinter::~VirtualPrinter() {
@@ -60,6 +63,7 @@ bool VirtualPrinter::start(std::string* error) {
     if (error) *error = "eventfd could not be created";
     return false;
   }
+  if (receipt_files_ && !ReceiptFiles::prepare_dir(options_.render_dir, error)) return false;
   if (!port_.open(error)) return false;
   if (!options_.link_path.empty() && !port_.publish_link(options_.link_path, error)) {
     port_.close();
@@ -92,6 +96,8 @@ void VirtualPrinter::stop() {
   }
   wake();
   io_.join();
+  // The I/O thread has ended: the receipt still in the printer is this thread's to write.
+  if (receipt_files_) receipt_files_->finish();
   if (capture_fd_ >= 0) ::close(capture_fd_);
   capture_fd_ = -1;
   port_.close();
@@ -138,7 +144,10 @@ void VirtualPrinter::set_paper_end(bool end) {
   control([end](PrinterModel& m, Clock::time_point now) { m.set_paper_end(end, now); });
 }
 void VirtualPrinter::set_power(bool on) {
-  control([on](PrinterModel& m, Clock::time_point now) { m.set_power(on, now); });
+  control([this, on](PrinterModel& m, Clock::time_point now) {
+    if (m.status().powered != on) ++power_epoch_;
+    m.set_power(on, now);
+  });
 }
 void VirtualPrinter::set_online(bool online) {
   control([online](PrinterModel& m, Clock::time_point now) { m.set_online(online, now); });
@@ -174,6 +183,35 @@ std::vector<Command> VirtualPrinter::commands() const {
   std::lock_guard<std::mutex> lock(mu_);
   return model_.commands();
 }
+
+std::vector<ReceiptImage> VirtualPrinter::render_receipts(size_t max_receipts) const {
+  const std::vector<Command> list = commands();
+  return vprinter::render_receipts(list, max_receipts);
+}
+
+bool VirtualPrinter::write_receipts(const std::string& dir, size_t* count, std::string* error) const {
+  if (count) *count = 0;
+  if (!ReceiptFiles::prepare_dir(dir, error)) return false;
+  const std::vector<Command> list = commands();
+  size_t index = 0;
+  bool ok = true;
+  // Written one at a time, so that only one receipt is held in memory.
+  ReceiptRenderer renderer([&](ReceiptImage&& image) {
+    if (!ok) return;
+    ok = write_png_file(image, dir + "/" + receipt_file_name(++index), error);
+    if (ok && count) *count = index;
+  });
+  for (const Command& c : list) {
+    if (!ok) break;
+    renderer.add(c);
+  }
+  if (ok) renderer.finish();
+  return ok;
+}
+
+uint32_t VirtualPrinter::receipts_written() const { return receipt_files_ ? receipt_files_->written() : 0; }
+
+std::string VirtualPrinter::render_error() const { return receipt_files_ ? receipt_files_->error() : std::string(); }
 
 bool VirtualPrinter::wait_for_bytes(size_t count, std::chrono::milliseconds timeout) const {
   return wait_until([count](const PrinterModel& m) { return m.capture().size() >= count; }, timeout);
@@ -213,10 +251,23 @@ void VirtualPrinter::io_loop() {
     if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
       const ssize_t n = ::read(master, buf, sizeof buf);
       if (n > 0) {
-        std::lock_guard<std::mutex> lock(mu_);
-        const bool accepted = model_.receive(std::span<const uint8_t>(buf, static_cast<size_t>(n)), Clock::now());
-        // Written under the lock, so whoever sees the bytes in memory finds them in the file.
-        if (accepted && capture_fd_ >= 0) write_all(capture_fd_, buf, static_cast<size_t>(n));
+        bool accepted = false;
+        uint64_t epoch = 0;
+        {
+          std::lock_guard<std::mutex> lock(mu_);
+          accepted = model_.receive(std::span<const uint8_t>(buf, static_cast<size_t>(n)), Clock::now());
+          // Written under the lock, so whoever sees the bytes in memory finds them in the file.
+          if (accepted && capture_fd_ >= 0) write_all(capture_fd_, buf, static_cast<size_t>(n));
+          epoch = power_epoch_;
+        }
+        // Drawing and PNG files take their time; the printer does not wait for them.
+        if (receipt_files_ && accepted) {
+          if (epoch != receipt_files_epoch_) {
+            receipt_files_->power_cycle();
+            receipt_files_epoch_ = epoch;
+          }
+          receipt_files_->feed(std::span<const uint8_t>(buf, static_cast<size_t>(n)));
+        }
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // Cannot happen while the port holds its own slave descriptor; should it
         // happen anyway, stop watching the master rather than spin on it.

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,8 @@
 
 #include "tools/vprinter/printer_model.h"
 #include "tools/vprinter/pty_port.h"
+#include "tools/vprinter/receipt_files.h"
+#include "tools/vprinter/receipt_image.h"
 
 namespace vprinter {
 
@@ -23,6 +26,7 @@ struct VirtualPrinterOptions {
   PrinterConfig printer;
   std::string link_path;     // symbolic link to the slave; empty: none
   std::string capture_path;  // every received byte is appended here; empty: none
+  std::string render_dir;    // each receipt is written here as a PNG at its cut; empty: none
 };
 
 class VirtualPrinter {
@@ -55,6 +59,15 @@ class VirtualPrinter {
   std::vector<Command> commands() const;
   void clear_capture();  // the in-memory bytes and commands; the capture file keeps growing
 
+  // The receipts printed since the capture was last cleared, the unfinished one last:
+  // at most max_receipts images, rendered from the recorded commands.
+  std::vector<ReceiptImage> render_receipts(size_t max_receipts = 1000) const;
+  // The same receipts as dir/receipt-0001.png, ...; *count tells how many were written.
+  [[nodiscard]] bool write_receipts(const std::string& dir, size_t* count, std::string* error) const;
+  // With render_dir: receipt files written so far, and the first failure to write one.
+  uint32_t receipts_written() const;
+  std::string render_error() const;
+
   // Waits until the in-memory capture holds at least count bytes.
   [[nodiscard]] bool wait_for_bytes(size_t count, std::chrono::milliseconds timeout) const;
   // Waits until pred holds. pred runs under the printer's lock: it may only look at
@@ -80,6 +93,10 @@ class VirtualPrinter {
   bool stopping_ = false;  // guarded by mu_
   std::string slave_path_; // guarded by mu_
   std::string link_path_;  // guarded by mu_
+  uint64_t power_epoch_ = 0;  // guarded by mu_; counts power changes for the receipt files
+  // Fed by the I/O thread outside the lock, and by stop() once that thread has ended.
+  std::unique_ptr<ReceiptFiles> receipt_files_;
+  uint64_t receipt_files_epoch_ = 0;
   std::atomic<bool> running_{false};
 };
 
