@@ -124,7 +124,10 @@ ControlObject::~ControlObject() {
   DoClose();
 }
 
-bool ControlObject::OnOwnerThread() const { return owner_.load() == std::this_thread::get_id(); }
+bool ControlObject::ForeignThread() const {
+  const std::thread::id owner = owner_.load();
+  return owner != std::thread::id() && owner != std::this_thread::get_id();
+}
 
 int32_t ControlObject::Local(int32_t rc) {
   resultCode_ = rc;
@@ -133,8 +136,8 @@ int32_t ControlObject::Local(int32_t rc) {
 }
 
 int32_t ControlObject::Open(const std::string& deviceName) {
+  if (ForeignThread()) return OPOS_E_ILLEGAL;
   if (IsOpen()) {
-    if (!OnOwnerThread()) return OPOS_E_ILLEGAL;
     lastError_ = "the device is already open";
     return Local(OPOS_E_ILLEGAL);
   }
@@ -199,11 +202,11 @@ int32_t ControlObject::Open(const std::string& deviceName) {
 }
 
 int32_t ControlObject::Close() {
+  if (ForeignThread()) return OPOS_E_ILLEGAL;
   if (!IsOpen()) {
     lastError_ = "the device is not open";
     return Local(OPOS_E_CLOSED);
   }
-  if (!OnOwnerThread()) return OPOS_E_ILLEGAL;
   if (inEvent_ > 0) {
     lastError_ = "Close inside the device's own event handler";
     return Local(OPOS_E_ILLEGAL);
@@ -244,7 +247,7 @@ HRESULT ControlObject::Invoke(const std::string& member, std::vector<Variant>& a
   if (!com::Succeeded(hr)) return hr;
   const com::Member& m = *table.Find(id);
 
-  if (IsOpen() && !OnOwnerThread()) {
+  if (ForeignThread()) {
     // Refused without touching anything: the Service Object is not safe to
     // enter from a second thread.
     if (Is(m.name, "GetPropertyNumber")) *result = Variant::Long(0);

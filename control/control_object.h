@@ -140,7 +140,8 @@ class OPOS_CONTROL_API ControlObject {
  private:
   class Sink;
 
-  bool OnOwnerThread() const;
+  // True while open on another thread than the caller's.
+  bool ForeignThread() const;
   int32_t Local(int32_t rc);
   com::HRESULT Forward(size_t index, const com::Member& m, std::vector<com::Variant>& args,
                        com::Variant* result);
@@ -157,7 +158,8 @@ class OPOS_CONTROL_API ControlObject {
   std::vector<int32_t> dispids_;
   std::vector<bool> dispidKnown_;
   std::unique_ptr<Sink> sink_;
-  // Read by calls from foreign threads to refuse them.
+  // The opening thread while open; the only cell a foreign thread reads, so
+  // that it is refused before it touches anything else.
   std::atomic<std::thread::id> owner_{};
   std::shared_ptr<platform::MessageQueue> queue_;
   std::thread::id queueThread_{};

@@ -243,19 +243,5 @@ TEST_F(FakeServiceTest, ThrowingHandlerDoesNotUnwindThroughTheServiceObject) {
   EXPECT_EQ(completed, std::vector<int32_t>{2});
 }
 
-TEST_F(FakeServiceTest, HandlerMayReplaceItselfWhileRunning) {
-  std::vector<std::string> seen;
-  printer_.OnStatusUpdate([&](int32_t d) {
-    seen.push_back("first " + std::to_string(d));
-    printer_.OnStatusUpdate([&](int32_t d2) { seen.push_back("second " + std::to_string(d2)); });
-  });
-  int32_t data = 1;
-  std::string text;
-  ASSERT_EQ(printer_.DirectIO(3, data, text), OPOS_SUCCESS);
-  data = 2;
-  ASSERT_EQ(printer_.DirectIO(3, data, text), OPOS_SUCCESS);
-  EXPECT_EQ(seen, (std::vector<std::string>{"first 1", "second 2"}));
-}
-
 }  // namespace
 }  // namespace opos::control::testing

@@ -49,14 +49,6 @@ TEST_F(OpenTest, OpensByDeviceKeyAndByLogicalName) {
   EXPECT_EQ(drawer.CapPowerReporting(), OPOS_PR_NONE);
 }
 
-TEST_F(OpenTest, ClassesKeepTheirOwnNames) {
-  // A printer name is not found among the drawers, nor the other way round.
-  POSPrinter printer;
-  EXPECT_EQ(printer.Open("Drawer"), OPOS_E_NOSERVICE);
-  CashDrawer drawer;
-  EXPECT_EQ(drawer.Open("Printer"), OPOS_E_NOSERVICE);
-}
-
 TEST_F(OpenTest, LogicalNameRulesMatchTheServiceObject) {
   // A logical name that points nowhere fails, even though a key of that name exists.
   AddSerialDevice(DeviceClass::POSPrinter, "Front", "/dev/null");

@@ -53,7 +53,8 @@ class Runner {
           OpenDevice(c.deviceClass, c.device, c.line);
           break;
         case Command::kSelect:
-          current_ = Find(c.deviceClass, c.device);
+          // The script check matched every Select to an earlier Open.
+          if (Device* d = Find(c.deviceClass, c.device)) current_ = d;
           break;
         case Command::kPump:
           platform::PumpWait(c.number);
