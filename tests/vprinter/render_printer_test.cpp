@@ -1,0 +1,213 @@
+// Receipt images from a running virtual printer: the in-process calls, the render
+// folder written as bytes arrive, and the program's --render option end to end.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <thread>
+
+#include "tests/vprinter/pty_client.h"
+#include "tests/vprinter/render_util.h"
+#include "tools/vprinter/virtual_printer.h"
+
+using namespace vprinter;
+using namespace vprinter_test;
+using namespace std::chrono_literals;
+
+extern char** environ;
+
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// Files appear from the printer's own thread or process: wait for them with a limit.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// A vprinter process with its standard output and error on one pipe.
+class Program {
+ public:
+  explicit Program(std::vector<std::string> args) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
+    const std::string program = std::string(OPOS_BUILD_DIR) + "/tools/vprinter/vprinter";
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    out_ = out[0];
+  }
+  ~Program() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+  bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+  // Output up to the first newline, or all of it once the program has ended.
+  std::string read_line() {
+    std::string line;
+    char c;
+    pollfd p{out_, POLLIN, 0};
+    while (::poll(&p, 1, 10000) == 1 && ::read(out_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+
+  int wait_exit() {
+    int status = 0;
+    const bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
+    if (!ended) return -1;
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool reaped_ = false;
+};
+
+}  // namespace
+
+TEST(RenderPrinter, RenderFolderGetsEachReceiptAtItsCutAndTheRestAtStop) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  VirtualPrinterOptions opt;
+  opt.link_path = dir.file("printer");
+  opt.render_dir = dir.file("images");  // made by start()
+  VirtualPrinter printer(opt);
+  std::string error;
+  ASSERT_TRUE(printer.start(&error)) << error;
+  PtyClient host(opt.link_path);
+  ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
+
+  const Bytes before = cat({text("First receipt\n"), hex("1B 6D"), hex("1D 21 11"), text("double")});
+  ASSERT_TRUE(host.write_all(before));
+  ASSERT_TRUE(eventually([&] { return printer.receipts_written() == 1; }));
+  const std::optional<Decoded> first = decode_png_file(opt.render_dir + "/receipt-0001.png");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->width, ReceiptRenderer::kPaperWidth);
+  EXPECT_TRUE(first->dark(32, 8)) << "the F of the first line";
+
+  // A power cycle forgets the double size given before it.
+  ASSERT_TRUE(printer.wait_for_bytes(before.size(), 5s));
+  printer.set_power(false);
+  printer.set_power(true);
+  const Bytes after = text("after power");
+  ASSERT_TRUE(host.write_all(after));
+  ASSERT_TRUE(printer.wait_for_bytes(before.size() + after.size(), 5s));
+  EXPECT_FALSE(exists(opt.render_dir + "/receipt-0002.png")) << "no cut yet";
+
+  printer.stop();
+  EXPECT_EQ(printer.receipts_written(), 2u);
+  EXPECT_EQ(printer.render_error(), "");
+  const std::optional<Decoded> second = decode_png_file(opt.render_dir + "/receipt-0002.png");
+  ASSERT_TRUE(second);
+  int top = -1, bottom = -1;
+  for (int y = 0; y < second->height; ++y) {
+    for (int x = 0; x < second->width; ++x) {
+      if (second->dark(x, y)) {
+        if (top < 0) top = y;
+        bottom = y;
+      }
+    }
+  }
+  EXPECT_EQ(top, 8);
+  EXPECT_LT(bottom - top, 30) << "\"double\" was never printed and \"after power\" is normal size";
+}
+
+TEST(RenderPrinter, InProcessCallsRenderTheRecordedCommands) {
+  TempDir dir;
+  VirtualPrinterOptions opt;
+  opt.link_path = dir.file("printer");
+  VirtualPrinter printer(opt);
+  ASSERT_TRUE(printer.start());
+  PtyClient host(opt.link_path);
+  ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
+  const Bytes bytes = cat({text("one\n"), hex("1D 56 00"), text("two\n"), hex("1B 69"), text("three\n")});
+  ASSERT_TRUE(host.write_all(bytes));
+  ASSERT_TRUE(printer.wait_for_bytes(bytes.size(), 5s));
+
+  const std::vector<ReceiptImage> images = printer.render_receipts();
+  ASSERT_EQ(images.size(), 3u);
+  EXPECT_EQ(images[0].dots, render(bytes)[0].dots);
+  EXPECT_FALSE(images[2].cut);
+  EXPECT_EQ(printer.render_receipts(2).size(), 2u);
+
+  size_t count = 0;
+  std::string error;
+  ASSERT_TRUE(printer.write_receipts(dir.file("out"), &count, &error)) << error;
+  EXPECT_EQ(count, 3u);
+  for (const char* name : {"receipt-0001.png", "receipt-0002.png", "receipt-0003.png"}) {
+    EXPECT_TRUE(decode_png_file(dir.file("out/") + name)) << name;
+  }
+  EXPECT_FALSE(exists(dir.file("out/receipt-0004.png")));
+
+  std::ofstream(dir.file("plain")) << "x";
+  EXPECT_FALSE(printer.write_receipts(dir.file("plain"), &count, &error));
+  EXPECT_NE(error.find("is not a folder"), std::string::npos) << error;
+  EXPECT_EQ(printer.receipts_written(), 0u) << "no render folder was given";
+}
+
+TEST(RenderPrinter, ProgramRenderOptionEndToEnd) {
+  TempDir dir;
+  const std::string link = dir.file("printer"), images = dir.file("images");
+  Program prog({"--link", link, "--render", images});
+  ASSERT_TRUE(prog.started());
+  ASSERT_EQ(prog.read_line().rfind("ready ", 0), 0u);
+  PtyClient host(link);
+  ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
+  ASSERT_TRUE(host.write_all(cat({hex("1B 61 01"), text("CENTRED\n"), hex("1D 56 42 10"), text("left over")})));
+
+  const std::string first = images + "/receipt-0001.png";
+  ASSERT_TRUE(eventually([&] { return exists(first); }));
+  const std::optional<Decoded> img = decode_png_file(first);
+  ASSERT_TRUE(img);
+  int x0 = img->width, x1 = -1;
+  for (int y = 8; y < 32; ++y) {
+    for (int x = 0; x < img->width; ++x) {
+      if (img->dark(x, y)) {
+        x0 = std::min(x0, x);
+        x1 = std::max(x1, x);
+      }
+    }
+  }
+  EXPECT_NEAR((x0 + x1) / 2, 288, 3) << "centred on the paper";
+
+  ASSERT_EQ(::kill(prog.pid(), SIGTERM), 0);
+  EXPECT_EQ(prog.wait_exit(), 0);
+  EXPECT_TRUE(decode_png_file(images + "/receipt-0002.png")) << "the unfinished receipt is written at exit";
+  EXPECT_FALSE(exists(images + "/receipt-0003.png"));
+}
+
+TEST(RenderPrinter, ProgramRefusesARenderPathThatIsNoFolder) {
+  TempDir dir;
+  std::ofstream(dir.file("plain")) << "x";
+  Program prog({"--link", dir.file("printer"), "--render", dir.file("plain")});
+  ASSERT_TRUE(prog.started());
+  EXPECT_NE(prog.read_line().find("is not a folder"), std::string::npos);
+  EXPECT_EQ(prog.wait_exit(), 1);
+  EXPECT_FALSE(exists(dir.file("printer")));
+}
