@@ -62,7 +62,7 @@ void COutputPath::Stop() {
   worker_.join();
 }
 
-COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view bytes, bool continuation) {
+COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image) {
   if (!host_.IsClaimed()) return {OPOS_E_NOTCLAIMED, 0};
   if (station != PTR_S_RECEIPT) return {OPOS_E_ILLEGAL, 0};
 
@@ -70,6 +70,7 @@ COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view by
     auto record = std::make_shared<COutputRecord>();
     record->data.assign(bytes);
     record->station = station;
+    record->image = image;
     std::lock_guard<std::mutex> g(transactionLock_);
     transactionList_.push_back(std::move(record));
     return {};
@@ -79,6 +80,7 @@ COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view by
     auto record = std::make_shared<COutputRecord>();
     record->data.assign(bytes);
     record->station = station;
+    record->image = image;
     std::lock_guard<std::mutex> g(queueLock_);
     if (!continuation) {
       int32_t id = outputId_.fetch_add(1) + 1;
@@ -96,10 +98,34 @@ COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view by
   if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) return {OPOS_E_EXTENDED, check};
   if (check != 0) return {OPOS_E_FAILURE, kFailureExtended};
   lastSyncOutputTime_ = platform::TickCount();
-  const bool written = WriteRecord(bytes);
+  const bool written = WriteRecord(bytes, image);
   // The drawer waits until the printer has been quiet for a while: a long
   // write counts from its end, not from its start.
   lastSyncOutputTime_ = platform::TickCount();
+  if (!written) return {OPOS_E_FAILURE, kFailureExtended};
+  return {};
+}
+
+COutputPath::Result COutputPath::DownloadBitmap(int number, StoredBitmaps::Slot slot) {
+  if (!host_.IsClaimed()) return {OPOS_E_NOTCLAIMED, 0};
+  if (inTransaction_.load()) {
+    const Result queued = SendOutput(PTR_S_RECEIPT, slot.download, false, true);
+    bitmaps_.Define(number, std::move(slot), false);
+    return queued;
+  }
+  const int32_t check = CheckStatus(PTR_S_RECEIPT);
+  if (check != 0) {
+    bitmaps_.Define(number, std::move(slot), false);
+    if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) return {OPOS_E_EXTENDED, check};
+    return {OPOS_E_FAILURE, kFailureExtended};
+  }
+  std::lock_guard<std::mutex> w(writeLock_);
+  lastSyncOutputTime_ = platform::TickCount();
+  const bool written = PortWrite(slot.download);
+  lastSyncOutputTime_ = platform::TickCount();
+  // Stored under the write lock: a stored image that the worker downloads
+  // between this write and the store would leave the flags naming the wrong one.
+  bitmaps_.Define(number, std::move(slot), written);
   if (!written) return {OPOS_E_FAILURE, kFailureExtended};
   return {};
 }
@@ -182,7 +208,7 @@ COutputPath::Result COutputPath::FlushTransaction() {
 
   if (async) {
     for (const OutputQueue::Record& r : records) {
-      const Result sent = SendOutput(r->station, r->data, r->OutputID == 0);
+      const Result sent = SendOutput(r->station, r->data, r->OutputID == 0, r->image);
       if (sent.code != OPOS_SUCCESS) {
         errorPending_ = 1;
         return sent;
@@ -199,7 +225,7 @@ COutputPath::Result COutputPath::FlushTransaction() {
     ~NotBusy() { busy = 0; }
   } notBusy{bBusy_};
   for (const OutputQueue::Record& r : records) {
-    const Result sent = SendOutput(r->station, r->data, false);
+    const Result sent = SendOutput(r->station, r->data, false, r->image);
     if (sent.code != OPOS_SUCCESS) {
       errorPending_ = 1;
       return sent;
@@ -293,7 +319,7 @@ void COutputPath::Pass() {
   }
   lock.unlock();
 
-  if (!WriteRecord(record->data)) {
+  if (!WriteRecord(record->data, record->image)) {
     FailJob(OPOS_E_ILLEGAL);
     // A write that failed before the last record: the error follows on the
     // next pass; the last record's failure is handled the same way.
@@ -433,8 +459,15 @@ int32_t COutputPath::CheckStatus(int32_t station) {
   return port_->CheckReady();
 }
 
-bool COutputPath::WriteRecord(std::string_view data) {
+bool COutputPath::WriteRecord(std::string_view data, bool image) {
   std::lock_guard<std::mutex> w(writeLock_);
+  if (image) {
+    // Counted from the write, not from the call that queued it: an earlier
+    // job may download a stored image in between. A write that fails halfway
+    // has spoilt the old image too.
+    bitmaps_.MarkLost();
+    return PortWrite(data);
+  }
   if (data.find("\x1b|") == std::string_view::npos) return PortWrite(data);
   std::string resolved(data);
   if (!bitmaps_.Resolve(resolved, [this](std::string_view d) { return PortWrite(d); })) return false;

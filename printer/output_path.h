@@ -87,8 +87,14 @@ class COutputPath {
   void Stop();
 
   // Control Object's thread. Synchronous: checks the printer and writes;
-  // asynchronous: queues a record and returns at once.
-  [[nodiscard]] Result SendOutput(int32_t station, std::string_view bytes, bool continuation);
+  // asynchronous: queues a record and returns at once. `image` marks a GS *
+  // define block (see COutputRecord::image).
+  [[nodiscard]] Result SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image = false);
+  // SetBitmap: writes the slot's download block at once, whatever AsyncMode,
+  // and stores the slot as in the printer when the write succeeded. Inside a
+  // transaction the block joins the transaction and the slot is stored as
+  // not yet in the printer.
+  [[nodiscard]] Result DownloadBitmap(int number, StoredBitmaps::Slot slot);
   // Drops queued output (see the .cpp for what is kept) and releases a worker
   // waiting for an Error answer.
   void ClearOutput();
@@ -130,7 +136,7 @@ class COutputPath {
   void ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRecord& record);
   int32_t CheckStatus(int32_t station);
   // Resolves stored-bitmap escapes and writes; false when anything failed.
-  bool WriteRecord(std::string_view data);
+  bool WriteRecord(std::string_view data, bool image);
   bool PortWrite(std::string_view data);
   // Sleeps up to ms; true when the stop signal came first.
   bool StopWithin(int ms) const;

@@ -20,6 +20,9 @@ struct COutputRecord {
   std::string data;  // the command bytes, any length
   int32_t station = PTR_S_RECEIPT;
   int32_t OutputID = 0;  // 0: the next record continues the job
+  // A GS * define block: pixel bytes are never searched for stored-bitmap
+  // escapes, and writing it replaces the printer's downloaded image.
+  bool image = false;
 };
 
 class OutputQueue {

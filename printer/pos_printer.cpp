@@ -210,8 +210,8 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t value) {
   }
 }
 
-int32_t CPOSPrinter::SendOutput(int32_t station, std::string_view bytes, bool continuation) {
-  const COutputPath::Result r = output_.SendOutput(station, bytes, continuation);
+int32_t CPOSPrinter::SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image) {
+  const COutputPath::Result r = output_.SendOutput(station, bytes, continuation, image);
   resultCodeExtended_ = r.extended;
   return SetResult(r.code);
 }
@@ -357,9 +357,5 @@ int32_t CPOSPrinter::EndRemoval() { return SetResult(claimed_.load() ? OPOS_E_IL
 // Not provided by this printer service yet: refused plainly.
 int32_t CPOSPrinter::CheckHealth(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
 int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, int32_t) {
-  return SetResult(OPOS_E_ILLEGAL);
-}
 
 }  // namespace opos

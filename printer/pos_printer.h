@@ -55,7 +55,8 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
 
   // The single entry through which every printer method hands command bytes
   // to the device; sets ResultCodeExtended and returns the result code.
-  int32_t SendOutput(int32_t station, std::string_view bytes, bool continuation);
+  // `image`: the bytes are a GS * define block (COutputRecord::image).
+  int32_t SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image = false);
 
 
  protected:
@@ -105,6 +106,7 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
 
   bool Rotated() const { return xlate_.nRotateMode == 1 || xlate_.nRotateMode == 2; }
   PrintProperties Snapshot() const { return props_.Snapshot(binaryConversion_.load()); }
+  BitmapSettings BitmapSnapshot() const;
   int32_t PrintData(int32_t station, const std::string& data);
 
   const PrinterProfile& printerProfile_;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "printer/barcode.h"
+#include "printer/bitmap_image.h"
 #include "printer/translate.h"
 #include "service/library_profile.h"
 
@@ -24,12 +25,15 @@ struct PrinterProfile {
   bool ctsCheckAfterTransaction;
   const TranslationProfile* translation;
   const BarcodeProfile* barcode;
+  const BitmapProfile* bitmap;
 };
 
-inline constexpr PrinterProfile kSerialPrinter{0, 0, 100, 500, 0x00, true, &kSerialTranslation, &kSerialBarcode};
+inline constexpr PrinterProfile kSerialPrinter{0, 0, 100, 500, 0x00, true, &kSerialTranslation, &kSerialBarcode,
+                                               &kSerialBitmap};
 inline constexpr PrinterProfile kParallelPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kParallelTranslation,
-                                                 &kParallelBarcode};
-inline constexpr PrinterProfile kUsbPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kUsbTranslation, &kUsbBarcode};
+                                                 &kParallelBarcode, &kParallelBitmap};
+inline constexpr PrinterProfile kUsbPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kUsbTranslation,
+                                            &kUsbBarcode, &kUsbBitmap};
 
 constexpr const PrinterProfile& PrinterProfileFor(TransportKind kind) {
   switch (kind) {
