@@ -36,58 +36,44 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds lim
   return true;
 }
 
-// A vprinter process with its standard output and error on one pipe.
-class Program {
- public:
-  explicit Program(std::vector<std::string> args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
-    const std::string program = std::string(OPOS_BUILD_DIR) + "/tools/vprinter/vprinter";
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    out_ = out[0];
-  }
-  ~Program() {
-    if (pid_ > 0 && !reaped_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
+// Starts vprinter with its standard output and error on *out; returns the pid.
+pid_t spawn_vprinter(std::vector<std::string> args, int* out) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
+  const std::string program = std::string(OPOS_BUILD_DIR) + "/tools/vprinter/vprinter";
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(fds[1]);
+  *out = fds[0];
+  return pid;
+}
 
-  // Output up to the first newline, or all of it once the program has ended.
-  std::string read_line() {
-    std::string line;
-    char c;
-    pollfd p{out_, POLLIN, 0};
-    while (::poll(&p, 1, 10000) == 1 && ::read(out_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
+std::string read_line(int fd) {
+  std::string line;
+  char c;
+  pollfd p{fd, POLLIN, 0};
+  while (::poll(&p, 1, 10000) == 1 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
 
-  int wait_exit() {
-    int status = 0;
-    const bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
-    if (!ended) return -1;
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+int wait_exit(pid_t pid) {
+  int status = 0;
+  if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
   }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool reaped_ = false;
-};
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 }  // namespace
 
@@ -174,9 +160,10 @@ TEST(RenderPrinter, InProcessCallsRenderTheRecordedCommands) {
 TEST(RenderPrinter, ProgramRenderOptionEndToEnd) {
   TempDir dir;
   const std::string link = dir.file("printer"), images = dir.file("images");
-  Program prog({"--link", link, "--render", images});
-  ASSERT_TRUE(prog.started());
-  ASSERT_EQ(prog.read_line().rfind("ready ", 0), 0u);
+  int out = -1;
+  const pid_t pid = spawn_vprinter({"--link", link, "--render", images}, &out);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(read_line(out).rfind("ready ", 0), 0u);
   PtyClient host(link);
   ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
   ASSERT_TRUE(host.write_all(cat({hex("1B 61 01"), text("CENTRED\n"), hex("1D 56 42 10"), text("left over")})));
@@ -196,18 +183,17 @@ TEST(RenderPrinter, ProgramRenderOptionEndToEnd) {
   }
   EXPECT_NEAR((x0 + x1) / 2, 288, 3) << "centred on the paper";
 
-  ASSERT_EQ(::kill(prog.pid(), SIGTERM), 0);
-  EXPECT_EQ(prog.wait_exit(), 0);
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  EXPECT_EQ(wait_exit(pid), 0);
+  ::close(out);
   EXPECT_TRUE(decode_png_file(images + "/receipt-0002.png")) << "the unfinished receipt is written at exit";
   EXPECT_FALSE(exists(images + "/receipt-0003.png"));
-}
 
-TEST(RenderPrinter, ProgramRefusesARenderPathThatIsNoFolder) {
-  TempDir dir;
-  std::ofstream(dir.file("plain")) << "x";
-  Program prog({"--link", dir.file("printer"), "--render", dir.file("plain")});
-  ASSERT_TRUE(prog.started());
-  EXPECT_NE(prog.read_line().find("is not a folder"), std::string::npos);
-  EXPECT_EQ(prog.wait_exit(), 1);
-  EXPECT_FALSE(exists(dir.file("printer")));
+  // A render path that is no folder stops the program before its port is up.
+  const pid_t refused = spawn_vprinter({"--link", dir.file("other"), "--render", first}, &out);
+  ASSERT_GT(refused, 0);
+  EXPECT_NE(read_line(out).find("is not a folder"), std::string::npos);
+  EXPECT_EQ(wait_exit(refused), 1);
+  EXPECT_FALSE(exists(dir.file("other")));
+  ::close(out);
 }

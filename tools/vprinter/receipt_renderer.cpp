@@ -464,7 +464,8 @@ class ReceiptRenderer::Impl {
         break;
       case CommandKind::OtherKnown:
         if (is_head(c, 0x1D, 'L') || is_head(c, 0x1D, 'W')) {
-          // Margins take effect for the line that starts next.
+          // The printer takes a new margin or width only at the start of a line.
+          if (!composer_->line_empty()) break;
           if (is_head(c, 0x1D, 'L')) modes_.left_margin = le16(c.head, 2);
           if (is_head(c, 0x1D, 'W')) modes_.print_width = le16(c.head, 2);
           apply_area();
