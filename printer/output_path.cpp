@@ -42,6 +42,7 @@ void COutputPath::Start(CPortObject* port, const Settings& settings) {
     cursor_.reset();
     jobRecordCount_ = 0;
     clearInError_ = false;
+    awaitingAnswer_ = false;
     errorPending_ = 0;
   }
   jobFailed_ = false;
@@ -134,21 +135,25 @@ void COutputPath::ClearOutput() {
   bool purge = false;
   {
     std::lock_guard<std::mutex> g(queueLock_);
-    if (errorPending_.load()) {
+    if (awaitingAnswer_) {
       // The failed job and everything behind it go; the worker takes this as
       // the answer to its Error event.
       queue_.Clear();
       clearInError_ = true;
       errorAnswered_.Set();
       purge = host_.EventsFrozen();
-    } else if (cursor_) {
-      // The job under way is partly on paper already: it finishes and is
-      // confirmed; the jobs queued behind it are dropped without completion.
-      queue_.KeepHead(jobRecordCount_);
     } else {
-      // Nothing started: every queued record goes, including the pieces of a
-      // job whose last record never came.
-      queue_.Clear();
+      // A failed transaction flush: its records go when the next transaction begins.
+      if (errorPending_.load()) clearInError_ = true;
+      if (cursor_) {
+        // The job under way is partly on paper already: it finishes and is
+        // confirmed; the jobs queued behind it are dropped without completion.
+        queue_.KeepHead(jobRecordCount_);
+      } else {
+        // Nothing started: every queued record goes, including the pieces of
+        // a job whose last record never came.
+        queue_.Clear();
+      }
     }
     // Let the worker find out that it is idle now.
     outputReady_.Set();
@@ -255,7 +260,7 @@ bool COutputPath::QueueEmpty() const {
 
 void COutputPath::AnswerError(uint64_t errorSeq, int32_t response) {
   std::lock_guard<std::mutex> g(queueLock_);
-  if (errorSeq != errorSeq_ || !errorPending_.load()) return;
+  if (errorSeq != errorSeq_ || !awaitingAnswer_) return;
   errorResponse_ = response;
   errorAnswered_.Set();
 }
@@ -421,6 +426,7 @@ void COutputPath::FailJob(int32_t check) {
 
 void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRecord& record) {
   errorPending_ = 1;
+  awaitingAnswer_ = true;
   // Only a ClearOutput made while this error is outstanding answers it.
   clearInError_ = false;
   jobFailed_ = false;
@@ -442,6 +448,7 @@ void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRec
   props_.SetErrorString("");
 
   lock.lock();
+  awaitingAnswer_ = false;
   errorPending_ = 0;
   if (clearInError_) {
     // ClearOutput has dropped the queue and purged the held events.

@@ -152,6 +152,7 @@ class COutputPath {
   std::optional<size_t> cursor_;  // next record of the job under way
   size_t jobRecordCount_ = 0;
   bool clearInError_ = false;
+  bool awaitingAnswer_ = false;  // the worker waits for the answer to errorSeq_
   uint64_t errorSeq_ = 0;
   int32_t errorResponse_ = OPOS_ER_RETRY;
 
