@@ -11,6 +11,7 @@
 #include "setup/devsetup_test_runner.h"
 #include "setup/gui/settings_dialog.h"
 #include "tests/gui/window_fixture.h"
+#include "tools/vprinter/virtual_printer.h"
 
 namespace opos::setup::gui {
 namespace {
@@ -290,6 +291,27 @@ TEST_F(SettingsTest, DeviceWhoseServiceIsMissingFailsAtOpenWithOneMessage) {
   ASSERT_EQ(prompts.shown.size(), 1u);
   EXPECT_EQ(prompts.shown[0].title.toStdString(), "ERR");
   EXPECT_EQ(prompts.shown[0].text.toStdString(), "ResultCode : 104");
+}
+
+TEST_F(SettingsTest, TestPagePrintsOnAWorkingPrinterWithoutAMessage) {
+  vprinter::VirtualPrinterOptions options;
+  options.link_path = ports.File("com1");
+  vprinter::VirtualPrinter printer(options);
+  std::string error;
+  ASSERT_TRUE(printer.start(&error)) << error;
+  Make("QMT500S");
+  Open();
+  SettingsDialog* d = OpenSettings("POSPrinter", "QMT500S");
+  ASSERT_NE(d, nullptr);
+  Click(d, "cmdExecute0");
+  EXPECT_TRUE(prompts.shown.empty()) << prompts.Texts().front();
+  const bool printed = printer.wait_until(
+      [](const vprinter::PrinterModel& m) {
+        const auto& c = m.capture();
+        return std::string(c.begin(), c.end()).find("Device Name : QMT500") != std::string::npos;
+      },
+      std::chrono::milliseconds(5000));
+  EXPECT_TRUE(printed);
 }
 
 }  // namespace
