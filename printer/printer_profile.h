@@ -1,5 +1,5 @@
 // Where the printer service differs between the three libraries: property
-// values, output timings and the translation and barcode rules, as data.
+// values, output timings and the translation, barcode and bitmap rules, as data.
 #pragma once
 
 #include <cstdint>

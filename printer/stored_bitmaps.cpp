@@ -1,5 +1,7 @@
 #include "printer/stored_bitmaps.h"
 
+#include <utility>
+
 #include "common/opos_ptr.h"
 #include "printer/translate.h"
 
@@ -19,7 +21,12 @@ void StoredBitmaps::Define(int number, Slot slot, bool inPrinter) {
 
 void StoredBitmaps::Clear() {
   std::lock_guard<std::mutex> g(lock_);
-  for (Slot& s : slots_) s = Slot{};
+  // Swapped out rather than assigned: assigning an empty string keeps the
+  // old block's allocation.
+  for (Slot& s : slots_) {
+    Slot empty;
+    std::swap(s, empty);
+  }
   MarkLost();
 }
 
