@@ -68,16 +68,6 @@ TEST(TargetSize, OtherUnitsScaleTheWidthButCompareUnconverted) {
   EXPECT_TRUE(t.normalSize);
 }
 
-TEST(TargetSize, AsIsKeepsTheImageAndLetterQualityChoosesTheSize) {
-  BitmapSettings s;
-  TargetSize t = ComputeTargetSize(PTR_BM_ASIS, 100, 50, s);
-  EXPECT_EQ(t.width, 100);
-  EXPECT_EQ(t.height, 50);
-  EXPECT_FALSE(t.normalSize);
-  s.RecLetterQuality = 1;
-  EXPECT_TRUE(ComputeTargetSize(PTR_BM_ASIS, 100, 50, s).normalSize);
-}
-
 TEST(TargetSize, WidthsThatLeaveNoImageGiveZero) {
   const BitmapSettings dots;
   for (const int32_t w : {-5, -1, 0, 1, 2}) EXPECT_EQ(ComputeTargetSize(w, 100, 100, dots).width, 0) << w;
@@ -127,14 +117,6 @@ TEST(Scaling, ShrinkingDropsPixelsWithoutSmoothing) {
   EXPECT_EQ(BlockDots(d.block, 3, 2), (std::vector<std::string>{"##.", "..#"}));
 }
 
-TEST(Scaling, UnevenRatiosFollowTheFloorMapping) {
-  // 5 → 7: columns take 0 0 1 2 2 3 4.
-  const BmpImage image = Decode({"#.#.#"});
-  const DownloadImage d = BuildDownloadBlock(image, {7, 1, true});
-  ASSERT_EQ(d.result, OPOS_SUCCESS);
-  EXPECT_EQ(BlockDots(d.block, 7, 1), std::vector<std::string>{"##.##.#"});
-}
-
 TEST(DownloadLimits, XYAndTheirProductAreBounded) {
   const BmpImage image = Decode({"#"});
   struct Case {
@@ -170,17 +152,6 @@ class BuildFromFile : public ::testing::Test {
   test::TempDir dir;
   BitmapSettings settings;
 };
-
-TEST_F(BuildFromFile, HundredByFiftyAsIsIsThirteenBySeven) {
-  BmpSpec spec;
-  spec.rows = test::Pattern(100, 50, [](int x, int y) { return (x + y) % 3 == 0; });
-  const DownloadImage d = BuildDownloadImage(Write("a.bmp", spec), PTR_BM_ASIS, settings, OPOS_E_ILLEGAL);
-  ASSERT_EQ(d.result, OPOS_SUCCESS);
-  EXPECT_FALSE(d.normalSize);
-  ASSERT_EQ(d.block.size(), 4u + 13 * 7 * 8);
-  EXPECT_EQ(d.block.substr(0, 4), B({0x1D, 0x2A, 0x0D, 0x07}));
-  EXPECT_EQ(BlockDots(d.block, 100, 50), spec.rows);
-}
 
 TEST_F(BuildFromFile, FailuresMapToTheirResultCodes) {
   BmpSpec good;
@@ -220,25 +191,7 @@ TEST_F(BuildFromFile, FailuresMapToTheirResultCodes) {
   EXPECT_EQ(fits.result, OPOS_SUCCESS) << "the full line width is allowed";
 }
 
-TEST_F(BuildFromFile, LineWidthIsComparedInMapModeUnits) {
-  BmpSpec spec;
-  spec.rows = {"##", "##"};
-  const std::string file = Write("a.bmp", spec);
-  settings.MapMode = PTR_MM_TWIPS;
-  settings.RecLineWidth = 4096;
-  const DownloadImage d = BuildDownloadImage(file, 4096, settings, OPOS_E_ILLEGAL);
-  ASSERT_EQ(d.result, OPOS_SUCCESS);
-  // (2048 - 1) × 0.14111 = 288.86 → 289 dots, quadruple.
-  EXPECT_FALSE(d.normalSize);
-  EXPECT_EQ(static_cast<uint8_t>(d.block[2]), (289 + 7) / 8);
-  EXPECT_EQ(BuildDownloadImage(file, 4097, settings, OPOS_E_ILLEGAL).result, OPOS_E_ILLEGAL);
-}
-
-TEST(PrintCommand, AlignmentThenGsSlashThenLeftAgain) {
-  EXPECT_EQ(PrintBitmapCommand(PTR_BM_CENTER, false), B({0x1B, 0x61, 0x31, 0x1D, 0x2F, 0x33, 0x1B, 0x61, 0x30}));
-  EXPECT_EQ(PrintBitmapCommand(PTR_BM_LEFT, true), B({0x1B, 0x61, 0x30, 0x1D, 0x2F, 0x30, 0x1B, 0x61, 0x30}));
-  EXPECT_EQ(PrintBitmapCommand(PTR_BM_RIGHT, true), B({0x1B, 0x61, 0x32, 0x1D, 0x2F, 0x30, 0x1B, 0x61, 0x30}));
-  // Any other value centres.
+TEST(PrintCommand, UnknownAlignmentCentres) {
   EXPECT_EQ(PrintBitmapCommand(120, true), B({0x1B, 0x61, 0x31, 0x1D, 0x2F, 0x30, 0x1B, 0x61, 0x30}));
 }
 
