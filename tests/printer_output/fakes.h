@@ -1,5 +1,5 @@
 // A port that records what is written and answers CheckReady as the test
-// sets it, and a recording host for the output path and the status monitor.
+// sets it, and a host for the output path that records the events raised.
 #pragma once
 
 #include <atomic>
@@ -15,7 +15,6 @@
 #include "common/so_event.h"
 #include "platform/sync_event.h"
 #include "printer/output_path.h"
-#include "printer/status_monitor.h"
 
 namespace opos::test {
 
@@ -29,19 +28,12 @@ class RecordingPort : public CPortObject {
   int Write(const uint8_t* bytes, size_t n) override {
     if (beforeWrite) beforeWrite(std::string(reinterpret_cast<const char*>(bytes), n));
     if (failWrites.load()) return 0;
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      written_.append(reinterpret_cast<const char*>(bytes), n);
-      ++writes_;
-    }
-    cv_.notify_all();
+    std::lock_guard<std::mutex> g(lock_);
+    written_.append(reinterpret_cast<const char*>(bytes), n);
     return 1;
   }
   int Read(uint8_t*, size_t) override { return 0; }
-  int32_t CheckReady() override {
-    checks.fetch_add(1);
-    return ready.load();
-  }
+  int32_t CheckReady() override { return ready.load(); }
   void Close() override { opened = 0; }
 
   std::string Written() const {
@@ -52,23 +44,15 @@ class RecordingPort : public CPortObject {
     std::lock_guard<std::mutex> g(lock_);
     written_.clear();
   }
-  // Waits until the written bytes have at least n bytes (bounded).
-  bool WaitWritten(size_t n, int ms = 5000) const {
-    std::unique_lock<std::mutex> g(lock_);
-    return cv_.wait_for(g, std::chrono::milliseconds(ms), [&] { return written_.size() >= n; });
-  }
 
   std::atomic<int32_t> ready{0};
   std::atomic<bool> failWrites{false};
-  std::atomic<int> checks{0};
   // Runs on the writing thread before each write (set before the writer starts).
   std::function<void(const std::string&)> beforeWrite;
 
  private:
   mutable std::mutex lock_;
-  mutable std::condition_variable cv_;
   std::string written_;
-  int writes_ = 0;
 };
 
 struct Raised {
@@ -77,17 +61,12 @@ struct Raised {
   uint64_t errorSeq;  // Error records of the output worker
 };
 
-// Records raised events; hosts both the output path and the status monitor.
-class RecordingHost final : public COutputPath::Host, public CStatusMonitor::Host {
+class RecordingHost final : public COutputPath::Host {
  public:
   bool IsClaimed() const override { return claimed.load(); }
-  bool IsEnabled() const override { return enabled.load(); }
-  int32_t PowerNotify() const override { return powerNotify.load(); }
-  void SetPowerState(int32_t s) override { powerState = s; }
-  void ImagesLost() override { imagesLost.fetch_add(1); }
   void SetState(int32_t s) override { state = s; }
   bool EventsFrozen() const override { return frozen.load(); }
-  void BeginEventPurge() override { purges.fetch_add(1); }
+  void BeginEventPurge() override {}
   void SetResultCodes(int32_t code, int32_t extended) override {
     resultCode = code;
     resultCodeExtended = extended;
@@ -102,15 +81,10 @@ class RecordingHost final : public COutputPath::Host, public CStatusMonitor::Hos
     cv_.notify_all();
   }
 
-  std::vector<Raised> Events() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return events_;
-  }
-  // Waits until n events were raised (bounded); returns them.
-  std::vector<Raised> WaitEvents(size_t n, int ms = 5000) const {
+  // Waits until n events were raised (bounded).
+  void WaitEvents(size_t n, int ms = 5000) const {
     std::unique_lock<std::mutex> g(lock_);
     cv_.wait_for(g, std::chrono::milliseconds(ms), [&] { return events_.size() >= n; });
-    return events_;
   }
   // Waits for the next event of `kind` at or after position `from`.
   bool WaitKind(int32_t kind, size_t from, Raised* out, int ms = 5000) const {
@@ -127,20 +101,16 @@ class RecordingHost final : public COutputPath::Host, public CStatusMonitor::Hos
   }
   std::vector<int32_t> Data(int32_t kind) const {
     std::vector<int32_t> out;
-    for (const Raised& e : Events()) {
+    std::lock_guard<std::mutex> g(lock_);
+    for (const Raised& e : events_) {
       if (e.kind == kind) out.push_back(e.p1);
     }
     return out;
   }
 
   std::atomic<bool> claimed{true};
-  std::atomic<bool> enabled{true};
   std::atomic<bool> frozen{false};
-  std::atomic<int32_t> powerNotify{0};
-  std::atomic<int32_t> powerState{OPOS_PS_UNKNOWN};
   std::atomic<int32_t> state{OPOS_S_IDLE};
-  std::atomic<int> imagesLost{0};
-  std::atomic<int> purges{0};
   std::atomic<int32_t> resultCode{0};
   std::atomic<int32_t> resultCodeExtended{0};
 

@@ -1,6 +1,7 @@
-// The output path against a recording port: job order and OutputIDs, the
-// end-of-job check, Error events with retry, clear and ClearOutput, the
-// process-ID confirmation, synchronous output and the bitmap escapes.
+// The output path against a recording port, for what the virtual printer
+// cannot stage exactly: jobs of several records, answers that come late, the
+// process-ID request that goes unanswered, failed transaction flushes and
+// stored-bitmap escapes.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -59,36 +60,6 @@ struct WriteGate {
   std::atomic<bool> used{false};
   platform::Event entered, open;
 };
-
-TEST_F(OutputPathTest, AsynchronousJobsCompleteInOrderThenIdleOnce) {
-  Async();
-  WriteGate gate(port_, "one");
-  Start();
-  props_[PIDXPtr_FlagWhenIdle] = 1;
-  for (int i = 1; i <= 3; ++i) {
-    const auto r = Send(i == 1 ? "one" : i == 2 ? "two" : "three");
-    EXPECT_EQ(r.code, OPOS_SUCCESS);
-    EXPECT_EQ(path_.OutputId(), i);
-  }
-  ASSERT_TRUE(gate.entered.Wait(5000));
-  EXPECT_TRUE(path_.Busy());
-  EXPECT_EQ(host_.state.load(), OPOS_S_BUSY);
-  gate.open.Set();
-
-  const auto ev = host_.WaitEvents(4);
-  ASSERT_EQ(ev.size(), 4u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(ev[i].kind, SOE_OUTPUTCOMPLETE);
-    EXPECT_EQ(ev[i].p1, i + 1);
-  }
-  EXPECT_EQ(ev[3].kind, SOE_STATUSUPDATE);
-  EXPECT_EQ(ev[3].p1, PTR_SUE_IDLE);
-  EXPECT_EQ(props_[PIDXPtr_FlagWhenIdle].load(), 0);
-  EXPECT_EQ(port_.Written(), "onetwothree");
-  EXPECT_EQ(host_.state.load(), OPOS_S_IDLE);
-  EXPECT_FALSE(path_.Busy());
-  EXPECT_TRUE(path_.QueueEmpty());
-}
 
 TEST_F(OutputPathTest, AJobStartsOnlyWhenItsLastRecordIsQueued) {
   Async();
@@ -165,45 +136,6 @@ TEST_F(OutputPathTest, RetryWhileStillNotReadyRaisesTheErrorAgain) {
   EXPECT_EQ(port_.Written(), "J1");
 }
 
-TEST_F(OutputPathTest, ClearAnswerDropsOnlyTheFailedJob) {
-  Async();
-  port_.ready = OPOS_EPTR_COVER_OPEN;
-  Start();
-  ASSERT_EQ(Send("J1").code, OPOS_SUCCESS);
-  const Raised err = WaitFor(SOE_ERROR);
-  EXPECT_EQ(port_.Written(), "");  // the status check comes before the write
-  ASSERT_EQ(Send("J2").code, OPOS_SUCCESS);
-  port_.ready = 0;
-  path_.AnswerError(err.errorSeq, OPOS_ER_CLEAR);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 2);
-  EXPECT_EQ(port_.Written(), "J2");
-  EXPECT_EQ(Completed(), (std::vector<int32_t>{2}));
-}
-
-TEST_F(OutputPathTest, ClearOutputDuringAnErrorDropsTheQueueButNotLaterOutput) {
-  Async();
-  port_.ready = OPOS_EPTR_COVER_OPEN;
-  host_.frozen = true;
-  Start();
-  ASSERT_EQ(Send("J1").code, OPOS_SUCCESS);
-  const Raised err = WaitFor(SOE_ERROR);
-  ASSERT_EQ(Send("J2").code, OPOS_SUCCESS);
-  ASSERT_EQ(Send("J3").code, OPOS_SUCCESS);
-  path_.ClearOutput();
-  // Output handed over after the ClearOutput is kept and printed.
-  port_.ready = 0;
-  ASSERT_EQ(Send("J4").code, OPOS_SUCCESS);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 4);
-  EXPECT_EQ(host_.purges.load(), 1);  // events held by the freeze are purged
-  // The application's late answer to the cleared error changes nothing.
-  path_.AnswerError(err.errorSeq, OPOS_ER_RETRY);
-  ASSERT_EQ(Send("J5").code, OPOS_SUCCESS);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE, 2).p1, 5);
-  EXPECT_EQ(Completed(), (std::vector<int32_t>{4, 5}));
-  EXPECT_EQ(port_.Written(), "J4J5");
-  EXPECT_FALSE(path_.ErrorPending());
-}
-
 TEST_F(OutputPathTest, ClearOutputKeepsTheJobUnderWayAndDropsTheRest) {
   Async();
   WriteGate gate(port_, "J1");
@@ -219,34 +151,6 @@ TEST_F(OutputPathTest, ClearOutputKeepsTheJobUnderWayAndDropsTheRest) {
   EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE, 1).p1, 4);
   EXPECT_EQ(Completed(), (std::vector<int32_t>{1, 4}));
   EXPECT_EQ(port_.Written(), "J1J4");
-}
-
-TEST_F(OutputPathTest, ClearOutputDropsAnOrphanedPieceAndGoesIdle) {
-  Async();
-  Start();
-  ASSERT_EQ(Send("piece", true).code, OPOS_SUCCESS);
-  EXPECT_TRUE(path_.Busy());
-  path_.ClearOutput();
-  ASSERT_EQ(Send("J").code, OPOS_SUCCESS);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
-  EXPECT_EQ(port_.Written(), "J");
-}
-
-TEST_F(OutputPathTest, FailedWriteIsAnUnrecoverableErrorAndNothingIsLost) {
-  Async();
-  port_.failWrites = true;
-  Start();
-  ASSERT_EQ(Send("J1").code, OPOS_SUCCESS);
-  const Raised err = WaitFor(SOE_ERROR);
-  EXPECT_EQ(err.p1, OPOS_E_FAILURE);
-  EXPECT_EQ(err.p2, 100003);
-  EXPECT_EQ(props_[PIDXPtr_ErrorLevel].load(), PTR_EL_FATAL);
-  EXPECT_EQ(props_.ErrorString(), "An unrecoverable error has occurred.");
-  EXPECT_FALSE(path_.QueueEmpty());
-  port_.failWrites = false;
-  path_.AnswerError(err.errorSeq, OPOS_ER_RETRY);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
-  EXPECT_EQ(port_.Written(), "J1");
 }
 
 TEST_F(OutputPathTest, StopReleasesAWorkerWaitingForAnAnswer) {
@@ -275,19 +179,6 @@ class ProcessIdTest : public OutputPathTest {
   platform::Event requestSent_;
 };
 
-TEST_F(ProcessIdTest, JobCompletesOnlyAfterTheReply) {
-  Async();
-  Start(true);
-  ASSERT_EQ(Send("J1").code, OPOS_SUCCESS);
-  ASSERT_TRUE(requestSent_.Wait(5000));
-  EXPECT_EQ(port_.bFastPoll.load(), 1);
-  EXPECT_TRUE(Completed().empty());
-  path_.SetProcessIdSeen();
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
-  EXPECT_EQ(port_.Written(), "J1" + std::string(COutputPath::kProcessIdRequest));
-  EXPECT_EQ(port_.bFastPoll.load(), 0);
-}
-
 TEST_F(ProcessIdTest, AQuickReplyIsNotLost) {
   autoReply_ = true;
   Async();
@@ -297,21 +188,6 @@ TEST_F(ProcessIdTest, AQuickReplyIsNotLost) {
   host_.WaitEvents(2);
   EXPECT_EQ(Completed(), (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(requests_.load(), 2);
-}
-
-TEST_F(ProcessIdTest, StatusErrorDuringTheWaitFailsTheJob) {
-  Async();
-  Start(true);
-  ASSERT_EQ(Send("J1").code, OPOS_SUCCESS);
-  ASSERT_TRUE(requestSent_.Wait(5000));
-  port_.ready = OPOS_EPTR_COVER_OPEN;
-  const Raised err = WaitFor(SOE_ERROR);
-  EXPECT_EQ(err.p2, OPOS_EPTR_COVER_OPEN);
-  EXPECT_EQ(port_.bFastPoll.load(), 0);
-  port_.ready = 0;
-  autoReply_ = true;
-  path_.AnswerError(err.errorSeq, OPOS_ER_RETRY);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
 }
 
 TEST_F(ProcessIdTest, UnansweredRequestIsRepeatedThenReportedAsAFailure) {
@@ -330,53 +206,6 @@ TEST_F(ProcessIdTest, UnansweredRequestIsRepeatedThenReportedAsAFailure) {
   autoReply_ = true;
   ASSERT_EQ(Send("J2").code, OPOS_SUCCESS);
   EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 2);
-}
-
-TEST_F(OutputPathTest, SynchronousOutputChecksThePrinterFirst) {
-  Start();
-  struct Case {
-    int32_t ready;
-    int32_t code;
-    int32_t extended;
-  };
-  for (const Case& c : {Case{OPOS_EPTR_COVER_OPEN, OPOS_E_EXTENDED, 201}, Case{OPOS_EPTR_REC_EMPTY, OPOS_E_EXTENDED, 203},
-                        Case{OPOS_E_ILLEGAL, OPOS_E_FAILURE, 100003}}) {
-    port_.ready = c.ready;
-    const auto r = Send("x");
-    EXPECT_EQ(r.code, c.code);
-    EXPECT_EQ(r.extended, c.extended);
-  }
-  EXPECT_EQ(port_.Written(), "");
-  EXPECT_EQ(path_.LastSyncOutputTime(), 0u);
-
-  port_.ready = 0;
-  EXPECT_EQ(Send("x").code, OPOS_SUCCESS);
-  EXPECT_EQ(port_.Written(), "x");
-  EXPECT_NE(path_.LastSyncOutputTime(), 0u);
-  EXPECT_EQ(path_.SendOutput(PTR_S_JOURNAL, "y", false).code, OPOS_E_ILLEGAL);
-  port_.failWrites = true;
-  const auto failed = Send("z");
-  EXPECT_EQ(failed.code, OPOS_E_FAILURE);
-  EXPECT_EQ(failed.extended, 100003);
-  host_.claimed = false;
-  EXPECT_EQ(Send("z").code, OPOS_E_NOTCLAIMED);
-  EXPECT_EQ(port_.Written(), "x");
-  EXPECT_EQ(path_.OutputId(), 0);
-}
-
-TEST_F(OutputPathTest, DataOfAnyLengthIsSentWhole) {
-  std::string big(1 << 20, 'q');
-  for (size_t i = 0; i < big.size(); i += 997) big[i] = static_cast<char>(i & 0x7F);
-  big[5] = '\0';
-  Start();
-  ASSERT_EQ(Send(big).code, OPOS_SUCCESS);
-  EXPECT_EQ(port_.Written(), big);
-  port_.ClearWritten();
-  Async();
-  ASSERT_EQ(Send(big, true).code, OPOS_SUCCESS);
-  ASSERT_EQ(Send(big).code, OPOS_SUCCESS);
-  WaitFor(SOE_OUTPUTCOMPLETE);
-  EXPECT_EQ(port_.Written(), big + big);
 }
 
 TEST_F(OutputPathTest, StoredBitmapEscapesAreResolvedWhenWritten) {
@@ -412,42 +241,6 @@ TEST_F(OutputPathTest, StoredBitmapEscapesAreResolvedWhenWritten) {
   port_.failWrites = false;
   ASSERT_EQ(Send("\x1b|1B").code, OPOS_SUCCESS);
   EXPECT_EQ(port_.Written(), "DL" + print1);
-}
-
-TEST_F(OutputPathTest, AsynchronousTransactionIsOneJobEndedByTheMarker) {
-  Async();
-  Start();
-  path_.BeginTransaction();
-  ASSERT_TRUE(path_.InTransaction());
-  ASSERT_EQ(Send("one").code, OPOS_SUCCESS);
-  ASSERT_EQ(Send("two").code, OPOS_SUCCESS);
-  EXPECT_EQ(path_.OutputId(), 0);  // collected, not queued
-  EXPECT_TRUE(path_.QueueEmpty());
-  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
-  EXPECT_FALSE(path_.InTransaction());
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
-  EXPECT_EQ(port_.Written(), std::string("onetwo\0", 7));
-  // An empty transaction still sends its marker as a job of its own.
-  path_.BeginTransaction();
-  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
-  EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE, 1).p1, 2);
-  EXPECT_EQ(Completed(), (std::vector<int32_t>{1, 2}));
-}
-
-TEST_F(OutputPathTest, SynchronousTransactionWritesOnFlushOnly) {
-  Start();
-  path_.BeginTransaction();
-  ASSERT_EQ(Send("one").code, OPOS_SUCCESS);
-  ASSERT_EQ(Send("two").code, OPOS_SUCCESS);
-  EXPECT_EQ(port_.Written(), "");
-  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
-  EXPECT_EQ(port_.Written(), "onetwo");
-  EXPECT_FALSE(path_.Busy());
-  // Empty: nothing to send.
-  port_.ClearWritten();
-  path_.BeginTransaction();
-  ASSERT_EQ(path_.FlushTransaction().code, OPOS_SUCCESS);
-  EXPECT_EQ(port_.Written(), "");
 }
 
 TEST_F(ProcessIdTest, SynchronousTransactionWaitsForTheReplyAndKeepsItsRecordsOnFailure) {
@@ -505,29 +298,6 @@ TEST_F(OutputPathTest, ClearedFailedTransactionIsDiscardedAndDoesNotClearALaterE
   path_.AnswerError(err.errorSeq, OPOS_ER_RETRY);
   EXPECT_EQ(WaitFor(SOE_OUTPUTCOMPLETE).p1, 1);
   EXPECT_EQ(port_.Written(), "J");
-}
-
-TEST(OutputQueueTest, JobsEndAtTheirFirstNumberedRecord) {
-  OutputQueue q;
-  auto rec = [](const char* d, int32_t id) {
-    auto r = std::make_shared<COutputRecord>();
-    r->data = d;
-    r->OutputID = id;
-    return r;
-  };
-  EXPECT_EQ(q.CompleteJobLength(), 0u);
-  q.Append(rec("a", 0));
-  q.Append(rec("b", 0));
-  EXPECT_EQ(q.CompleteJobLength(), 0u);
-  q.Append(rec("c", 7));
-  q.Append(rec("d", 8));
-  EXPECT_EQ(q.CompleteJobLength(), 3u);
-  q.KeepHead(3);
-  EXPECT_EQ(q.Size(), 3u);
-  q.RemoveHead(2);
-  EXPECT_EQ(q.At(0)->data, "c");
-  q.RemoveHead(10);
-  EXPECT_TRUE(q.Empty());
 }
 
 }  // namespace

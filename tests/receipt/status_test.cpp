@@ -49,5 +49,18 @@ TEST_F(StatusReceipt, WithoutPowerNotifyAndAfterReenabling) {
   EXPECT_EQ(printer.GetPropertyString(PIDXPtr_ErrorString), "Receipt station is out of paper.");
 }
 
+TEST_F(StatusReceipt, APrinterThatVanishesReportsPowerOffOnly) {
+  OpenPrinter();
+  printer.SetPowerNotify(OPOS_PN_ENABLED);
+  Enable();
+  ASSERT_TRUE(DeliverUntil([this] { return Values("status").size() >= 3; }));
+  vprinter_->stop();
+  ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_OFF_OFFLINE)));
+  EXPECT_FALSE(DeliverUntil([this] { return Values("status").size() > 4; }, 1200));
+  EXPECT_EQ(Values("status"), (std::vector<int32_t>{2001, 12, 26, 2004}));
+  EXPECT_EQ(printer.ErrorLevel(), PTR_EL_FATAL);
+  EXPECT_FALSE(printer.CoverOpen());
+}
+
 }  // namespace
 }  // namespace opos::receipt

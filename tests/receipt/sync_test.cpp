@@ -17,54 +17,76 @@ class SyncReceipt : public ReceiptEnvironment {
   }
 };
 
-TEST_F(SyncReceipt, DefaultsPrefixTheText) {
+TEST_F(SyncReceipt, DefaultsThenCharacterSetUnitsAndCut) {
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 3), kPrefix + "abc");
-  EXPECT_EQ(printer.ResultCodeExtended(), 0);
-}
+  vprinter_->clear_capture();
 
-TEST_F(SyncReceipt, CharacterSetSelectsTheCodeTable) {
   printer.SetPropertyNumber(PIDXPtr_CharacterSet, 1252);
   ASSERT_EQ(printer.ResultCode(), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(3), "\x1b\x74\x10");
-  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_CharacterSet), 1252);
   vprinter_->clear_capture();
-  printer.SetPropertyNumber(PIDXPtr_CharacterSet, 12345);
-  EXPECT_EQ(CapturedAtLeast(3), std::string("\x1b\x74\x00", 3));
-}
 
-TEST_F(SyncReceipt, UnitsConvertAndTheSpacingFollows) {
   printer.SetMapMode(PTR_MM_METRIC);
   EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 375);
   EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineWidth), 7224);
   EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineHeight), 338);
-  printer.SetMapMode(PTR_MM_DOTS);
-  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 30);
   printer.SetMapMode(PTR_MM_TWIPS);
   EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 213);
   printer.SetMapMode(PTR_MM_DOTS);
+  EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 30);
   printer.SetPropertyNumber(PIDXPtr_RecLineSpacing, 24);
   EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLinesToPaperCut), 6);
   printer.SetRecLineChars(43);
   EXPECT_EQ(printer.RecLineChars(), 56);
-
-  // 24 dots give ESC 3 48; 56 columns give ESC ! 0x47; ESC|fP feeds 6 lines.
+  // 24 dots give ESC 3 48, 56 columns ESC ! 0x47, ESC|fP six feeds and the cut.
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "x\x1b|fP"), OPOS_SUCCESS);
+  ASSERT_EQ(printer.CutPaper(50), OPOS_SUCCESS);
   const std::string expected = "\x1b\x45\x30\x1b\x2d\x30\x1b\x21\x47\x1d\x42\x30\x1b\x61\x30\x1b\x33\x30x" +
-                               std::string(6, '\n') + "\x1b\x6d";
+                               std::string(6, '\n') + "\x1b\x6d\x1b\x6d";
   EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
 }
 
-TEST_F(SyncReceipt, CutAndBarcodeGoStraightOut) {
-  ASSERT_EQ(printer.CutPaper(100), OPOS_SUCCESS);
-  EXPECT_EQ(CapturedAtLeast(2), "\x1b\x6d");
+TEST_F(SyncReceipt, RotationAndLogos) {
+  ASSERT_EQ(printer.RotatePrint(PTR_S_RECEIPT, PTR_RP_LEFT90), OPOS_SUCCESS);
+  // Held back until its line ends; no ESC 3 while rotated.
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, std::string(30, 'x')), OPOS_SUCCESS);
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\n" + std::string(45, 'y') + "\n"), OPOS_SUCCESS);
+  ASSERT_EQ(printer.RotatePrint(PTR_S_RECEIPT, PTR_RP_NORMAL), OPOS_SUCCESS);
+  const std::string noSpacing = kPrefix.substr(0, kPrefix.size() - 3);
+  const std::string expected = "\x1b\x4c\x1b\x54\x31" + noSpacing + std::string(30, 'x') + noSpacing + "\n" +
+                               std::string(45, 'y') + "\n" +
+                               std::string("\x1b\x57\x00\x00\x00\x00\x00\x02\x38\x04\x1b\x0c\x1b\x53", 14);
+  EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
+  EXPECT_EQ(printer.RotatePrint(PTR_S_JOURNAL, PTR_RP_LEFT90), OPOS_E_ILLEGAL);
+
   vprinter_->clear_capture();
+  ASSERT_EQ(printer.SetLogo(PTR_L_TOP, "\x1b|cASHOP"), OPOS_SUCCESS);
+  EXPECT_EQ(printer.SetLogo(3, "x"), OPOS_E_ILLEGAL);
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|tL"), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 7), kPrefix + "\x1b\x61\x31SHOP");
+}
+
+TEST_F(SyncReceipt, MethodsCheckTheirArgumentsClaimAndEnable) {
+  EXPECT_EQ(printer.PrintBarCode(PTR_S_RECEIPT, "123", 999, 80, 300, PTR_BC_CENTER, PTR_BC_TEXT_BELOW),
+            OPOS_E_ILLEGAL);
   ASSERT_EQ(printer.PrintBarCode(PTR_S_RECEIPT, "4901234567894", PTR_BCS_EAN13, 80, 300, PTR_BC_CENTER,
                                  PTR_BC_TEXT_BELOW),
             OPOS_SUCCESS);
-  const std::string w = CapturedAtLeast(19 + 13);
-  EXPECT_EQ(w.substr(w.size() - 13), "4901234567894");
-  EXPECT_EQ(w.substr(0, 6), "\x1d\x66\x30\x1d\x77\x03");  // 300 dots: module width 3
+  EXPECT_EQ(CapturedAtLeast(19 + 13).substr(19), "4901234567894");  // the block's head, then the data
+  vprinter_->clear_capture();
+  printer.SetDeviceEnabled(false);
+  EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_DISABLED);
+  EXPECT_EQ(printer.CutPaper(100), OPOS_E_DISABLED);
+  EXPECT_EQ(printer.BeginInsertion(1000), OPOS_E_ILLEGAL);  // no slip station
+  EXPECT_EQ(printer.PrintTwoNormal(PTR_S_RECEIPT, "a", "b"), OPOS_E_ILLEGAL);
+  ASSERT_EQ(printer.ReleaseDevice(), OPOS_SUCCESS);
+  EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_NOTCLAIMED);
+  EXPECT_EQ(printer.ClearOutput(), OPOS_E_NOTCLAIMED);
+  printer.SetRecLineChars(56);
+  EXPECT_EQ(printer.ResultCode(), OPOS_E_NOTCLAIMED);
+  EXPECT_EQ(printer.RecLineChars(), 42);
+  EXPECT_EQ(Printed(), "");
 }
 
 TEST_F(SyncReceipt, CoverOpenRefusesAndWritesNothing) {
