@@ -131,6 +131,14 @@ COutputPath::Result COutputPath::DownloadBitmap(int number, StoredBitmaps::Slot 
   return {};
 }
 
+bool COutputPath::WriteDirect(std::string_view bytes) {
+  std::lock_guard<std::mutex> w(writeLock_);
+  lastSyncOutputTime_ = platform::TickCount();
+  const bool written = PortWrite(bytes);
+  lastSyncOutputTime_ = platform::TickCount();
+  return written;
+}
+
 void COutputPath::ClearOutput() {
   bool purge = false;
   {

@@ -95,6 +95,11 @@ class COutputPath {
   // transaction the block joins the transaction and the slot is stored as
   // not yet in the printer.
   [[nodiscard]] Result DownloadBitmap(int number, StoredBitmaps::Slot slot);
+  // CheckHealth and raw DirectIO: written at once, past the queue and any
+  // transaction; false when the write failed.
+  [[nodiscard]] bool WriteDirect(std::string_view bytes);
+  // The printer's readiness: 0, 201, 203 or 106.
+  [[nodiscard]] int32_t PrinterStatus() { return CheckStatus(PTR_S_RECEIPT); }
   // Drops queued output (see the .cpp for what is kept) and releases a worker
   // waiting for an Error answer.
   void ClearOutput();

@@ -1,6 +1,7 @@
 #include "printer/pos_printer.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/clock.h"
 #include "platform/message_queue.h"
@@ -354,8 +355,65 @@ int32_t CPOSPrinter::BeginRemoval(int32_t) {
 int32_t CPOSPrinter::EndInsertion() { return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED); }
 int32_t CPOSPrinter::EndRemoval() { return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED); }
 
-// Not provided by this printer service yet: refused plainly.
-int32_t CPOSPrinter::CheckHealth(int32_t) { return SetResult(OPOS_E_ILLEGAL); }
-int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) { return SetResult(OPOS_E_ILLEGAL); }
+int32_t CPOSPrinter::CheckHealth(int32_t level) {
+  resultCodeExtended_ = 0;
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  // The interactive check needs a dialog, which this service cannot show.
+  if (level != OPOS_CH_INTERNAL && level != OPOS_CH_EXTERNAL) return SetResult(OPOS_E_ILLEGAL);
+  checkHealthText_ = level == OPOS_CH_INTERNAL ? "Last check was internal." : "Last check was external.";
+  const int32_t check = output_.PrinterStatus();
+  if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) {
+    resultCodeExtended_ = check;
+    return SetResult(OPOS_E_EXTENDED);
+  }
+  if (check != 0) {
+    resultCodeExtended_ = 100003;
+    return SetResult(OPOS_E_FAILURE);
+  }
+  if (level == OPOS_CH_EXTERNAL) {
+    // ESC @ makes the printer forget its downloaded image.
+    bitmaps_.MarkLost();
+    for (std::string_view piece : printerProfile_.health->externalText) {
+      if (!output_.WriteDirect(piece)) {
+        resultCodeExtended_ = 100003;
+        return SetResult(OPOS_E_FAILURE);
+      }
+    }
+  }
+  return SetResult(OPOS_SUCCESS);
+}
+
+int32_t CPOSPrinter::DirectIO(int32_t command, int32_t* data, std::string* text) {
+  resultCodeExtended_ = 0;
+  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
+  if (command == 0) {
+    // Raw bytes, unchecked: a printer that is off still takes them, but a
+    // write the port refused is not passed off as done.
+    if (text && !output_.WriteDirect(*text)) {
+      resultCodeExtended_ = 100003;
+      return SetResult(OPOS_E_FAILURE);
+    }
+    return SetResult(OPOS_SUCCESS);
+  }
+  if (command != 111) return SetResult(OPOS_SUCCESS);
+  if (!data || !text) return SetResult(OPOS_E_ILLEGAL);
+  char justification = 0x30;
+  if (printerProfile_.health->logoJustificationByName) {
+    if (*text == "PTR_BM_CENTER") justification = 0x31;
+    else if (*text == "PTR_BM_RIGHT") justification = 0x32;
+    else if (*text != "PTR_BM_LEFT") return SetResult(OPOS_E_ILLEGAL);
+  } else {
+    const long value = std::strtol(text->c_str(), nullptr, 10);
+    if (value == PTR_BM_RIGHT) justification = 0x32;
+    else if (value == PTR_BM_CENTER) justification = 0x31;
+  }
+  const char logo = static_cast<char>(*data & 0xFF);
+  std::string command111{0x1B, 0x61, justification, 0x1C, 0x70, logo};
+  if (printerProfile_.health->logoJustificationByName) command111 += "\x30\n";
+  else command111 += "\x48";
+  return SendOutput(PTR_S_RECEIPT, command111, false);
+}
 
 }  // namespace opos

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "printer/barcode.h"
 #include "printer/bitmap_image.h"
@@ -10,6 +11,23 @@
 #include "service/library_profile.h"
 
 namespace opos {
+
+// CheckHealth's printed test and DirectIO's stored-logo command.
+struct HealthProfile {
+  // The external check's test text, written as these four pieces.
+  std::string_view externalText[4];
+  // DirectIO 111 takes the justification by constant name ("PTR_BM_LEFT"...)
+  // and ends the command with mode 0x30 and LF; otherwise by value ("-3"...)
+  // with mode 0x48 and no LF.
+  bool logoJustificationByName;
+};
+
+inline constexpr HealthProfile kSerialHealth{
+    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3.0\n", "Device Name : Thermal\n"},
+    true};
+inline constexpr HealthProfile kParallelUsbHealth{
+    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n", "Device Name : ThermalP\n"},
+    false};
 
 struct PrinterProfile {
   int32_t errorStationInit;   // ErrorStation at construction
@@ -26,14 +44,15 @@ struct PrinterProfile {
   const TranslationProfile* translation;
   const BarcodeProfile* barcode;
   const BitmapProfile* bitmap;
+  const HealthProfile* health;
 };
 
 inline constexpr PrinterProfile kSerialPrinter{0, 0, 100, 500, 0x00, true, &kSerialTranslation, &kSerialBarcode,
-                                               &kSerialBitmap};
+                                               &kSerialBitmap, &kSerialHealth};
 inline constexpr PrinterProfile kParallelPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kParallelTranslation,
-                                                 &kParallelBarcode, &kParallelBitmap};
+                                                 &kParallelBarcode, &kParallelBitmap, &kParallelUsbHealth};
 inline constexpr PrinterProfile kUsbPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kUsbTranslation,
-                                            &kUsbBarcode, &kUsbBitmap};
+                                            &kUsbBarcode, &kUsbBitmap, &kParallelUsbHealth};
 
 constexpr const PrinterProfile& PrinterProfileFor(TransportKind kind) {
   switch (kind) {

@@ -89,6 +89,33 @@ TEST_F(SyncReceipt, MethodsCheckTheirArgumentsClaimAndEnable) {
   EXPECT_EQ(Printed(), "");
 }
 
+TEST_F(SyncReceipt, HealthChecksAndDirectIO) {
+  ASSERT_EQ(printer.CheckHealth(OPOS_CH_EXTERNAL), OPOS_SUCCESS);
+  EXPECT_EQ(printer.CheckHealthText(), "Last check was external.");
+  const std::string test =
+      "\x1b@\nInteractive HCheck!!\nOPOS ZAD\nService Object Version : 1.3.0\nDevice Name : Thermal\n";
+  EXPECT_EQ(CapturedAtLeast(test.size()), test);
+  vprinter_->clear_capture();
+
+  int32_t logo = 1;
+  std::string justification = "PTR_BM_CENTER";
+  ASSERT_EQ(printer.DirectIO(111, logo, justification), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(8), "\x1b\x61\x31\x1c\x70\x01\x30\n");
+  justification = "-3";  // the other libraries' form: refused here
+  EXPECT_EQ(printer.DirectIO(111, logo, justification), OPOS_E_ILLEGAL);
+  vprinter_->clear_capture();
+  std::string raw = "\x1b|cA raw";
+  ASSERT_EQ(printer.DirectIO(0, logo, raw), OPOS_SUCCESS);
+  EXPECT_EQ(CapturedAtLeast(raw.size()), raw);
+
+  vprinter_->set_cover_open(true);
+  ASSERT_TRUE(DeliverUntil([this] { return printer.CoverOpen(); }));
+  EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERNAL), OPOS_E_EXTENDED);
+  EXPECT_EQ(printer.ResultCodeExtended(), OPOS_EPTR_COVER_OPEN);
+  EXPECT_EQ(printer.CheckHealthText(), "Last check was internal.");
+  EXPECT_EQ(printer.CheckHealth(7), OPOS_E_ILLEGAL);
+}
+
 TEST_F(SyncReceipt, CoverOpenRefusesAndWritesNothing) {
   vprinter_->set_cover_open(true);
   ASSERT_TRUE(DeliverUntil(Saw("status", PTR_SUE_COVER_OPEN)));
