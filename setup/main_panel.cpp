@@ -48,7 +48,6 @@ PanelState DevicePanel(const OPOSCls& cls, const std::vector<std::string>& names
 
 PanelState ResetPanel(const PanelState& before, const OPOSCls& cls) {
   PanelState p;
-  p.buttons[kAddDeviceButton] = false;
   p.buttons[kDeviceSetupButton] = before.buttons[kDeviceSetupButton] &&
                                   modSetup::IsDeviceClass(cls.mstrDeviceClass) &&
                                   !cls.mstrKeyName.empty();

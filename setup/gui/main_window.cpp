@@ -45,10 +45,7 @@ void SetGrey(QWidget* w, bool grey) {
   w->setPalette(p);
 }
 
-struct ButtonSpec {
-  const char* caption;
-};
-const ButtonSpec kButtons[10] = {
+const char* const kButtons[10] = {
     {"&Add New Device"}, {"Re&move Device"}, {"Device &Setup"}, {"&Rename Key"},
     {"Add &New LDN"},    {"Remo&ve LDN"},    {"R&ename LDN"},   {"&Port Range"},
     {"E&xit"},           {"NVImage"},
@@ -84,7 +81,7 @@ MainWindow::MainWindow(Options options, Prompts& prompts, QWidget* parent)
 
   auto* buttonGrid = new QGridLayout;
   for (size_t i = 0; i < buttons_.size(); ++i) {
-    buttons_[i] = new QPushButton(kButtons[i].caption, this);
+    buttons_[i] = new QPushButton(kButtons[i], this);
     buttons_[i]->setObjectName(QString("cmdExecute%1").arg(i));
     buttons_[i]->setAutoDefault(false);
     buttonGrid->addWidget(buttons_[i], static_cast<int>(i / 2), static_cast<int>(i % 2));
@@ -150,7 +147,6 @@ QTreeWidgetItem* MainWindow::AddDeviceNode(QTreeWidgetItem* classNode, const std
 }
 
 void MainWindow::BuildTree() {
-  std::vector<std::string> problems;
   for (const char* deviceClass : {modSetup::kPrinterClass, modSetup::kDrawerClass}) {
     auto* node = new QTreeWidgetItem(tree_, QStringList(deviceClass));
     node->setData(0, Qt::UserRole, Bytes(deviceClass));

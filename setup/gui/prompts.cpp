@@ -5,7 +5,10 @@
 namespace opos::setup::gui {
 
 QMessageBox::StandardButton Prompts::Show(QWidget* parent, const Message& message) {
-  QMessageBox box(message.icon, message.title, message.text, message.buttons, parent);
+  // The system's texts break lines with CR LF; a label breaks them at LF alone.
+  QString text = message.text;
+  text.replace("\r\n", "\n");
+  QMessageBox box(message.icon, message.title, text, message.buttons, parent);
   if (!message.details.isEmpty()) box.setDetailedText(message.details);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -242,13 +242,7 @@ void SettingsDialog::Test() {
     Tell(QMessageBox::Warning, kSetupMessageTitle, "The test is not available: " + unavailable);
     return;
   }
-  for (const TestMessage& m : messages) {
-    std::string text = m.text;
-    for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p)) {
-      text.replace(p, 2, "\n");
-    }
-    Tell(QMessageBox::NoIcon, m.title, text, Joined(notes));
-  }
+  for (const TestMessage& m : messages) Tell(QMessageBox::NoIcon, m.title, m.text, Joined(notes));
 }
 
 }  // namespace opos::setup::gui

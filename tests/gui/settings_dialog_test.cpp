@@ -314,5 +314,22 @@ TEST_F(SettingsTest, TestPagePrintsOnAWorkingPrinterWithoutAMessage) {
   EXPECT_TRUE(printed);
 }
 
+TEST_F(SettingsTest, PrinterWithItsCoverOpenReportsBothCodes) {
+  vprinter::VirtualPrinterOptions options;
+  options.link_path = ports.File("com1");
+  vprinter::VirtualPrinter printer(options);
+  std::string error;
+  ASSERT_TRUE(printer.start(&error)) << error;
+  printer.set_cover_open(true);
+  Make("QMT500S");
+  Open();
+  SettingsDialog* d = OpenSettings("POSPrinter", "QMT500S");
+  ASSERT_NE(d, nullptr);
+  Click(d, "cmdExecute0");
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].title.toStdString(), "ERR");
+  EXPECT_EQ(prompts.shown[0].text.toStdString(), "ResultCode : 114\r\nResultCodeExtended : 201");
+}
+
 }  // namespace
 }  // namespace opos::setup::gui
