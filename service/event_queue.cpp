@@ -105,11 +105,14 @@ void CEventQueue::EventThread() {
     if (!drop) {
       auto ticket = std::make_shared<DeliveryTicket>();
       CSOEvent* raw = record.get();
-      DeliverFn* deliver = &deliver_;
-      target_->Post([ticket, raw, deliver] {
+      target_->Post([this, ticket, raw] {
         int expected = 0;
+        // Only a ticket the event thread still waits for may run; the queue
+        // is alive while it waits.
         if (!ticket->state.compare_exchange_strong(expected, 1)) return;
-        (*deliver)(*raw);
+        deliveringThread_.store(std::this_thread::get_id());
+        deliver_(*raw);
+        deliveringThread_.store(std::thread::id{});
         ticket->done.Set();
       });
       if (platform::WaitAny({&ticket->done, &stopSignal_}) != 0) {

@@ -47,6 +47,9 @@ class CEventQueue {
   // queued now have gone.
   void BeginEventPurge();
   size_t Size() const;
+  // True on the opening thread while it runs a delivery: stopping the queue
+  // from there would wait for that very delivery.
+  bool InDeliveryOnThisThread() const { return deliveringThread_.load() == std::this_thread::get_id(); }
 
  private:
   void EventThread();
@@ -63,6 +66,7 @@ class CEventQueue {
   std::shared_ptr<platform::MessageQueue> target_;
   DeliverFn deliver_;
   std::thread thread_;
+  std::atomic<std::thread::id> deliveringThread_{};
 };
 
 }  // namespace opos

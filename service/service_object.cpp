@@ -122,6 +122,9 @@ int32_t CServiceObject::OpenService(const std::string&, const std::string& devic
 }
 
 int32_t CServiceObject::CloseService() {
+  // From inside this object's own event handler the release would wait for
+  // the handler itself.
+  if (events_.InDeliveryOnThisThread()) return SetResult(OPOS_E_ILLEGAL);
   if (claimed_.load()) ReleaseDevice();
   SetState(OPOS_S_CLOSED);
   return SetResult(OPOS_SUCCESS);
@@ -171,6 +174,7 @@ int32_t CServiceObject::ClaimDevice(int32_t timeout) {
 
 int32_t CServiceObject::ReleaseDevice() {
   if (!claimed_.load()) return SetResult(OPOS_E_ILLEGAL);
+  if (events_.InDeliveryOnThisThread()) return SetResult(OPOS_E_ILLEGAL);
   if (deviceEnabled_.load()) deviceEnabled_ = 0;
   OnReleaseDrain();
   stop_ = true;

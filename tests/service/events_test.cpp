@@ -139,6 +139,21 @@ TEST_F(Events, ReleaseWhileFrozenDestroysQueuedEvents) {
   EXPECT_EQ(StatusData(PumpFor(1)), (std::vector<int32_t>{42}));
 }
 
+TEST_F(Events, ReleaseFromInsideItsOwnHandlerIsRefusedNotADeadlock) {
+  ASSERT_EQ(printer_->ClaimDevice(0), OPOS_SUCCESS);
+  int32_t releaseInside = 0, closeInside = 0;
+  sink_.onError = [&](int32_t*) {
+    releaseInside = printer_->ReleaseDevice();
+    closeInside = printer_->CloseService();
+  };
+  Queue(SOE_ERROR, OPOS_E_EXTENDED, 201, OPOS_EL_OUTPUT, OPOS_ER_RETRY);
+  ASSERT_EQ(PumpFor(1).size(), 1u);
+  EXPECT_EQ(releaseInside, OPOS_E_ILLEGAL);
+  EXPECT_EQ(closeInside, OPOS_E_ILLEGAL);
+  EXPECT_EQ(printer_->GetPropertyNumber(PIDX_Claimed), 1);
+  EXPECT_EQ(printer_->ReleaseDevice(), OPOS_SUCCESS);
+}
+
 TEST_F(Events, ReleaseNeverHangsOnAnUndeliveredPost) {
   ASSERT_EQ(printer_->ClaimDevice(0), OPOS_SUCCESS);
   // Posted to this thread's queue but never pumped before the release: the
