@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 JOBS=$(nproc)
 status=0
+passed=0
+failed=0
 for variant in normal asan tsan; do
   dir=build-test-$variant
   san=""; flags="-O2 -g -DNDEBUG"
@@ -21,17 +23,30 @@ for variant in normal asan tsan; do
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_odr_violation=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-  if ! ctest --test-dir "$dir" -j "$JOBS" --output-on-failure; then
-    status=1
-  fi
+  set +e
+  ctest --test-dir "$dir" -j "$JOBS" --output-on-failure 2>&1 | tee "$dir/ctest.log"
+  rc=${PIPESTATUS[0]}
+  set -e
+  # "N% tests passed, F tests failed out of T"
+  read -r f t < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$dir/ctest.log" | tail -1)
+  if [ "$rc" -ne 0 ] || [ -z "${t:-}" ]; then status=1; fi
+  passed=$((passed + ${t:-0} - ${f:-0}))
+  failed=$((failed + ${f:-0}))
 done
 echo "=== fuzz (libFuzzer, bounded) ==="
 # The fuzz targets need clang's libFuzzer; a short bounded run keeps them from rotting.
 cmake -S . -B build-test-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-test-fuzz --target fuzz_escpos_parser -j "$JOBS"
-if ! build-test-fuzz/fuzz/fuzz_escpos_parser -max_total_time=5 -dict=fuzz/escpos.dict \
-    -rss_limit_mb=2048 -artifact_prefix=build-test-fuzz/; then
+if build-test-fuzz/fuzz/fuzz_escpos_parser -max_total_time=5 -dict=fuzz/escpos.dict \
+    -rss_limit_mb=2048 -artifact_prefix=build-test-fuzz/ >build-test-fuzz/fuzz.log 2>&1; then
+  tail -n 1 build-test-fuzz/fuzz.log
+  passed=$((passed + 1))
+else
+  tail -n 40 build-test-fuzz/fuzz.log
+  failed=$((failed + 1))
   status=1
 fi
+echo "tests (normal, asan, tsan, fuzz):"
+echo "$passed passed, $failed failed"
 exit $status
