@@ -29,7 +29,7 @@ void Keep(const QPixmap& picture, const char* name) {
   }
 }
 
-TEST_F(Window, MainWindowAndSettingsDialogAreDrawn) {
+TEST_F(SetupWindow, MainWindowAndSettingsDialogAreDrawn) {
   Make("QMT500S", {"Receipt", "Front"});
   Make("Z9S");
   Make("StandardCashS", {"Till"});

@@ -27,7 +27,7 @@ inline std::string ModelFile(const std::string& type) {
   return kModelDir + "/KLP_PICOR.inf";
 }
 
-class Window : public ::testing::Test {
+class SetupWindow : public ::testing::Test {
  protected:
   // A device created from the shipped model files, with its logical names.
   std::string Make(const std::string& type, const std::vector<std::string>& ldns = {}) {
