@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "platform/tone.h"
+#include "service/health_dialog.h"
 
 namespace opos {
 
@@ -91,8 +92,9 @@ int32_t CCashDrawer::CheckHealth(int32_t level) {
       // The drawer has nothing to check on its own; CheckHealthText stays.
       return SetResult(OPOS_SUCCESS);
     case OPOS_CH_INTERACTIVE:
-      // Needs the shared health-check prompt, which the drawer does not have yet.
-      return SetResult(OPOS_E_ILLEGAL);
+      // Each Start opens the drawer; the check itself always succeeds.
+      if (!RunHealthCheckDialog([this] { (void)OpenDrawer(); })) return SetResult(OPOS_E_BUSY);
+      return SetResult(OPOS_SUCCESS);
     default:
       return SetResult(OPOS_E_ILLEGAL);
   }

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "printer/barcode.h"
+#include "service/health_dialog.h"
 
 namespace opos {
 
@@ -359,9 +361,32 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
   resultCodeExtended_ = 0;
   if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
   if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
-  // The interactive check needs a dialog, which this service cannot show.
-  if (level != OPOS_CH_INTERNAL && level != OPOS_CH_EXTERNAL) return SetResult(OPOS_E_ILLEGAL);
-  checkHealthText_ = level == OPOS_CH_INTERNAL ? "Last check was internal." : "Last check was external.";
+  switch (level) {
+    case OPOS_CH_INTERNAL:
+      checkHealthText_ = "Last check was internal.";
+      return HealthCheckAndPrint(nullptr);
+    case OPOS_CH_EXTERNAL:
+      checkHealthText_ = "Last check was external.";
+      return HealthCheckAndPrint(printerProfile_.health->externalText);
+    case OPOS_CH_INTERACTIVE: {
+      checkHealthText_ = "Last check was interactive.";
+      // Until a Start press finds a fault nothing has failed: the previous
+      // call's result is no answer to this check.
+      SetResult(OPOS_SUCCESS);
+      const bool shown = RunHealthCheckDialog([this] {
+        const int32_t rc = HealthCheckAndPrint(printerProfile_.health->interactiveText);
+        if (rc != OPOS_SUCCESS) ShowPrinterCannotUse(rc);
+      });
+      if (!shown) return SetResult(OPOS_E_BUSY);
+      return resultCode_.load();
+    }
+    default:
+      return SetResult(OPOS_E_ILLEGAL);
+  }
+}
+
+int32_t CPOSPrinter::HealthCheckAndPrint(const std::string_view* text) {
+  resultCodeExtended_ = 0;
   const int32_t check = output_.PrinterStatus();
   if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) {
     resultCodeExtended_ = check;
@@ -371,11 +396,11 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
     resultCodeExtended_ = 100003;
     return SetResult(OPOS_E_FAILURE);
   }
-  if (level == OPOS_CH_EXTERNAL) {
+  if (text) {
     // ESC @ makes the printer forget its downloaded image.
     bitmaps_.MarkLost();
-    for (std::string_view piece : printerProfile_.health->externalText) {
-      if (!output_.WriteDirect(piece)) {
+    for (size_t i = 0; i < std::size(printerProfile_.health->externalText); ++i) {
+      if (!output_.WriteDirect(text[i])) {
         resultCodeExtended_ = 100003;
         return SetResult(OPOS_E_FAILURE);
       }

@@ -108,6 +108,9 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
   PrintProperties Snapshot() const { return props_.Snapshot(binaryConversion_.load()); }
   BitmapSettings BitmapSnapshot() const;
   int32_t PrintData(int32_t station, const std::string& data);
+  // The health checks' status check and, when it passes and text is given,
+  // the four-piece test print; stores and returns the result codes.
+  int32_t HealthCheckAndPrint(const std::string_view* text);
 
   const PrinterProfile& printerProfile_;
   PrinterProperties props_;

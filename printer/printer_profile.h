@@ -16,6 +16,8 @@ namespace opos {
 struct HealthProfile {
   // The external check's test text, written as these four pieces.
   std::string_view externalText[4];
+  // The interactive check's (Start button) test text, likewise.
+  std::string_view interactiveText[4];
   // DirectIO 111 takes the justification by constant name ("PTR_BM_LEFT"...)
   // and ends the command with mode 0x30 and LF; otherwise by value ("-3"...)
   // with mode 0x48 and no LF.
@@ -24,9 +26,11 @@ struct HealthProfile {
 
 inline constexpr HealthProfile kSerialHealth{
     {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3.0\n", "Device Name : Thermal\n"},
+    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.5.0\n", "Device Name : Thermal\n"},
     true};
 inline constexpr HealthProfile kParallelUsbHealth{
     {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n", "Device Name : ThermalP\n"},
+    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n", "Device Name : Thermal\n"},
     false};
 
 struct PrinterProfile {
