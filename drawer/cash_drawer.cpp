@@ -1,5 +1,6 @@
 #include "drawer/cash_drawer.h"
 
+#include "common/so_members.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "platform/tone.h"
@@ -9,7 +10,6 @@ namespace opos {
 
 using com::HRESULT;
 using com::Variant;
-using com::VT;
 
 CCashDrawer::CCashDrawer() : CCashDrawer(ThisLibrary()) {}
 
@@ -21,27 +21,7 @@ CCashDrawer::~CCashDrawer() {
   StopWorkers();
 }
 
-const com::MemberTable& CCashDrawer::Members() const {
-  static const com::MemberTable table({
-      {"COFreezeEvents", {VT::Long}, true},
-      {"GetPropertyNumber", {VT::Long}, true},
-      {"SetPropertyNumber", {VT::Long, VT::Long}, false},
-      {"GetPropertyString", {VT::Long}, true, true},
-      {"SetPropertyString", {VT::Long, VT::String}, false},
-      {"OpenService", {VT::String, VT::String, VT::Dispatch}, true},
-      {"CheckHealth", {VT::Long}, true},
-      {"ClaimDevice", {VT::Long}, true},
-      {"CloseService", {}, true},
-      {"DirectIO", {VT::Long, VT::LongRef, VT::StringRef}, true},
-      {"ReleaseDevice", {}, true},
-      {"OpenDrawer", {}, true},
-      {"WaitForDrawerClose", {VT::Long, VT::Long, VT::Long, VT::Long}, true},
-      {"Claim", {VT::Long}, true},
-      {"Release", {}, true},
-      {"Close", {}, true},
-  });
-  return table;
-}
+const com::MemberTable& CCashDrawer::Members() const { return DrawerServiceMembers(); }
 
 HRESULT CCashDrawer::CallMember(size_t index, std::vector<Variant>& a, Variant* r) {
   int32_t l[4] = {};

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "common/so_members.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "printer/barcode.h"
@@ -13,7 +14,6 @@ namespace opos {
 
 using com::HRESULT;
 using com::Variant;
-using com::VT;
 
 CPOSPrinter::CPOSPrinter()
     : CServiceObject(ThisLibrary(), false),
@@ -27,41 +27,7 @@ CPOSPrinter::~CPOSPrinter() {
   output_.Stop();
 }
 
-const com::MemberTable& CPOSPrinter::Members() const {
-  static const com::MemberTable table({
-      {"COFreezeEvents", {VT::Long}, true},
-      {"GetPropertyNumber", {VT::Long}, true},
-      {"SetPropertyNumber", {VT::Long, VT::Long}, false},
-      {"GetPropertyString", {VT::Long}, true, true},
-      {"SetPropertyString", {VT::Long, VT::String}, false},
-      {"OpenService", {VT::String, VT::String, VT::Dispatch}, true},
-      {"CheckHealth", {VT::Long}, true},
-      {"ClaimDevice", {VT::Long}, true},
-      {"ClearOutput", {}, true},
-      {"CloseService", {}, true},
-      {"DirectIO", {VT::Long, VT::LongRef, VT::StringRef}, true},
-      {"ReleaseDevice", {}, true},
-      {"BeginInsertion", {VT::Long}, true},
-      {"BeginRemoval", {VT::Long}, true},
-      {"CutPaper", {VT::Long}, true},
-      {"EndInsertion", {}, true},
-      {"EndRemoval", {}, true},
-      {"PrintBarCode", {VT::Long, VT::String, VT::Long, VT::Long, VT::Long, VT::Long, VT::Long}, true},
-      {"PrintBitmap", {VT::Long, VT::String, VT::Long, VT::Long}, true},
-      {"PrintImmediate", {VT::Long, VT::String}, true},
-      {"PrintNormal", {VT::Long, VT::String}, true},
-      {"PrintTwoNormal", {VT::Long, VT::String, VT::String}, true},
-      {"RotatePrint", {VT::Long, VT::Long}, true},
-      {"SetBitmap", {VT::Long, VT::Long, VT::String, VT::Long, VT::Long}, true},
-      {"SetLogo", {VT::Long, VT::String}, true},
-      {"TransactionPrint", {VT::Long, VT::Long}, true},
-      {"ValidateData", {VT::Long, VT::String}, true},
-      {"Claim", {VT::Long}, true},
-      {"Release", {}, true},
-      {"Close", {}, true},
-  });
-  return table;
-}
+const com::MemberTable& CPOSPrinter::Members() const { return PrinterServiceMembers(); }
 
 HRESULT CPOSPrinter::CallMember(size_t index, std::vector<Variant>& a, Variant* r) {
   int32_t l[7] = {};
