@@ -11,6 +11,15 @@ for p in "${PKGS[@]}"; do
 done
 if ((${#missing[@]})); then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+  # A mirror hiccup should not fail the whole run: try a few times.
+  for attempt in 1 2 3; do
+    if $SUDO apt-get update -qq &&
+       DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"; then
+      exit 0
+    fi
+    echo "apt-get failed (attempt $attempt), retrying" >&2
+    sleep $((attempt * 10))
+  done
+  echo "could not install: ${missing[*]}" >&2
+  exit 1
 fi
