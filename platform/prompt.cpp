@@ -122,6 +122,12 @@ int ShowPrompt(const PromptDialog& dialog, const PromptPress& onPress) {
   // answer, so the prompt closes as its timer would.
   const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return kPromptUnanswered;
+  // A background job that read the terminal would be stopped (SIGTTIN)
+  // until someone brought it forward: that counts as nobody to ask.
+  if (::tcgetpgrp(fd) != ::getpgrp()) {
+    ::close(fd);
+    return kPromptUnanswered;
+  }
   const int answer = TerminalPrompt(fd, dialog, onPress);
   ::close(fd);
   return answer;

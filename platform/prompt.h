@@ -53,7 +53,8 @@ PromptHook CurrentPromptHook();
 void EndModalCheck();
 
 // Shows a prompt modally on the calling thread: the host's when installed,
-// else on the controlling terminal (/dev/tty), else it closes at once.
+// else on the controlling terminal (/dev/tty) when the process runs in its
+// foreground, else it closes at once.
 // While it waits, the calling thread's message queue is pumped, as a modal
 // dialog's loop dispatches the thread's messages.
 int ShowPrompt(const PromptDialog& dialog, const PromptPress& onPress);

@@ -136,14 +136,7 @@ TEST_F(PrinterHealth, ClosedWithoutStartSucceedsWhateverTheCallBeforeGave) {
   EXPECT_EQ(Printed(), "");
 }
 
-TEST_F(PrinterHealth, RefusedWhenNotEnabledOrWhileAnotherDialogIsShowing) {
-  printer.SetDeviceEnabled(false);
-  {
-    ScriptedUser user({1000, 1001});
-    EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_E_DISABLED);
-    EXPECT_TRUE(user.shown.empty());
-  }
-  Enable();
+TEST_F(PrinterHealth, RefusedWhileAnotherDialogIsShowing) {
   // An application that starts a second check from inside the dialog (an
   // event handler, say) is refused: the dialog belongs to the first.
   int32_t nested = -1;
@@ -208,8 +201,7 @@ TEST_F(DrawerHealth, UnansweredOrWithoutAUserNoPulseAndSuccess) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(drawer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_SUCCESS);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_FALSE(vprinter_->wait_for_bytes(Captured().size() + kPulsePin2.size(), std::chrono::milliseconds(300)) &&
-               Captured().find(kPulsePin2) != std::string::npos);
+  (void)vprinter_->wait_for_bytes(Captured().size() + kPulsePin2.size(), std::chrono::milliseconds(300));
   EXPECT_EQ(Occurrences(Captured(), kPulsePin2), 0u);
 }
 

@@ -1,6 +1,5 @@
 // The text prompt on a terminal: against a pseudo-terminal directly, and
-// through ShowPrompt in a child whose controlling terminal it is (or that
-// has none).
+// through ShowPrompt in a child whose controlling terminal it is.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -18,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/message_queue.h"
 #include "platform/prompt.h"
 
 namespace opos::platform {
@@ -97,8 +97,13 @@ TEST(TerminalPrompt, ClosesUnansweredOnItsTimerRestartedByEachAnswer) {
   PromptDialog dialog = kHealthDialog;
   dialog.timeoutMs = 300;
   int presses = 0;
+  // Like a modal dialog's loop, the prompt runs the thread's messages (the
+  // Service Objects' events) while it waits.
+  bool messageRan = false;
+  MessageQueue::ForCurrentThread()->Post([&] { messageRan = true; });
   auto start = Clock::now();
   EXPECT_EQ(TerminalPrompt(pty.slave, dialog, [&](int) { ++presses; }), kPromptUnanswered);
+  EXPECT_TRUE(messageRan);
   auto took = Clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(290));
   EXPECT_LT(took, std::chrono::seconds(5));
@@ -164,12 +169,6 @@ TEST(ShowPrompt, WithoutAHookAsksOnTheControllingTerminal) {
   });
   EXPECT_NE(pty.seen.find("Please Push the [Start] button to start the CheckHealth Method."), std::string::npos);
   EXPECT_EQ(result.substr(0, result.find(" ms=")), "answer=1001 presses=1") << result;
-}
-
-TEST(ShowPrompt, WithoutAHookOrATerminalClosesAtOnce) {
-  const std::string result = RunChild("-", [] {});
-  ASSERT_EQ(result.substr(0, result.find(" ms=")), "answer=0 presses=0") << result;
-  EXPECT_LT(std::stol(result.substr(result.find(" ms=") + 4)), 1000) << result;
 }
 
 TEST(ShowPrompt, AnInstalledHookAnswersInsteadOfTheTerminal) {
