@@ -8,6 +8,7 @@
 #include "platform/registry_store.h"
 #include "setup/gui/main_window.h"
 #include "setup/gui/prompts.h"
+#include "setup/gui/service_prompt.h"
 #include "setup/main_panel.h"
 #include "setup/model_catalog.h"
 
@@ -47,7 +48,11 @@ int RunSetupWindows(int argc, char** argv, const WindowsOptions& options, const 
   windowOptions.tester = tester;
   MainWindow window(std::move(windowOptions), prompts);
   window.show();
-  return QApplication::exec();
+  // The Service Objects loaded for a test show their dialogs as windows too.
+  platform::SetPromptHook(MakeQtPromptHook());
+  const int rc = QApplication::exec();
+  platform::SetPromptHook({});
+  return rc;
 }
 
 }  // namespace opos::setup::gui
