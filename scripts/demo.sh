@@ -42,6 +42,8 @@ ClaimDevice 1000
 SetPropertyNumber 13 1
 SetPropertyNumber 3 1
 Pump 1000
+SetLogo 1 "\x1b|cA\x1b|rvC  * * *  fresh every morning  * * *  \x1b|N\n"
+PrintNormal 2 "\x1b|tL"
 PrintNormal 2 "\x1b|cA\x1b|bC\x1b|2CKELVORA MARKET\x1b|1C\n"
 PrintNormal 2 "\x1b|cA12 Harbour Street\n\n"
 PrintNormal 2 "Coffee                          2.40\nCroissant                       1.90\n\x1b|uCWater                           1.20\x1b|N\n"
