@@ -11,7 +11,7 @@
 namespace opos {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 using test::Put32;
 
@@ -44,13 +44,13 @@ TEST(BmpDecode, RowOrderAndHeaderKindsGiveTheSameDots) {
   for (const bool core : {false, true}) {
     for (const bool topDown : {false, true}) {
       if (core && topDown) continue;  // the core header has no signed height
-      BmpSpec spec;
-      spec.rows = kArrow;
-      spec.coreHeader = core;
-      spec.topDown = topDown;
+      BmpLayout layout;
+      layout.rows = kArrow;
+      layout.coreHeader = core;
+      layout.topDown = topDown;
       BmpImage image;
       test::TempDir dir;
-      ASSERT_EQ(ReadBmpFile(dir.Write("a.bmp", MakeBmp(spec)), &image), BmpStatus::Ok) << core << topDown;
+      ASSERT_EQ(ReadBmpFile(dir.Write("a.bmp", MakeBmp(layout)), &image), BmpStatus::Ok) << core << topDown;
       EXPECT_EQ(image.Width(), 10);
       EXPECT_EQ(image.Height(), 3);
       EXPECT_EQ(Dots(image), kArrow) << "core " << core << " topDown " << topDown;
@@ -59,65 +59,65 @@ TEST(BmpDecode, RowOrderAndHeaderKindsGiveTheSameDots) {
 }
 
 TEST(BmpDecode, ADotIsAnyColourButPureWhite) {
-  BmpSpec spec;
-  spec.rows = {"#.#."};
+  BmpLayout layout;
+  layout.rows = {"#.#."};
   // Paper in index 1, ink in index 0: the palette decides, not the bit.
-  spec.color0 = 0x000000;
-  spec.color1 = 0xFFFFFF;
+  layout.color0 = 0x000000;
+  layout.color1 = 0xFFFFFF;
   BmpImage image;
-  ASSERT_EQ(ParseBmp(MakeBmp(spec), &image), BmpStatus::Ok);
+  ASSERT_EQ(ParseBmp(MakeBmp(layout), &image), BmpStatus::Ok);
   EXPECT_EQ(Dots(image), std::vector<std::string>{".#.#"});
 
   // Nearly white still prints; two pure whites print nothing.
-  spec.color0 = 0xFFFFFE;
-  spec.color1 = 0xFFFFFF;
-  ASSERT_EQ(ParseBmp(MakeBmp(spec), &image), BmpStatus::Ok);
+  layout.color0 = 0xFFFFFE;
+  layout.color1 = 0xFFFFFF;
+  ASSERT_EQ(ParseBmp(MakeBmp(layout), &image), BmpStatus::Ok);
   EXPECT_EQ(Dots(image), std::vector<std::string>{".#.#"});
-  spec.color0 = 0xFFFFFF;
-  ASSERT_EQ(ParseBmp(MakeBmp(spec), &image), BmpStatus::Ok);
+  layout.color0 = 0xFFFFFF;
+  ASSERT_EQ(ParseBmp(MakeBmp(layout), &image), BmpStatus::Ok);
   EXPECT_EQ(Dots(image), std::vector<std::string>{"...."});
 
   // A one-colour table leaves index 1 undefined: it prints.
-  spec.colorsUsed = 1;
-  ASSERT_EQ(ParseBmp(MakeBmp(spec), &image), BmpStatus::Ok);
+  layout.colorsUsed = 1;
+  ASSERT_EQ(ParseBmp(MakeBmp(layout), &image), BmpStatus::Ok);
   EXPECT_EQ(Dots(image), std::vector<std::string>{"#.#."});
 }
 
 TEST(BmpDecode, BitfieldsIsAcceptedWithItsMasksSkipped) {
-  BmpSpec spec;
-  spec.rows = kArrow;
-  spec.compression = 3;
+  BmpLayout layout;
+  layout.rows = kArrow;
+  layout.compression = 3;
   BmpImage image;
-  ASSERT_EQ(ParseBmp(MakeBmp(spec), &image), BmpStatus::Ok);
+  ASSERT_EQ(ParseBmp(MakeBmp(layout), &image), BmpStatus::Ok);
   EXPECT_EQ(Dots(image), kArrow);
 }
 
 TEST(BmpDecode, OnlyUncompressedOneBitFilesAreTheRightFormat) {
-  BmpSpec deep;
+  BmpLayout deep;
   deep.rows = kArrow;
   deep.bitsPerPixel = 24;
   BmpImage image;
   EXPECT_EQ(ParseBmp(MakeBmp(deep), &image), BmpStatus::BadFormat);
 
-  BmpSpec rle;
+  BmpLayout rle;
   rle.rows = kArrow;
   rle.compression = 1;
   EXPECT_EQ(ParseBmp(MakeBmp(rle), &image), BmpStatus::BadFormat);
 
-  BmpSpec core;
+  BmpLayout core;
   core.rows = kArrow;
   core.coreHeader = true;
   core.bitsPerPixel = 4;
   EXPECT_EQ(ParseBmp(MakeBmp(core), &image), BmpStatus::BadFormat);
 
-  std::vector<uint8_t> notBm = MakeBmp(BmpSpec{kArrow});
+  std::vector<uint8_t> notBm = MakeBmp(BmpLayout{kArrow});
   notBm[0] = 'P';
   EXPECT_EQ(ParseBmp(notBm, &image), BmpStatus::BadFormat);
   EXPECT_EQ(image.Width(), 0) << "a refused file leaves the image alone";
 }
 
 TEST(BmpDecode, HeaderFieldsThatDoNotAddUpAreRefused) {
-  const std::vector<uint8_t> good = MakeBmp(BmpSpec{kArrow});
+  const std::vector<uint8_t> good = MakeBmp(BmpLayout{kArrow});
   const uint32_t offBits = 14 + 40 + 8;
   struct Case {
     const char* what;
@@ -149,7 +149,7 @@ TEST(BmpDecode, HeaderFieldsThatDoNotAddUpAreRefused) {
 }
 
 TEST(BmpDecode, AFileShorterThanItsHeaderSaysIsAShortRead) {
-  const std::vector<uint8_t> good = MakeBmp(BmpSpec{kArrow});
+  const std::vector<uint8_t> good = MakeBmp(BmpLayout{kArrow});
   BmpImage image;
   for (size_t n = 0; n < good.size(); ++n) {
     // Below 14 bytes even the type is unknown; from there the file is "BM"
@@ -176,7 +176,7 @@ TEST(BmpDecode, AFileShorterThanItsHeaderSaysIsAShortRead) {
 TEST(BmpDecode, EverySingleByteCorruptionIsHandled) {
   // No expectation on the status: the point is that no header value makes the
   // reader touch memory outside the file or the image (AddressSanitizer).
-  const std::vector<uint8_t> good = MakeBmp(BmpSpec{kArrow});
+  const std::vector<uint8_t> good = MakeBmp(BmpLayout{kArrow});
   size_t accepted = 0;
   for (size_t at = 0; at < 14 + 40 + 8; ++at) {
     for (const uint8_t v : {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x7F}, uint8_t{0x80}, uint8_t{0xFF}}) {

@@ -9,13 +9,13 @@ namespace opos {
 namespace {
 
 using test::B;
-using test::BmpSpec;
+using test::BmpLayout;
 using test::Hex;
 using test::MakeBmp;
 
 BmpImage Decode(const std::vector<std::string>& rows) {
   BmpImage image;
-  EXPECT_EQ(ParseBmp(MakeBmp(BmpSpec{rows}), &image), BmpStatus::Ok);
+  EXPECT_EQ(ParseBmp(MakeBmp(BmpLayout{rows}), &image), BmpStatus::Ok);
   return image;
 }
 
@@ -148,15 +148,15 @@ TEST(DownloadLimits, XYAndTheirProductAreBounded) {
 
 class BuildFromFile : public ::testing::Test {
  protected:
-  std::string Write(const std::string& name, const BmpSpec& spec) { return dir.Write(name, MakeBmp(spec)); }
+  std::string Write(const std::string& name, const BmpLayout& layout) { return dir.Write(name, MakeBmp(layout)); }
   test::TempDir dir;
   BitmapSettings settings;
 };
 
 TEST_F(BuildFromFile, FailuresMapToTheirResultCodes) {
-  BmpSpec good;
+  BmpLayout good;
   good.rows = {"#.#", ".#."};
-  BmpSpec deep = good;
+  BmpLayout deep = good;
   deep.bitsPerPixel = 24;
   std::vector<uint8_t> cut = MakeBmp(good);
   cut.pop_back();

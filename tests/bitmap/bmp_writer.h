@@ -13,7 +13,7 @@
 
 namespace opos::test {
 
-struct BmpSpec {
+struct BmpLayout {
   std::vector<std::string> rows;  // top row first; '#' = palette index 1
   bool coreHeader = false;        // 12-byte BITMAPCOREHEADER
   bool topDown = false;           // negative height (information header only)
@@ -43,7 +43,7 @@ inline constexpr size_t kBiBitCount = 28;
 inline constexpr size_t kBiCompression = 30;
 inline constexpr size_t kBiClrUsed = 46;
 
-inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> MakeBmp(const BmpLayout& s) {
   const uint32_t width = s.rows.empty() ? 0 : static_cast<uint32_t>(s.rows[0].size());
   const uint32_t height = static_cast<uint32_t>(s.rows.size());
   const uint32_t headerSize = s.coreHeader ? 12 : 40;

@@ -9,7 +9,7 @@
 namespace opos::receipt {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 
 const std::string kPrintQuadCentred = "\x1b\x61\x31\x1d\x2f\x33\x1b\x61\x30";
@@ -41,7 +41,7 @@ class BitmapEndToEnd : public ReceiptEnvironment {
     Enable();
   }
   std::string Write(const std::string& name, const std::vector<std::string>& rows) {
-    return files_.Write(name, MakeBmp(BmpSpec{rows}));
+    return files_.Write(name, MakeBmp(BmpLayout{rows}));
   }
   // The call's console output (the serial library traces its conversions).
   template <typename F>
@@ -132,9 +132,9 @@ TEST_F(BitmapEndToEnd, AsynchronousPrintBitmapIsOneJobAndSetBitmapWritesAtOnce) 
 }
 
 TEST_F(BitmapEndToEnd, BadFilesAndArgumentsSendNothing) {
-  const std::vector<uint8_t> good = MakeBmp(BmpSpec{kBox});
+  const std::vector<uint8_t> good = MakeBmp(BmpLayout{kBox});
   std::vector<uint8_t> truncated(good.begin(), good.end() - 5);
-  BmpSpec deepSpec{kBox};
+  BmpLayout deepSpec{kBox};
   deepSpec.bitsPerPixel = 24;
   std::vector<uint8_t> lying = good;
   test::Put32(lying, test::kBiHeight, 100000);  // rows far beyond the pixel block
