@@ -4,25 +4,18 @@
 
 #include <memory>
 
-#include "transport/port_base.h"
+#include "transport/printer_class_port.h"
 
 namespace opos {
 
-class CParallelPort final : public CPortBase {
+class CParallelPort final : public CPrinterClassPort {
  public:
   CParallelPort();
   ~CParallelPort() override;
 
-  // Open: the configured "Port" ("LPTn" or a device path; empty is "LPT1").
-  int Open(const DeviceConfig& config) override;
-  // Drawer side: waits (up to timeoutMs) for a printer service on this port
-  // that is not ready, answering 201, 203 or 106 if it stays so; starts
-  // nothing. Printer side: enables ASB, takes the first report, starts the
-  // status reader.
-  int32_t StartMonitor(uint32_t timeoutMs) override;
-
  protected:
-  int32_t DrawerCheckReady() override;
+  // The configured "Port" ("LPTn" or a device path; empty is "LPT1").
+  std::string DevicePath(const DeviceConfig& config) const override;
 };
 
 [[nodiscard]] std::unique_ptr<CPortObject> CreateParallelPort();

@@ -1,62 +1,41 @@
 #include "transport/usb/usb_port.h"
 
-#include "common/opos.h"
-#include "platform/clock.h"
 #include "platform/usb_enum.h"
 
 namespace opos {
 
 namespace {
 
-constexpr PortProfile kUsbProfile{
-    .chunkLimitMs = 500,
-    .chunkPauseMs = 20,
-    .slowPassMs = 50,
-    .fastPassMs = 5,
-    .resendPauseMs = 10,
-    .settleMs = 50,
-    .readWaitMs = 10,
-    .imagesLostOnWriteFailure = true,
+// As the parallel port, with USB's shorter waits.
+constexpr PrinterClassTimings kUsbTimings{
+    .port =
+        {
+            .chunkLimitMs = 500,
+            .chunkPauseMs = 20,
+            .slowPassMs = 50,
+            .fastPassMs = 5,
+            .resendPauseMs = 10,
+            .settleMs = 50,
+            .readWaitMs = 10,
+            .imagesLostOnWriteFailure = true,
+        },
+    .afterReadyWaitMs = 50,
+    .reportWaitMs = 5,
+    .afterStartMs = 50,
+    .drawerReplyWaitMs = 20,
 };
-
-constexpr int kAfterReadyWaitMs = 50;
-constexpr int kReportWaitMs = 5;
-constexpr int kAfterStartMs = 50;
-constexpr int kDrawerReplyWaitMs = 20;
 
 }  // namespace
 
-CUsbPort::CUsbPort() : CPortBase(kUsbProfile) {}
+CUsbPort::CUsbPort() : CPrinterClassPort(kUsbTimings) {}
 
 CUsbPort::~CUsbPort() { CloseBeforeDestruction(); }
 
-int CUsbPort::Open(const DeviceConfig& config) {
-  if (opened.load() != 0) return 1;
-  if (config.Port.empty()) return 0;  // added in the setup tool but never bound to a socket
-  std::string path = usb::ResolveUsbDevicePath(config.Port);
-  if (path.empty()) return 0;
-  return AttachDevice(path, [](const std::string& device) { return platform::OpenCharDevice(device); }) ? 1 : 0;
+std::string CUsbPort::DevicePath(const DeviceConfig& config) const {
+  // Added in the setup tool but never bound to a socket.
+  if (config.Port.empty()) return {};
+  return usb::ResolveUsbDevicePath(config.Port);
 }
-
-int32_t CUsbPort::StartMonitor(uint32_t limitMs) {
-  if (opened.load() == 0 || StatusReaderRunning()) return OPOS_E_ILLEGAL;
-  ResetStatusCells();
-  monitoring.store(0);
-  timeoutMs = limitMs;
-  if (IsDrawerSide()) {
-    int32_t code = WaitForPrinterReady(limitMs, kAfterReadyWaitMs);
-    if (code != 0) return code;
-    monitoring.store(1);
-    return 0;
-  }
-  monitoring.store(1);
-  RequestStatusReport(kReportWaitMs);
-  if (!StartStatusReader()) return OPOS_E_FAILURE;
-  platform::SleepMs(kAfterStartMs);
-  return 0;
-}
-
-int32_t CUsbPort::DrawerCheckReady() { return AskDrawerState(kDrawerReplyWaitMs); }
 
 std::unique_ptr<CPortObject> CreateUsbPort() { return std::make_unique<CUsbPort>(); }
 
