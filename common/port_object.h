@@ -85,6 +85,9 @@ class CPortObject {
   // CtsOn: any thread; never blocks; the CTS line now (serial only; a port
   // without modem lines, and every other transport, answers true).
   virtual bool CtsOn() { return true; }
+  // FailureDetail: any thread; why the last Open or Write failed (the path
+  // tried and the reason), "" after a successful Open with no failure since.
+  virtual std::string FailureDetail() const { return {}; }
 
   std::string name;
   std::atomic<int32_t> opened{0};

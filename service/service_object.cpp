@@ -264,6 +264,7 @@ std::string CServiceObject::GetPropertyString(int32_t index) {
     case PIDX_DeviceName: return drawer_ ? profile_.drawerProgId : profile_.printerProgId;
     case PIDX_ServiceObjectDescription:
       return drawer_ ? "OPOS Cash Drawer Service Object" : "OPOS POSPrinter Service Object";
+    case PIDXx_LastErrorDetail: return port_ ? port_->FailureDetail() : std::string();
     default: return {};
   }
 }

@@ -513,6 +513,7 @@ int Cli::Test(const std::string& clsArg, const std::string& key) {
       text.replace(p, 2, "\n");
     }
     err_ << m.title << ": " << text << "\n";
+    if (!m.detail.empty()) err_ << "cause: " << m.detail << "\n";
   }
   for (const std::string& n : notes) Note(n);
   if (!messages.empty()) return kFailed;

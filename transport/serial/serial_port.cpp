@@ -1,7 +1,10 @@
 #include "transport/serial/serial_port.h"
 
+#include <cerrno>
+
 #include "common/opos.h"
 #include "platform/clock.h"
+#include "platform/device_io.h"
 #include "platform/port_names.h"
 #include "platform/serial_io.h"
 
@@ -31,12 +34,20 @@ CSerialPort::~CSerialPort() { CloseBeforeDestruction(); }
 int CSerialPort::Open(const DeviceConfig& config) {
   if (opened.load() != 0) return 1;
   platform::SerialLine line;
-  if (!SerialLineFromCodes(config, &line)) return 0;
+  if (!SerialLineFromCodes(config, &line)) {
+    SetFailureDetail("Baudrate, Parity or Stop code outside the tables");
+    return 0;
+  }
   std::string path = platform::ResolvePortName(config.Port);
-  if (path.empty()) return 0;
-  bool ok = AttachDevice(path, [&line](const std::string& device) {
+  if (path.empty()) {
+    SetFailureDetail("port \"" + config.Port + "\" names no device (COMn or an absolute path)");
+    return 0;
+  }
+  bool ok = AttachDevice(path, [&line](const std::string& device, std::string* why) {
     int fd = platform::OpenCharDevice(device);
     if (fd >= 0 && !platform::ConfigureSerialLine(fd, line)) {
+      const int err = errno;
+      *why = err == ENOTTY ? "not a terminal" : "line settings refused: " + platform::ErrorText(err);
       platform::CloseDevice(fd);
       fd = -1;
     }
