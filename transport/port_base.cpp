@@ -35,6 +35,11 @@ int CPortBase::PortUsers() const { return PortShareTable::Instance().UsersOf(thi
 
 bool CPortBase::IsPortOwner() const { return PortShareTable::Instance().IsOwner(this); }
 
+std::string CPortBase::OpenPath() const {
+  auto device = Device();
+  return device ? device->path() : std::string();
+}
+
 std::string CPortBase::FailureDetail() const {
   std::lock_guard<std::mutex> guard(detailLock_);
   return failureDetail_;

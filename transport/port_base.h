@@ -67,6 +67,8 @@ class CPortBase : public CPortObject {
   // cross-process lock. Every refusal leaves its cause in FailureDetail().
   using DeviceOpener = std::function<int(const std::string& path, std::string* why)>;
   [[nodiscard]] bool AttachDevice(const std::string& devicePath, const DeviceOpener& openDevice);
+  // The path the port's device was opened by; "" when not open.
+  std::string OpenPath() const;
   // Records why an Open or Write failed.
   void SetFailureDetail(std::string text);
   void NoteWriteFailure(const std::string& path, platform::IoStatus status, size_t taken, size_t length);

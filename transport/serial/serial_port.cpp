@@ -1,5 +1,6 @@
 #include "transport/serial/serial_port.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/opos.h"
@@ -43,6 +44,7 @@ int CSerialPort::Open(const DeviceConfig& config) {
     SetFailureDetail("port \"" + config.Port + "\" names no device (COMn or an absolute path)");
     return 0;
   }
+  bitsPerSecond_.store(line.bitsPerSecond);
   bool ok = AttachDevice(path, [&line](const std::string& device, std::string* why) {
     int fd = platform::OpenCharDevice(device);
     if (fd >= 0 && !platform::ConfigureSerialLine(fd, line)) {
@@ -85,7 +87,17 @@ bool CSerialPort::CtsOn() {
 
 bool CSerialPort::LineDown(int fd) { return !platform::SerialCtsOn(fd); }
 
-bool CSerialPort::FinishWrite(int fd) { return platform::DrainOutput(fd); }
+bool CSerialPort::FinishWrite(int fd) {
+  // A completed write means the bytes left the port. The line gets the chunk
+  // limit to make progress, and no longer in all than the kernel's whole
+  // output queue takes at the line's rate.
+  constexpr int kKernelQueueBytes = 4096;
+  const int bps = std::max(bitsPerSecond_.load(), 1);
+  const int totalMs = kSerialProfile.chunkLimitMs + static_cast<int>(kKernelQueueBytes * 10LL * 1000 / bps);
+  if (platform::DrainOutputWithin(fd, kSerialProfile.chunkLimitMs, totalMs)) return true;
+  SetFailureDetail("write to " + OpenPath() + ": the output did not leave the port within the time limit");
+  return false;
+}
 
 bool SerialLineFromCodes(const DeviceConfig& config, platform::SerialLine* line) {
   static constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
