@@ -10,9 +10,11 @@ namespace opos {
 
 namespace {
 
+// Standard error: standard output belongs to the application (opos run
+// promises JSON lines only there).
 void Trace(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace

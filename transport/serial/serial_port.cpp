@@ -94,9 +94,16 @@ bool CSerialPort::FinishWrite(int fd) {
   constexpr int kKernelQueueBytes = 4096;
   const int bps = std::max(bitsPerSecond_.load(), 1);
   const int totalMs = kSerialProfile.chunkLimitMs + static_cast<int>(kKernelQueueBytes * 10LL * 1000 / bps);
-  if (platform::DrainOutputWithin(fd, kSerialProfile.chunkLimitMs, totalMs)) return true;
-  SetFailureDetail("write to " + OpenPath() + ": the output did not leave the port within the time limit");
-  return false;
+  if (!platform::DrainOutputWithin(fd, kSerialProfile.chunkLimitMs, totalMs)) {
+    SetFailureDetail("write to " + OpenPath() + ": the output did not leave the port within the time limit");
+    return false;
+  }
+  // Bytes sent to a printer that lost power meanwhile went nowhere.
+  if (LineDown(fd)) {
+    SetFailureDetail("write to " + OpenPath() + ": CTS dropped (printer switched off or cable pulled)");
+    return false;
+  }
+  return true;
 }
 
 bool SerialLineFromCodes(const DeviceConfig& config, platform::SerialLine* line) {
