@@ -11,6 +11,10 @@
 
 #include "common/device_config.h"
 
+namespace opos::platform {
+class TraceWriter;
+}
+
 namespace opos {
 
 class CPortObject;
@@ -101,6 +105,8 @@ class CPortObject {
   std::atomic<int32_t> monitoring{0};  // StartMonitor found the port ready
   std::atomic<IPrinterLink*> printer{nullptr};
   std::atomic<IDrawerLink*> drawer{nullptr};
+  // The owning service's field trace (null: off); set before Open.
+  std::atomic<platform::TraceWriter*> trace{nullptr};
 };
 
 }  // namespace opos

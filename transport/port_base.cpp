@@ -7,6 +7,7 @@
 
 #include "common/opos.h"
 #include "platform/clock.h"
+#include "platform/trace_writer.h"
 
 namespace opos {
 
@@ -141,6 +142,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
   if (opened.load() == 0 || bytes == nullptr || length == 0) return 0;
   auto device = Device();
   if (!device) return 0;
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed)) t->Bytes("write", bytes, length);
   bool ok = true;
   {
     std::lock_guard<std::mutex> guard(device->writeLock());
@@ -161,6 +163,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
     if (ok) ok = FinishWrite(device->fd());
   }
   if (!ok && profile_.imagesLostOnWriteFailure) MarkPrinterImagesLost();
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && !ok) t->Line(FailureDetail());
   return ok ? 1 : 0;
 }
 
@@ -176,7 +179,9 @@ platform::ReadResult CPortBase::ReadDevice(uint8_t* buffer, size_t maxBytes) {
   if (opened.load() == 0 || buffer == nullptr) return {};
   auto device = Device();
   if (!device) return {};
-  return platform::ReadWaiting(device->fd(), buffer, std::min<size_t>(maxBytes, INT_MAX), profile_.readWaitMs);
+  auto r = platform::ReadWaiting(device->fd(), buffer, std::min<size_t>(maxBytes, INT_MAX), profile_.readWaitMs);
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && r.count > 0) t->Bytes("read", buffer, r.count);
+  return r;
 }
 
 int CPortBase::Read(uint8_t* buffer, size_t maxBytes) { return static_cast<int>(ReadDevice(buffer, maxBytes).count); }
