@@ -18,6 +18,7 @@ struct DeviceConfig {
   std::string DspPort;         // printer only (serial)
   std::string DeviceName;      // model name, handed to the port object
   std::string ConfigKeyPath;   // device key that OpenService used
+  std::string TraceFile;       // "TraceFile": the field trace's file; "" off (OPOS_TRACE wins)
 };
 
 }  // namespace opos

@@ -80,6 +80,9 @@ inline constexpr int32_t PIDX_CheckHealthText = 1000001;
 inline constexpr int32_t PIDX_DeviceDescription = 1000002;
 inline constexpr int32_t PIDX_DeviceName = 1000003;
 inline constexpr int32_t PIDX_ServiceObjectDescription = 1000004;
+// Our own extension, above every index OPOS assigns: why the last port open or
+// write failed (path and reason), "" when none did.
+inline constexpr int32_t PIDXx_LastErrorDetail = 1900001;
 
 // Binary conversion.
 inline constexpr int32_t OPOS_BC_NONE = 0;

@@ -11,6 +11,10 @@
 
 #include "common/device_config.h"
 
+namespace opos::platform {
+class TraceWriter;
+}
+
 namespace opos {
 
 class CPortObject;
@@ -85,6 +89,9 @@ class CPortObject {
   // CtsOn: any thread; never blocks; the CTS line now (serial only; a port
   // without modem lines, and every other transport, answers true).
   virtual bool CtsOn() { return true; }
+  // FailureDetail: any thread; why the last Open or Write failed (the path
+  // tried and the reason), "" after a successful Open with no failure since.
+  virtual std::string FailureDetail() const { return {}; }
 
   std::string name;
   std::atomic<int32_t> opened{0};
@@ -98,6 +105,8 @@ class CPortObject {
   std::atomic<int32_t> monitoring{0};  // StartMonitor found the port ready
   std::atomic<IPrinterLink*> printer{nullptr};
   std::atomic<IDrawerLink*> drawer{nullptr};
+  // The owning service's field trace (null: off); set before Open.
+  std::atomic<platform::TraceWriter*> trace{nullptr};
 };
 
 }  // namespace opos

@@ -384,6 +384,7 @@ std::string ControlObject::CheckHealthText() { return GetPropertyString(PIDX_Che
 std::string ControlObject::DeviceDescription() { return GetPropertyString(PIDX_DeviceDescription); }
 std::string ControlObject::DeviceName() { return GetPropertyString(PIDX_DeviceName); }
 std::string ControlObject::ServiceObjectDescription() { return GetPropertyString(PIDX_ServiceObjectDescription); }
+std::string ControlObject::LastErrorDetail() { return GetPropertyString(PIDXx_LastErrorDetail); }
 
 int ControlObject::EventFd() const { return queue_ ? queue_->Fd() : -1; }
 

@@ -106,6 +106,10 @@ class OPOS_CONTROL_API ControlObject {
   std::string DeviceDescription();
   std::string DeviceName();
   std::string ServiceObjectDescription();
+  // Extension: why the Service Object's last port open or write failed (the
+  // device path and the reason, e.g. "held by process 812 (opos)"); "" when
+  // none did. Reading it changes no result code.
+  std::string LastErrorDetail();
 
   // Calls a member by name (ControlMembers(Class()) lists them) with the caller's
   // arguments; by-reference arguments point at the caller's cells. Returns

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace opos::platform {
@@ -61,6 +62,8 @@ IoStatus ClassifyDeviceError(int err) {
       return IoStatus::kFailed;
   }
 }
+
+std::string ErrorText(int err) { return std::generic_category().message(err); }
 
 bool IdentifyDevice(const std::string& path, DeviceIdentity* out) {
   struct stat st {};

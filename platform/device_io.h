@@ -19,6 +19,8 @@ enum class IoStatus {
 
 // The only mapping from errno to IoStatus.
 [[nodiscard]] IoStatus ClassifyDeviceError(int err);
+// errno as text, for failure causes (thread-safe, unlike strerror).
+[[nodiscard]] std::string ErrorText(int err);
 
 // Identity of a device: the device number for a character device (so two
 // nodes or links that reach one device compare equal), else device and inode.

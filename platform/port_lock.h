@@ -1,9 +1,12 @@
-// A cross-process lock on one kind of service ("printer", "drawer") on one
-// port device: flock on a lock file named from the device's real path. The
-// kernel drops it when its holder dies, so a crashed application never
-// leaves a port blocked.
+// The cross-process lock on one port device, as Windows gives a COM or
+// printer port to one process at a time: flock on a lock file named from the
+// device's number (st_rdev), so every path, link or bind mount that reaches
+// the device finds the same lock. The holder writes "PID program" into the
+// file so that a refused process can name it. The kernel drops the lock when
+// its holder dies, so a crashed application never leaves a port blocked.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace opos::platform {
@@ -17,17 +20,21 @@ class PortLock {
   PortLock(const PortLock&) = delete;
   PortLock& operator=(const PortLock&) = delete;
 
-  // Takes the lock without waiting. False when another holder (in this or any
-  // process) has it, or when the device or the lock file cannot be reached.
-  [[nodiscard]] bool TryAcquire(const std::string& devicePath, const std::string& kind);
+  // Takes the lock of the character device numbered rdev without waiting.
+  // The caller has already opened the device, so a user who cannot open it
+  // never holds its lock. On failure, *why (if given) says what stood in the
+  // way: "held by process N (name)", or the lock folder or file and errno.
+  [[nodiscard]] bool TryAcquire(uint64_t rdev, std::string* why = nullptr);
   void Release();
   bool Held() const { return fd_ >= 0; }
 
-  // OPOS_LOCK_DIR, else /tmp/opos-locks: one folder for every user, since a
-  // port is shared by whoever can open it.
-  static std::string Directory();
-  // The lock file for a device's real path and a kind.
-  static std::string FileFor(const std::string& realDevicePath, const std::string& kind);
+  // OPOS_LOCK_DIR when set; else /run/lock/opos (created by root when
+  // missing: root, group opos, 2770); else, when that cannot be written,
+  // $XDG_RUNTIME_DIR/opos-locks (0700). Never writable by other users.
+  // Empty, with *why, when none can be used.
+  static std::string Directory(std::string* why = nullptr);
+  // The lock file's name for a device number, within Directory().
+  static std::string FileName(uint64_t rdev);
 
  private:
   int fd_ = -1;

@@ -1,10 +1,16 @@
 #include "platform/serial_io.h"
 
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace opos::platform {
 
@@ -75,17 +81,65 @@ bool ConfigureSerialLine(int fd, const SerialLine& line) {
   return true;
 }
 
+namespace {
+
+std::atomic<OutputQueueProbe> gProbe{nullptr};
+
+// Bytes not yet on the wire: the driver's queue, then the transmitter itself
+// where the driver tells (TIOCSERGETLSR); -1 when the queue cannot be read.
+int QueuedOutput(int fd) {
+  if (OutputQueueProbe probe = gProbe.load()) return probe(fd);
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return -1;
+  if (queued > 0) return queued;
+  unsigned lsr = 0;
+  if (::ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT) == 0) return 1;
+  return 0;
+}
+
+// The line state the virtual printer publishes for its pseudo-terminal.
+bool PtyLineStateOn() {
+  const char* file = std::getenv("OPOS_PTY_LINE_STATE");
+  if (file == nullptr || *file == '\0') return true;
+  FILE* f = std::fopen(file, "re");
+  if (f == nullptr) return true;
+  const int c = std::fgetc(f);
+  std::fclose(f);
+  return c != '0';
+}
+
+}  // namespace
+
+void SetOutputQueueProbe(OutputQueueProbe probe) { gProbe.store(probe); }
+
 bool SerialCtsOn(int fd) {
+  if (IsPseudoTerminal(fd)) return PtyLineStateOn();
   int status = 0;
   if (::ioctl(fd, TIOCMGET, &status) != 0) return true;
   return (status & TIOCM_CTS) != 0;
 }
 
-bool DrainOutput(int fd) {
-  for (;;) {
-    if (::tcdrain(fd) == 0) return true;
-    if (errno != EINTR) return false;
+bool DrainOutputWithin(int fd, int stallMs, int totalMs) {
+  // The kernel has no drain with a time limit (tcdrain waits for good), so
+  // look at the queue in small steps; a step sleeps, it never spins.
+  constexpr int kStepMs = 5;
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  auto lastProgress = start;
+  int last = QueuedOutput(fd);
+  while (last != 0) {
+    if (last < 0) return false;
+    const auto now = Clock::now();
+    if (now - lastProgress >= std::chrono::milliseconds(stallMs) || now - start >= std::chrono::milliseconds(totalMs)) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+    const int queued = QueuedOutput(fd);
+    if (queued < last) lastProgress = Clock::now();
+    last = queued;
   }
+  return true;
 }
 
 }  // namespace opos::platform

@@ -27,11 +27,18 @@ struct SerialLine {
 // that is not an error. False (errno kept) when the settings are refused.
 [[nodiscard]] bool ConfigureSerialLine(int fd, const SerialLine& line);
 
-// CTS as the port sees it; a device without modem lines reads as on.
+// CTS as the port sees it; a device without modem lines reads as on. A
+// pseudo-terminal has no lines: when OPOS_PTY_LINE_STATE names a file (the
+// virtual printer writes "1" powered, "0" off into it), CTS follows that file.
 [[nodiscard]] bool SerialCtsOn(int fd);
 
-// Waits until every byte written has left the port. Without flow control the
-// UART always empties, so this is bounded by the queue length at the bit rate.
-[[nodiscard]] bool DrainOutput(int fd);
+// Waits until every byte written has left the port, or fails when the output
+// queue has not shrunk for stallMs or totalMs have passed. Nothing is discarded.
+[[nodiscard]] bool DrainOutputWithin(int fd, int stallMs, int totalMs);
+
+// Test seam: stands in for the count of bytes still queued for output (a
+// stalled UART). Null restores the real count.
+using OutputQueueProbe = int (*)(int fd);
+void SetOutputQueueProbe(OutputQueueProbe probe);
 
 }  // namespace opos::platform

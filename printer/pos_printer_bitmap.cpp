@@ -8,15 +8,6 @@
 
 namespace opos {
 
-namespace {
-
-void Trace(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-}
-
-}  // namespace
-
 int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& fileName, int32_t width, int32_t alignment) {
   resultCodeExtended_ = 0;
   if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
@@ -29,7 +20,7 @@ int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& fileName, i
   }
   // The printer holds one downloaded image and this one takes its place.
   bitmaps_.MarkLost();
-  if (printerProfile_.bitmap->consoleTrace) Trace(kPrintBitmapTrace);
+  if (printerProfile_.bitmap->consoleTrace) TraceOrConsole(kPrintBitmapTrace);
   // Define and print form one job in asynchronous mode.
   if (const int32_t rc = SendOutput(PTR_S_RECEIPT, image.block, true, true); rc != OPOS_SUCCESS) return rc;
   return SendOutput(PTR_S_RECEIPT, PrintBitmapCommand(alignment, image.normalSize), false);
@@ -48,7 +39,7 @@ int32_t CPOSPrinter::SetBitmap(int32_t bitmapNumber, int32_t station, const std:
     return SetResult(image.result);
   }
   if (bitmapNumber != 1 && bitmapNumber != 2) return SetResult(OPOS_E_ILLEGAL);
-  if (printerProfile_.bitmap->consoleTrace) Trace(kSetBitmapTrace);
+  if (printerProfile_.bitmap->consoleTrace) TraceOrConsole(kSetBitmapTrace);
   StoredBitmaps::Slot slot;
   slot.download = std::move(image.block);
   slot.alignment = alignment;

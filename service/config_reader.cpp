@@ -55,6 +55,7 @@ bool ReadDeviceConfig(reg::Store& store, const std::string& keyPath, TransportKi
     return ReadString(store, keyPath, name, "", field) == 1;
   };
   c->ConfigKeyPath = keyPath;
+  ReadString(store, keyPath, "TraceFile", "", &c->TraceFile);
   if (transport == TransportKind::Serial) {
     if (!required("Baudrate", &c->Baudrate) || !required("BitLength", &c->BitLength) ||
         !required("HandShake", &c->HandShake) || !required("Parity", &c->Parity) ||

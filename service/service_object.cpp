@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstdio>
+
 #include "platform/clock.h"
 #include "platform/registry_store.h"
 #include "service/config_reader.h"
@@ -37,14 +39,81 @@ HRESULT CServiceObject::GetIDsOfNames(const std::string& name, int32_t* dispid) 
   return Members().Lookup(name, dispid);
 }
 
+namespace {
+
+constexpr size_t kTracedTextMax = 64;
+
+std::string TraceValue(const Variant& v) {
+  auto text = [](const std::string& s) {
+    std::string out = "\"";
+    for (size_t i = 0; i < s.size() && i < kTracedTextMax; ++i) {
+      const unsigned char c = static_cast<unsigned char>(s[i]);
+      if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02x", c);
+        out += esc;
+      } else {
+        out += static_cast<char>(c);
+      }
+    }
+    out += "\"";
+    if (s.size() > kTracedTextMax) out += "... (" + std::to_string(s.size()) + " bytes)";
+    return out;
+  };
+  switch (v.vt) {
+    case VT::Long: return std::to_string(v.lVal);
+    case VT::LongRef: return v.plVal ? "&" + std::to_string(*v.plVal) : "&null";
+    case VT::String: return text(v.strVal);
+    case VT::StringRef: return v.pstrVal ? "&" + text(*v.pstrVal) : "&null";
+    case VT::Dispatch: return "object";
+    default: return "-";
+  }
+}
+
+}  // namespace
+
 HRESULT CServiceObject::Invoke(int32_t dispid, std::vector<Variant>& args, Variant* result) {
   const HRESULT hr = Members().Check(dispid, args);
   if (!com::Succeeded(hr)) return hr;
   const com::Member* m = Members().Find(dispid);
   Variant ignored;
   if (!result) result = &ignored;
-  if (CallCommonMember(m->name, args, result)) return com::S_OK;
-  return CallMember(static_cast<size_t>(dispid - 1), args, result);
+  std::shared_ptr<platform::TraceWriter> trace = trace_;
+  if (trace) {
+    std::string line = std::string("call ") + m->name + "(";
+    for (size_t i = 0; i < args.size(); ++i) line += (i ? ", " : "") + TraceValue(args[i]);
+    trace->Line(line + ")");
+  }
+  HRESULT done = com::S_OK;
+  if (!CallCommonMember(m->name, args, result)) done = CallMember(static_cast<size_t>(dispid - 1), args, result);
+  // OpenService may have just turned the trace on.
+  if (!trace) trace = trace_;
+  if (trace) {
+    trace->Line(std::string("done ") + m->name + " -> " + TraceValue(*result) + ", ResultCode " +
+                std::to_string(resultCode_.load()) + ", extended " + std::to_string(resultCodeExtended_.load()));
+  }
+  return done;
+}
+
+void CServiceObject::TraceOrConsole(std::string_view line) {
+  if (trace_) {
+    std::string_view text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    trace_->Line(text);
+    return;
+  }
+  // Standard error: standard output belongs to the application (opos run
+  // promises JSON lines only there).
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+void CServiceObject::TraceEvent(const char* what, const CSOEvent& record) {
+  static const char* const kKinds[] = {"?", "?", "DirectIO", "Error", "OutputComplete", "StatusUpdate"};
+  const char* kind = record.kind >= 0 && record.kind <= SOE_STATUSUPDATE ? kKinds[record.kind] : "?";
+  trace_->Line(std::string(what) + " " + kind + " " + std::to_string(record.param1) + " " +
+               std::to_string(record.param2) + " " + std::to_string(record.param3) + " " +
+               std::to_string(record.param4));
 }
 
 namespace {
@@ -110,6 +179,8 @@ int32_t CServiceObject::OpenService(const std::string&, const std::string& devic
     return SetResult(OPOS_E_NOSERVICE);
   }
   config_ = config;
+  trace_ = platform::TraceWriter::Open(config_.TraceFile, deviceName);
+  port_->trace.store(trace_.get());
   openingQueue_ = platform::MessageQueue::ForCurrentThread();
   opened_ = true;
 
@@ -161,7 +232,12 @@ int32_t CServiceObject::ClaimDevice(int32_t timeout) {
   }
 
   stop_ = false;
-  events_.Start(openingQueue_, [this](CSOEvent& r) { DeliverEvent(r); }, freezeEvents_.load() != 0,
+  events_.Start(openingQueue_,
+                [this](CSOEvent& r) {
+                  if (trace_) TraceEvent("deliver", r);
+                  DeliverEvent(r);
+                },
+                freezeEvents_.load() != 0,
                 coFreeze_.load() != 0);
   OnClaimStartWorkers();
   checkHealthText_ = drawer_ ? "Not Executed" : "";
@@ -264,6 +340,7 @@ std::string CServiceObject::GetPropertyString(int32_t index) {
     case PIDX_DeviceName: return drawer_ ? profile_.drawerProgId : profile_.printerProgId;
     case PIDX_ServiceObjectDescription:
       return drawer_ ? "OPOS Cash Drawer Service Object" : "OPOS POSPrinter Service Object";
+    case PIDXx_LastErrorDetail: return port_ ? port_->FailureDetail() : std::string();
     default: return {};
   }
 }

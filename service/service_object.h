@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/device_config.h"
@@ -16,6 +17,7 @@
 #include "common/so_event.h"
 #include "platform/dispatch.h"
 #include "platform/message_queue.h"
+#include "platform/trace_writer.h"
 #include "service/event_queue.h"
 #include "service/library_profile.h"
 
@@ -46,7 +48,10 @@ class CServiceObject : public com::IDispatch {
   void SetPropertyString(int32_t, const std::string&) {}
 
   // Any thread.
-  void QueueEvent(std::unique_ptr<CSOEvent> record) { events_.QueueEvent(std::move(record)); }
+  void QueueEvent(std::unique_ptr<CSOEvent> record) {
+    if (trace_) TraceEvent("raise", *record);
+    events_.QueueEvent(std::move(record));
+  }
   int32_t State() const;
   void SetState(int32_t state);
 
@@ -74,10 +79,15 @@ class CServiceObject : public com::IDispatch {
   void CallControlObject(size_t method, std::vector<com::Variant>& args);
 
   int32_t SetResult(int32_t rc) { resultCode_.store(rc); return rc; }
+  // A line of the field trace when it is on, else (for the lines the
+  // library always prints) standard error.
+  void TraceOrConsole(std::string_view line);
+  void TraceEvent(const char* what, const CSOEvent& record);
 
   const LibraryProfile& profile_;
   const bool drawer_;
   DeviceConfig config_;
+  std::shared_ptr<platform::TraceWriter> trace_;  // null: off; outlives port_
   std::unique_ptr<CPortObject> port_;
 
   std::atomic<int32_t> claimed_{0};

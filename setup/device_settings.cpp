@@ -1,5 +1,6 @@
 #include "setup/device_settings.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "setup/model_catalog.h"
@@ -157,7 +158,21 @@ bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& set
         return true;
       }
     }
-    *error = "port \"" + value + "\" is not offered; choose one of " + Join(form->portChoices);
+    // A serial device by its own path (a USB-serial adapter, a by-id link):
+    // stored as written and used as it stands.
+    if (!value.empty() && value[0] == '/' && PortKindOf(cls.mstrPort) == PortKind::Serial) {
+      constexpr size_t kMaxPath = 255;  // a registry string the model reads whole
+      const bool clean = std::none_of(value.begin(), value.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+      if (!clean || value.size() > kMaxPath) {
+        *error = "port path must be at most 255 characters without control characters";
+        return false;
+      }
+      form->port = value;
+      return true;
+    }
+    *error = "port \"" + value + "\" is not offered; choose one of " + Join(form->portChoices) +
+             " or a serial device's absolute path";
     return false;
   }
   for (const BoxRef& b : kBoxes) {

@@ -9,25 +9,27 @@ constexpr int32_t kReceiptStation = 2;  // PTR_S_RECEIPT
 constexpr int32_t kClaimTimeoutMs = 1000;
 constexpr char kEsc = 27;
 
-TestMessage ResultMessage(int32_t result) {
-  return {"ERR", "ResultCode : " + std::to_string(result)};
+TestMessage ResultMessage(TestTarget& t, int32_t result) {
+  return {"ERR", "ResultCode : " + std::to_string(result), t.LastErrorDetail()};
 }
 
 TestMessage ExtendedMessage(TestTarget& t) {
-  return {"ERR", "ResultCode : " + std::to_string(t.ResultCode()) + "\r\n" +
-                     "ResultCodeExtended : " + std::to_string(t.ResultCodeExtended())};
+  return {"ERR",
+          "ResultCode : " + std::to_string(t.ResultCode()) + "\r\n" +
+              "ResultCodeExtended : " + std::to_string(t.ResultCodeExtended()),
+          t.LastErrorDetail()};
 }
 
 // Open, claim and enable; false (with the device closed again) when a step fails.
 bool OpenClaimEnable(TestTarget& t, const std::string& keyName, std::vector<TestMessage>* out) {
   int32_t rc = t.Open(keyName);
   if (rc != 0) {
-    out->push_back(ResultMessage(rc));
+    out->push_back(ResultMessage(t, rc));
     return false;
   }
   rc = t.ClaimDevice(kClaimTimeoutMs);
   if (rc != 0) {
-    out->push_back(ResultMessage(rc));
+    out->push_back(ResultMessage(t, rc));
     t.Close();
     return false;
   }

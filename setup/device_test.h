@@ -24,11 +24,14 @@ class TestTarget {
   virtual int32_t OpenDrawer() = 0;                                           // drawer only
   virtual int32_t ReleaseDevice() = 0;
   virtual int32_t Close() = 0;
+  // Why the last port open or write failed, while the device is open; "" when unknown.
+  virtual std::string LastErrorDetail() { return {}; }
 };
 
 struct TestMessage {
   std::string title;  // "ERR"
   std::string text;
+  std::string detail = {};  // the failure's cause, when the Service Object gave one
 };
 
 // The test page for a device type.

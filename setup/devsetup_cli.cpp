@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/registry_store.h"
+#include "platform/serial_enum.h"
 #include "platform/usb_enum.h"
 #include "setup/device_settings.h"
 #include "setup/model_catalog.h"
@@ -37,9 +38,11 @@ const char kUsageText[] =
     "  show CLASS KEY                    a device's settings\n"
     "  set CLASS KEY SETTING VALUE       change a setting as the settings dialog does\n"
     "  usb                               the maker's USB printers present, by port\n"
+    "  ports                             serial devices (UARTs, USB-serial adapters) and USB printers\n"
     "  test CLASS KEY                    print the test page or open the drawer\n"
     "\n"
-    "CLASS is POSPrinter or CashDrawer. SETTING is one of Port, Baudrate, BitLength,\n"
+    "CLASS is POSPrinter or CashDrawer. SETTING is one of Port (COMn, or a serial device's\n"
+    "absolute path such as /dev/ttyUSB0), Baudrate, BitLength,\n"
     "Parity, Stop, HandShake (by the dialog's texts, e.g. \"9600 bps\", \"NONE\"), InputBuf,\n"
     "OutputBuf, InputSleep, Timeout, ImageSleep, OpenLevel, ConnectorPinNo, PulseOnTime,\n"
     "PulseOffTime. The registry is PATH, else $OPOS_REGISTRY, else the system store; the\n"
@@ -89,6 +92,7 @@ class Cli {
   int Set(const std::string& cls, const std::string& key, const std::string& setting,
           const std::string& value);
   int Usb();
+  int Ports();
   int Test(const std::string& cls, const std::string& key);
 
   std::ostream& out_;
@@ -125,6 +129,7 @@ int Cli::Run(const std::vector<std::string>& argv) {
   static const Command kCommands[] = {
       {"list", 0}, {"models", 0}, {"add", 1},  {"remove", 2}, {"rename", 3},
       {"show", 2}, {"set", 4},    {"usb", 0},  {"test", 2},   {"ldn", 0},
+      {"ports", 0},
   };
   bool known = false;
   for (const Command& c : kCommands) {
@@ -146,6 +151,7 @@ int Cli::Run(const std::vector<std::string>& argv) {
   // Commands that need no registry.
   if (cmd == "models") return Models();
   if (cmd == "usb") return Usb();
+  if (cmd == "ports") return Ports();
 
   if (!OpenStore()) return kFailed;
   if (cmd == "list") return List();
@@ -495,6 +501,25 @@ int Cli::Usb() {
   return kOk;
 }
 
+int Cli::Ports() {
+  const std::vector<platform::SerialDevice> serial = platform::EnumerateSerialDevices();
+  for (const platform::SerialDevice& d : serial) {
+    out_ << "serial  " << d.path;
+    if (!d.vendorId.empty()) out_ << "  " << d.vendorId << ":" << d.productId;
+    if (!d.description.empty()) out_ << "  " << d.description;
+    out_ << "\n";
+    for (const std::string& link : d.byId) out_ << "        " << link << "\n";
+  }
+  if (serial.empty()) out_ << "no serial device is present\n";
+  for (const usb::UsbPrinter& p : usb::EnumerateMakerPrinters()) {
+    std::string why;
+    const std::string node = usb::ResolveUsbDevicePath(p.devicePath, &why);
+    out_ << "usb     " << p.devicePath << "  " << p.vendorId << ":" << p.productId << "  "
+         << (node.empty() ? "(" + why + ")" : node) << "\n";
+  }
+  return kOk;
+}
+
 int Cli::Test(const std::string& clsArg, const std::string& key) {
   std::string deviceClass = ClassArg(clsArg);
   if (deviceClass.empty() || !LoadDevice(deviceClass, key) || !CheckMakers("tested")) {
@@ -513,6 +538,7 @@ int Cli::Test(const std::string& clsArg, const std::string& key) {
       text.replace(p, 2, "\n");
     }
     err_ << m.title << ": " << text << "\n";
+    if (!m.detail.empty()) err_ << "cause: " << m.detail << "\n";
   }
   for (const std::string& n : notes) Note(n);
   if (!messages.empty()) return kFailed;

@@ -41,6 +41,7 @@ class ControlTarget : public TestTarget {
   }
   int32_t ReleaseDevice() override { return control_.ReleaseDevice(); }
   int32_t Close() override { return control_.Close(); }
+  std::string LastErrorDetail() override { return control_.LastErrorDetail(); }
   const std::string& LastErrorText() const { return control_.LastErrorText(); }
 
  private:

@@ -1,11 +1,13 @@
 #include "transport/port_base.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <system_error>
 
 #include "common/opos.h"
 #include "platform/clock.h"
+#include "platform/trace_writer.h"
 
 namespace opos {
 
@@ -34,35 +36,77 @@ int CPortBase::PortUsers() const { return PortShareTable::Instance().UsersOf(thi
 
 bool CPortBase::IsPortOwner() const { return PortShareTable::Instance().IsOwner(this); }
 
-bool CPortBase::AttachDevice(const std::string& devicePath,
-                             const std::function<int(const std::string&)>& openDevice) {
+std::string CPortBase::OpenPath() const {
+  auto device = Device();
+  return device ? device->path() : std::string();
+}
+
+std::string CPortBase::FailureDetail() const {
+  std::lock_guard<std::mutex> guard(detailLock_);
+  return failureDetail_;
+}
+
+void CPortBase::SetFailureDetail(std::string text) {
+  std::lock_guard<std::mutex> guard(detailLock_);
+  failureDetail_ = std::move(text);
+}
+
+bool CPortBase::AttachDevice(const std::string& devicePath, const DeviceOpener& openDevice) {
   if (opened.load() != 0) return true;
   platform::DeviceIdentity id;
-  if (!platform::IdentifyDevice(devicePath, &id) || !id.charDevice) return false;
-  platform::PortLock lock;
-  if (!lock.TryAcquire(devicePath, KindOf(*this))) return false;
+  if (!platform::IdentifyDevice(devicePath, &id)) {
+    SetFailureDetail(devicePath + ": " + platform::ErrorText(errno));
+    return false;
+  }
+  if (!id.charDevice) {
+    SetFailureDetail(devicePath + ": not a character device");
+    return false;
+  }
 
-  auto opener = [&]() -> int {
-    int fd = openDevice(devicePath);
-    if (fd < 0) return -1;
+  std::string why;
+  auto opener = [&]() -> std::shared_ptr<SharedDevice> {
+    errno = 0;
+    int fd = openDevice(devicePath, &why);
+    if (fd < 0) {
+      if (why.empty()) why = "cannot open: " + platform::ErrorText(errno);
+      return nullptr;
+    }
     // The path may have been pointed elsewhere between stat and open.
     platform::DeviceIdentity got;
     if (!platform::IdentifyOpenDevice(fd, &got) || !(got == id)) {
       platform::CloseDevice(fd);
-      return -1;
+      why = "the path was changed while it was being opened";
+      return nullptr;
     }
-    return fd;
+    // Only after the open: who cannot open the device never holds its lock.
+    platform::PortLock lock;
+    if (!lock.TryAcquire(id.major, &why)) {
+      platform::CloseDevice(fd);
+      return nullptr;
+    }
+    return std::make_shared<SharedDevice>(fd, devicePath, std::move(lock));
   };
   std::shared_ptr<SharedDevice> device;
-  auto result = PortShareTable::Instance().Attach(this, id, opener, &device);
-  if (result != PortShareTable::AttachResult::kOpened && result != PortShareTable::AttachResult::kJoined) {
-    return false;
+  switch (PortShareTable::Instance().Attach(this, id, opener, &device)) {
+    case PortShareTable::AttachResult::kOpened:
+    case PortShareTable::AttachResult::kJoined:
+      break;
+    case PortShareTable::AttachResult::kSameKindInUse:
+      SetFailureDetail(devicePath + ": its " + KindOf(*this) + " side is in use in this process");
+      return false;
+    case PortShareTable::AttachResult::kTableFull:
+      SetFailureDetail(devicePath + ": no free port slot (" + std::to_string(PortShareTable::kSlots) +
+                       " ports are open in this process)");
+      return false;
+    case PortShareTable::AttachResult::kOpenFailed:
+      SetFailureDetail(devicePath + ": " + why);
+      return false;
   }
   {
     std::lock_guard<std::mutex> guard(deviceLock_);
     device_ = std::move(device);
   }
-  kindLock_ = std::move(lock);
+  SetFailureDetail({});
   opened.store(1);
   return true;
 }
@@ -77,7 +121,6 @@ void CPortBase::Close() {
     std::lock_guard<std::mutex> guard(deviceLock_);
     device_.reset();
   }
-  kindLock_.Release();
   printer.store(nullptr);
   drawer.store(nullptr);
   monitoring.store(0);
@@ -99,6 +142,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
   if (opened.load() == 0 || bytes == nullptr || length == 0) return 0;
   auto device = Device();
   if (!device) return 0;
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed)) t->Bytes("write", bytes, length);
   bool ok = true;
   {
     std::lock_guard<std::mutex> guard(device->writeLock());
@@ -107,6 +151,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
       auto r = platform::WriteWithin(device->fd(), bytes + done, n, profile_.chunkLimitMs);
       done += r.written;
       if (r.status != platform::IoStatus::kOk) {
+        NoteWriteFailure(device->path(), r.status, done, length);
         ok = false;
         break;
       }
@@ -118,14 +163,25 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
     if (ok) ok = FinishWrite(device->fd());
   }
   if (!ok && profile_.imagesLostOnWriteFailure) MarkPrinterImagesLost();
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && !ok) t->Line(FailureDetail());
   return ok ? 1 : 0;
+}
+
+void CPortBase::NoteWriteFailure(const std::string& path, platform::IoStatus status, size_t taken, size_t length) {
+  const char* reason = status == platform::IoStatus::kTimedOut ? "the device took no more bytes within the time limit"
+                       : status == platform::IoStatus::kLost   ? "the device is gone or hung up"
+                                                               : "write error";
+  SetFailureDetail("write to " + path + ": " + reason + " (" + std::to_string(taken) + " of " +
+                   std::to_string(length) + " bytes taken)");
 }
 
 platform::ReadResult CPortBase::ReadDevice(uint8_t* buffer, size_t maxBytes) {
   if (opened.load() == 0 || buffer == nullptr) return {};
   auto device = Device();
   if (!device) return {};
-  return platform::ReadWaiting(device->fd(), buffer, std::min<size_t>(maxBytes, INT_MAX), profile_.readWaitMs);
+  auto r = platform::ReadWaiting(device->fd(), buffer, std::min<size_t>(maxBytes, INT_MAX), profile_.readWaitMs);
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && r.count > 0) t->Bytes("read", buffer, r.count);
+  return r;
 }
 
 int CPortBase::Read(uint8_t* buffer, size_t maxBytes) { return static_cast<int>(ReadDevice(buffer, maxBytes).count); }

@@ -1,5 +1,5 @@
 // CPortBase: what the serial, parallel and USB port objects share: joining
-// the port share table and the cross-process kind lock, the chunked write,
+// the port share table and the cross-process device lock, the failure cause, the chunked write,
 // the read of what is waiting, the status reader thread and the printer-side
 // readiness answer. Each transport says in a PortProfile where it differs.
 #pragma once
@@ -53,6 +53,7 @@ class CPortBase : public CPortObject {
   // Runs fn under the port share table's lock, so the printer service cannot
   // leave the port (and go away) while fn reads it.
   bool WithPrinter(const std::function<void(const IPrinterLink&)>& fn) const override;
+  std::string FailureDetail() const override;
 
   // Observers for tests and diagnostics.
   int DeviceHandle() const;
@@ -61,10 +62,16 @@ class CPortBase : public CPortObject {
   bool StatusReaderRunning() const { return statusThread_.joinable(); }
 
  protected:
-  // Resolves the device's identity (a character device only), takes the kind lock, then joins the
-  // port's slot or opens the device with openDevice (descriptor or -1).
-  [[nodiscard]] bool AttachDevice(const std::string& devicePath,
-                                  const std::function<int(const std::string&)>& openDevice);
+  // Resolves the device's identity (a character device only), then joins the port's slot or opens
+  // the device with openDevice (descriptor, or -1 with errno or *why set) and takes its
+  // cross-process lock. Every refusal leaves its cause in FailureDetail().
+  using DeviceOpener = std::function<int(const std::string& path, std::string* why)>;
+  [[nodiscard]] bool AttachDevice(const std::string& devicePath, const DeviceOpener& openDevice);
+  // The path the port's device was opened by; "" when not open.
+  std::string OpenPath() const;
+  // Records why an Open or Write failed.
+  void SetFailureDetail(std::string text);
+  void NoteWriteFailure(const std::string& path, platform::IoStatus status, size_t taken, size_t length);
   // Clears the status cells that a claim starts from.
   void ResetStatusCells();
   // Sends GS a 255, waits replyWaitMs, reads and applies the reply.
@@ -101,7 +108,8 @@ class CPortBase : public CPortObject {
   const PortProfile profile_;
   mutable std::mutex deviceLock_;  // guards device_ (Close against a stray Write)
   std::shared_ptr<SharedDevice> device_;
-  platform::PortLock kindLock_;
+  mutable std::mutex detailLock_;
+  std::string failureDetail_;
   platform::Event stop_;
   std::thread statusThread_;  // started and joined on the application thread only
 };

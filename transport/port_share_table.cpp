@@ -26,7 +26,7 @@ const std::optional<PortShareTable::Slot>* PortShareTable::SlotOf(const CPortObj
 }
 
 PortShareTable::AttachResult PortShareTable::Attach(CPortObject* member, const platform::DeviceIdentity& id,
-                                                    const std::function<int()>& opener,
+                                                    const std::function<std::shared_ptr<SharedDevice>()>& opener,
                                                     std::shared_ptr<SharedDevice>* device) {
   const bool drawerSide = member->IsDrawerSide();
   Member me{member, drawerSide ? nullptr : member->printer.load(), drawerSide ? member->drawer.load() : nullptr};
@@ -54,9 +54,9 @@ PortShareTable::AttachResult PortShareTable::Attach(CPortObject* member, const p
 
   auto free = std::find_if(slots_.begin(), slots_.end(), [](const auto& s) { return !s.has_value(); });
   if (free == slots_.end()) return AttachResult::kTableFull;
-  int fd = opener();
-  if (fd < 0) return AttachResult::kOpenFailed;
-  free->emplace(Slot{id, std::make_shared<SharedDevice>(fd), {me}});
+  auto opened = opener();
+  if (!opened) return AttachResult::kOpenFailed;
+  free->emplace(Slot{id, std::move(opened), {me}});
   *device = (*free)->device;
   return AttachResult::kOpened;
 }

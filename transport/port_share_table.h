@@ -1,8 +1,8 @@
 // PortShareTable: the printer-side and drawer-side port objects of one
 // library that name the same device share one open descriptor. One table per
 // library (each library links its own copy of this code), process-wide.
-// What must hold across processes (one service of a kind per port) is held by
-// platform::PortLock, not here.
+// Across processes a device has one owner: the slot's device holds the
+// device's platform::PortLock for as long as it is open.
 //
 // Ports are matched by device identity, not by name, so "COM10", a link to a
 // device and the device's own path all find the same slot.
@@ -13,29 +13,37 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/port_object.h"
 #include "platform/device_io.h"
+#include "platform/port_lock.h"
 
 namespace opos {
 
-// The open device of one slot. The descriptor is closed when the last port
-// object lets go of it, so no one ever uses a closed or recycled descriptor.
+// The open device of one slot and its cross-process lock. The descriptor is
+// closed (and the lock dropped) when the last port object lets go of it, so
+// no one ever uses a closed or recycled descriptor.
 class SharedDevice {
  public:
-  explicit SharedDevice(int fd) : fd_(fd) {}
+  SharedDevice(int fd, std::string path, platform::PortLock lock)
+      : fd_(fd), path_(std::move(path)), lock_(std::move(lock)) {}
   ~SharedDevice();
   SharedDevice(const SharedDevice&) = delete;
   SharedDevice& operator=(const SharedDevice&) = delete;
 
   int fd() const { return fd_; }
+  // The path it was opened by, for failure causes.
+  const std::string& path() const { return path_; }
   // Held for a whole Write, so that the drawer's pulse never lands inside
   // the printer's command bytes. Lock order: this before the table lock.
   std::mutex& writeLock() { return writeLock_; }
 
  private:
   const int fd_;
+  const std::string path_;
+  platform::PortLock lock_;
   std::mutex writeLock_;
 };
 
@@ -48,10 +56,10 @@ class PortShareTable {
   static PortShareTable& Instance();
 
   // Joins the slot of device id, or opens the device in a free slot with
-  // opener (called under the table lock; returns a descriptor or -1). A
-  // joiner and the port objects already there learn each other's services.
+  // opener (called under the table lock; the open device or null). A joiner
+  // and the port objects already there learn each other's services.
   [[nodiscard]] AttachResult Attach(CPortObject* member, const platform::DeviceIdentity& id,
-                                    const std::function<int()>& opener,
+                                    const std::function<std::shared_ptr<SharedDevice>()>& opener,
                                     std::shared_ptr<SharedDevice>* device);
   // Leaves the slot: the others forget this object's service, the next
   // object becomes the owner; the last one out frees the slot.

@@ -8,9 +8,14 @@ namespace opos {
 
 int CPrinterClassPort::Open(const DeviceConfig& config) {
   if (opened.load() != 0) return 1;
-  const std::string path = DevicePath(config);
-  if (path.empty()) return 0;
-  return AttachDevice(path, [](const std::string& device) { return platform::OpenCharDevice(device); }) ? 1 : 0;
+  std::string why;
+  const std::string path = DevicePath(config, &why);
+  if (path.empty()) {
+    SetFailureDetail(why);
+    return 0;
+  }
+  auto open = [](const std::string& device, std::string*) { return platform::OpenCharDevice(device); };
+  return AttachDevice(path, open) ? 1 : 0;
 }
 
 int32_t CPrinterClassPort::StartMonitor(uint32_t limitMs) {

@@ -31,8 +31,8 @@ class CPrinterClassPort : public CPortBase {
   int32_t StartMonitor(uint32_t timeoutMs) override;
 
  protected:
-  // The character device for the configured port, or "" when there is none.
-  virtual std::string DevicePath(const DeviceConfig& config) const = 0;
+  // The character device for the configured port, or "" with *why when there is none.
+  virtual std::string DevicePath(const DeviceConfig& config, std::string* why) const = 0;
   int32_t DrawerCheckReady() override;
 
  private:

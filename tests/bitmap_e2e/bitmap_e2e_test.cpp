@@ -43,12 +43,12 @@ class BitmapEndToEnd : public ReceiptEnvironment {
   std::string Write(const std::string& name, const std::vector<std::string>& rows) {
     return files_.Write(name, MakeBmp(BmpLayout{rows}));
   }
-  // The call's console output (the serial library traces its conversions).
+  // What the serial library traced on standard error during the call.
   template <typename F>
-  std::string Stdout(F call) {
-    ::testing::internal::CaptureStdout();
+  std::string Traced(F call) {
+    ::testing::internal::CaptureStderr();
     call();
-    return ::testing::internal::GetCapturedStdout();
+    return ::testing::internal::GetCapturedStderr();
   }
 
   test::TempDir files_;
@@ -62,7 +62,7 @@ const std::vector<std::string> kBox = test::Pattern(12, 10, [](int x, int y) {
 TEST_F(BitmapEndToEnd, PrintBitmapDefinesThenPrintsTheImage) {
   const std::string file = Write("stripes.bmp", kStripes);
   int32_t rc = -1;
-  const std::string trace = Stdout([&] { rc = printer.PrintBitmap(PTR_S_RECEIPT, file, PTR_BM_ASIS, PTR_BM_CENTER); });
+  const std::string trace = Traced([&] { rc = printer.PrintBitmap(PTR_S_RECEIPT, file, PTR_BM_ASIS, PTR_BM_CENTER); });
   ASSERT_EQ(rc, OPOS_SUCCESS);
   EXPECT_EQ(trace, "CPOSPrinter::PrintBitmap()... \r\n");
   const std::string block = DefineBlock(kStripes);
@@ -84,7 +84,7 @@ TEST_F(BitmapEndToEnd, StoredBitmapPrintsThroughItsEscape) {
   printer.SetPropertyNumber(PIDXPtr_RecLetterQuality, 1);
   const std::string box = Write("box.bmp", kBox);
   int32_t rc = -1;
-  const std::string trace = Stdout([&] { rc = printer.SetBitmap(1, PTR_S_RECEIPT, box, PTR_BM_ASIS, PTR_BM_RIGHT); });
+  const std::string trace = Traced([&] { rc = printer.SetBitmap(1, PTR_S_RECEIPT, box, PTR_BM_ASIS, PTR_BM_RIGHT); });
   ASSERT_EQ(rc, OPOS_SUCCESS);
   EXPECT_EQ(trace, "CPOSPrinter::SetBitmap()... \r\n");
   const std::string block = DefineBlock(kBox);
@@ -152,7 +152,7 @@ TEST_F(BitmapEndToEnd, BadFilesAndArgumentsSendNothing) {
       {"height past the data", files_.Write("lying.bmp", lying), PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_BADFORMAT},
       {"too big", big, PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_TOOBIG},
   };
-  std::string trace = Stdout([&] {
+  std::string trace = Traced([&] {
     for (const Case& c : cases) {
       EXPECT_EQ(printer.PrintBitmap(PTR_S_RECEIPT, c.file, c.width, PTR_BM_CENTER), c.result) << c.what;
       EXPECT_EQ(printer.ResultCode(), c.result) << c.what;
@@ -162,7 +162,7 @@ TEST_F(BitmapEndToEnd, BadFilesAndArgumentsSendNothing) {
     }
   });
   const std::string box = Write("box.bmp", kBox);
-  trace += Stdout([&] {
+  trace += Traced([&] {
     EXPECT_EQ(printer.SetBitmap(3, PTR_S_RECEIPT, box, PTR_BM_ASIS, PTR_BM_CENTER), OPOS_E_ILLEGAL);
     EXPECT_EQ(printer.PrintBitmap(PTR_S_JOURNAL, box, PTR_BM_ASIS, PTR_BM_CENTER), OPOS_E_ILLEGAL);
     EXPECT_EQ(printer.SetBitmap(1, PTR_S_SLIP, box, PTR_BM_ASIS, PTR_BM_CENTER), OPOS_E_ILLEGAL);

@@ -2,6 +2,9 @@
 // by ProgID from a temporary registry and drives it against the virtual
 // printer on a pseudo-terminal.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -411,6 +414,73 @@ TEST_F(DrawerE2E, PrinterSwitchedOffWhileWaitingThenBackWithTheDrawerClosed) {
   const uint32_t start = platform::TickCount();
   EXPECT_EQ(drawer_->ReleaseDevice(), OPOS_SUCCESS);
   EXPECT_LT(Since(start), 1500u);
+}
+
+}  // namespace
+}  // namespace opos::test
+
+namespace opos::test {
+namespace {
+
+// Another process (the opos tool) trying the drawer of a port this process
+// holds: refused with the holder named, while every report here still arrives.
+TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
+  ::setenv("OPOS_LOCK_DIR", (dir_ + "/locks").c_str(), 1);
+  StartPrinter();
+  AddDevice(false, "Printer1");
+  std::vector<int32_t> printerEvents;
+  printer_ = std::make_unique<control::POSPrinter>();
+  printer_->OnStatusUpdate([&](int32_t data) { printerEvents.push_back(data); });
+  ASSERT_EQ(printer_->Open("Printer1"), OPOS_SUCCESS) << printer_->LastErrorText();
+  ASSERT_EQ(printer_->ClaimDevice(1000), OPOS_SUCCESS);
+  printer_->SetDeviceEnabled(true);
+  StartDrawer();
+  ASSERT_TRUE(PumpUntilEvents(1));  // closed, at enabling
+
+  const std::string out = dir_ + "/tool.out", err = dir_ + "/tool.err", script = dir_ + "/script";
+  std::ofstream(script) << "ClaimDevice 1500\n";
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const char* argv[] = {OPOS_TOOL, "run", "--class", "CashDrawer", "--device", "Drawer1", script.c_str(), nullptr};
+  pid_t tool = -1;
+  ASSERT_EQ(::posix_spawn(&tool, OPOS_TOOL, &fa, nullptr, const_cast<char**>(argv), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+
+  // Cycles of cover, paper and drawer while the other process keeps trying.
+  constexpr int kCycles = 2;
+  auto count = [&](int32_t v) { return std::count(printerEvents.begin(), printerEvents.end(), v); };
+  auto pumpUntil = [&](const std::function<bool()>& done) {
+    const uint32_t start = platform::TickCount();
+    while (!done()) {
+      if (Since(start) > 5000) return false;
+      drawer_->PumpEvents(20);
+    }
+    return true;
+  };
+  for (int i = 1; i <= kCycles; ++i) {
+    vp_->set_cover_open(true);
+    ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_COVER_OPEN) == i; })) << "cycle " << i;
+    vp_->set_cover_open(false);
+    ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_COVER_OK) >= i; })) << "cycle " << i;
+    vp_->set_paper_end(true);
+    ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_REC_EMPTY) == i; })) << "cycle " << i;
+    vp_->set_paper_end(false);
+    ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_REC_PAPEROK) >= i; })) << "cycle " << i;
+    vp_->open_drawer();
+    ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 1) == i; })) << "cycle " << i;
+    vp_->close_drawer();
+    ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 0) == i + 1; })) << "cycle " << i;
+  }
+
+  int status = 0;
+  ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+  ::unsetenv("OPOS_LOCK_DIR");
+  std::ifstream o(out), e(err);
+  std::string outText((std::istreambuf_iterator<char>(o)), {}), errText((std::istreambuf_iterator<char>(e)), {});
+  EXPECT_NE(outText.find(R"("result":112)"), std::string::npos) << outText;
+  EXPECT_NE(errText.find("held by process " + std::to_string(::getpid())), std::string::npos) << errText;
 }
 
 }  // namespace

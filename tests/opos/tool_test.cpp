@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "common/opos.h"
+#include "control/pos_printer.h"
 #include "tests/control/control_test_support.h"
 
 extern char** environ;
@@ -194,6 +195,22 @@ TEST_F(ToolTest, RunHoldsAPrinterAndItsDrawer) {
   EXPECT_GT(opened, kick) << r.out;
   EXPECT_GT(printerName, opened);
   EXPECT_EQ(printer_->drawer_kicks(), 1u);
+}
+
+TEST_F(ToolTest, AClaimRefusedBecauseAnotherProcessHoldsThePortNamesIt) {
+  SetUpRealDevices();
+  ::setenv("OPOS_LOCK_DIR", (dir_ + "/locks").c_str(), 1);
+  control::POSPrinter holder;
+  ASSERT_EQ(holder.Open("Receipt"), OPOS_SUCCESS);
+  ASSERT_EQ(holder.ClaimDevice(1000), OPOS_SUCCESS);
+  const ToolResult r = Run(DeviceClass::CashDrawer, "Drawer", "ClaimDevice 300\n");
+  holder.Close();
+  ::unsetenv("OPOS_LOCK_DIR");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(R"({"call":"ClaimDevice","args":[300],"result":112,"ResultCode":112)"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("line 1: ClaimDevice: 112: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": held by process " + std::to_string(::getpid()) + " ("), std::string::npos) << r.err;
 }
 
 TEST_F(ToolTest, SyntaxErrorNamesItsLineAndNothingRuns) {

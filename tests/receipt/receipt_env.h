@@ -60,6 +60,7 @@ class ReceiptEnvironment : public ::testing::Test {
     vprinter_.reset();
     store_.reset();
     unsetenv("OPOS_REGISTRY");
+    unsetenv("OPOS_PTY_LINE_STATE");
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -70,6 +71,11 @@ class ReceiptEnvironment : public ::testing::Test {
     vprinter::VirtualPrinterOptions options;
     options.printer = config;
     options.link_path = dir_ + "/printer";
+    if (powerOnTheLine) {
+      // The printer's power shows on the line as CTS, as on a real cable.
+      options.line_state_path = dir_ + "/line";
+      setenv("OPOS_PTY_LINE_STATE", options.line_state_path.c_str(), 1);
+    }
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
     ASSERT_TRUE(vprinter_->start(&error)) << error;
@@ -163,6 +169,7 @@ class ReceiptEnvironment : public ::testing::Test {
     ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}), reg::kOk);
   }
 
+  bool powerOnTheLine = false;  // set before OpenPrinter
   control::POSPrinter printer;
   std::vector<Event> events;
   std::vector<int32_t> errorCodes;

@@ -118,6 +118,41 @@ TEST_F(Cli, SetFollowsTheDialogAndRefusesWhatItWouldNotOffer) {
   EXPECT_TRUE(Contains(r.out, "Baudrate        7 (19200 bps); offered:")) << r.out;
 }
 
+TEST_F(Cli, PortsListsUartsAdaptersAndUsbPrintersAndASerialPathIsAPort) {
+  // A probed UART, a legacy port with no UART behind it, a USB-serial adapter
+  // with its by-id link, and the maker's USB printer.
+  const std::string tty = sys.root() + "/class/tty";
+  WriteFile(tty + "/ttyS0/type", "4\n");
+  WriteFile(tty + "/ttyS1/type", "0\n");
+  const std::string adapter = sys.Devices() + "/1-2";
+  WriteFile(adapter + "/idVendor", "0403\n");
+  WriteFile(adapter + "/idProduct", "6001\n");
+  WriteFile(adapter + "/manufacturer", "FTDI\n");
+  WriteFile(adapter + "/product", "FT232R USB UART\n");
+  std::filesystem::create_directories(adapter + "/1-2:1.0/ttyUSB0");
+  std::filesystem::create_directories(tty + "/ttyUSB0");
+  std::filesystem::create_directory_symlink(adapter + "/1-2:1.0/ttyUSB0", tty + "/ttyUSB0/device");
+  sys.AddDevice("1-1.4", "0483", "a049", 0);
+  TempDir byId;
+  std::filesystem::create_symlink("../../ttyUSB0", byId.path() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+  ::setenv("OPOS_SERIAL_BY_ID_DIR", byId.path().c_str(), 1);
+  RunResult r = Run({"ports"});
+  ::unsetenv("OPOS_SERIAL_BY_ID_DIR");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "serial  /dev/ttyS0  UART\n"
+            "serial  /dev/ttyUSB0  0403:6001  FTDI FT232R USB UART\n"
+            "        " + byId.path() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n"
+            "usb     usb:1-1.4  0483:A049  /dev/usb/lp0\n");
+
+  ASSERT_EQ(Run({"add", "Z7S"}).status, 0);
+  ASSERT_EQ(Run({"set", "POSPrinter", "Z7S", "Port", "/dev/ttyUSB0"}).status, 0);
+  EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "Z7S"}).out, "/dev/ttyUSB0"));
+  r = Run({"set", "POSPrinter", "Z7S", "Port", "/dev/tty\x01"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "control characters")) << r.err;
+}
+
 TEST_F(Cli, LogicalNameCommands) {
   ASSERT_EQ(Run({"add", "PICORS"}).status, 0);
   ASSERT_EQ(Run({"add", "PICORS"}).status, 0);

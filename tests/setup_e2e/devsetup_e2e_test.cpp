@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <fstream>
+
 #include "platform/dispatch.h"
 #include "tests/setup/setup_test_util.h"
 #include "tools/vprinter/virtual_printer.h"
@@ -90,6 +92,28 @@ TEST_F(DevsetupEndToEnd, DeviceOnAPortWithoutPrinterReportsTheResultCode) {
   EXPECT_EQ(r.status, 1);
   // The claim cannot open the port within its time: OPOS_E_TIMEOUT.
   EXPECT_EQ(r.err.rfind("ERR: ResultCode : 112\n", 0), 0u) << r.err;
+}
+
+TEST_F(DevsetupEndToEnd, DeviceOnAnAbsolutePathPrintsAndEachFailureShowsItsCause) {
+  ASSERT_EQ(Run({"add", "Z10S"}).status, 0);
+  ASSERT_EQ(Run({"set", "POSPrinter", "Z10S", "Port", printer->slave_path()}).status, 0);
+  RunResult r = Run({"test", "POSPrinter", "Z10S"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Received("Interactive Hcheck!!"));
+
+  const std::string plain = ports.File("plain");
+  std::ofstream(plain) << "x";
+  const std::pair<std::string, std::string> cases[] = {
+      {ports.File("missing"), ports.File("missing") + ": No such file or directory"},
+      {plain, plain + ": not a character device"},
+      {"/dev/null", "/dev/null: not a terminal"},
+  };
+  for (const auto& [port, cause] : cases) {
+    ASSERT_EQ(Run({"set", "POSPrinter", "Z10S", "Port", port}).status, 0);
+    r = Run({"test", "POSPrinter", "Z10S"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("ERR: ResultCode : 112\ncause: " + cause + "\n", 0), 0u) << r.err;
+  }
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
-// Printer and drawer services sharing one port, and one service of a kind per
-// port, within a process and across processes.
+// Printer and drawer services sharing one port within a process, one process
+// per device across processes, and the cause of every refused open.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
+#include "platform/port_lock.h"
 #include "platform/port_names.h"
 #include "tests/transport/pty_peer.h"
 #include "transport/serial/serial_port.h"
@@ -196,38 +201,133 @@ TEST_F(PortSharingTest, FifthDistinctPortIsRefusedUntilASlotIsFree) {
   EXPECT_EQ(OpenPrinter(ports[4], peer.slave(), &services[4]), 1);
 }
 
-TEST_F(PortSharingTest, OtherProcessHoldingThePrinterSideRefusesUntilItDies) {
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+// A child process that opens the port (by path) and holds it until killed.
+class OtherProcess {
+ public:
+  OtherProcess(const std::string& path, const std::string& deviceName) {
+    int ready[2];
+    if (::pipe(ready) != 0) std::abort();
+    pid_ = ::fork();
+    if (pid_ < 0) std::abort();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      CSerialPort port;
+      port.SetName(deviceName);
+      FakePrinter printer;
+      FakeDrawer drawer;
+      const bool drawerSide = port.IsDrawerSide();
+      port.SetOwner(drawerSide ? nullptr : &printer, drawerSide ? &drawer : nullptr);
+      char ok = port.Open(Config(path, deviceName)) == 1 ? 'y' : 'n';
+      (void)!::write(ready[1], &ok, 1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    opened_ = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
     ::close(ready[0]);
-    CSerialPort port;
-    port.SetName("KLP-80");
-    FakePrinter service;
-    port.SetOwner(&service, nullptr);
-    char ok = port.Open(Config(peer.slave(), "KLP-80")) == 1 ? 'y' : 'n';
-    (void)!::write(ready[1], &ok, 1);
-    for (;;) ::pause();
   }
-  ::close(ready[1]);
-  char ok = 0;
-  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(ok, 'y');
+  ~OtherProcess() { Kill(); }
+  bool opened() const { return opened_; }
+  pid_t pid() const { return pid_; }
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
 
+ private:
+  pid_t pid_ = -1;
+  bool opened_ = false;
+};
+
+TEST_F(PortSharingTest, OtherProcessHoldingTheDeviceRefusesBothKindsNamingItUntilItDies) {
+  OtherProcess holder(peer.slave(), "KLP-80");
+  ASSERT_TRUE(holder.opened());
+  const std::string named = "held by process " + std::to_string(holder.pid()) + " (";
+  // Neither kind, by the device's own path nor by another link to it.
+  test::ScopedLink com5(platform::PortDirectory(), "com5", peer.slave());
   CSerialPort p, d;
-  EXPECT_EQ(OpenPrinter(p, peer.slave()), 0);
-  // The other kind is free to use the port.
-  EXPECT_EQ(OpenDrawer(d, peer.slave()), 1);
-  d.Close();
+  for (const std::string& path : {peer.slave(), std::string("COM5")}) {
+    EXPECT_EQ(OpenPrinter(p, path), 0) << path;
+    EXPECT_NE(p.FailureDetail().find(named), std::string::npos) << p.FailureDetail();
+    EXPECT_EQ(OpenDrawer(d, path), 0) << path;
+    EXPECT_NE(d.FailureDetail().find(named), std::string::npos) << d.FailureDetail();
+  }
+  // The refused opens left no descriptor of this process on the device.
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
 
-  ASSERT_EQ(::kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  holder.Kill();
   // The kernel dropped the dead process's lock.
-  EXPECT_EQ(OpenPrinter(p, peer.slave()), 1);
+  ASSERT_EQ(OpenDrawer(d, "COM5"), 1);
+  EXPECT_EQ(d.FailureDetail(), "");
+  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);  // joins inside this process
+  EXPECT_EQ(p.DeviceHandle(), d.DeviceHandle());
+}
+
+TEST_F(PortSharingTest, LockFilesAreKeyedByDeviceAndClosedToOtherUsers) {
+  CSerialPort p;
+  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
+  struct stat dev {};
+  ASSERT_EQ(::stat(peer.slave().c_str(), &dev), 0);
+  const std::string file = platform::PortLock::Directory() + "/" + platform::PortLock::FileName(dev.st_rdev);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+  std::ifstream in(file);
+  std::string pid;
+  in >> pid;
+  EXPECT_EQ(pid, std::to_string(::getpid()));
+}
+
+// Every way an open can fail names the path and the reason.
+TEST_F(PortSharingTest, EachOpenFailureLeavesItsCause) {
+  const std::string dir = test::FreshDir("odd");
+  const std::string file = dir + "/plain", fifo = dir + "/fifo", loop = dir + "/loop";
+  std::ofstream(file) << "x";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_symlink(loop, loop);
+  std::string vanished;
+  {
+    PtyPeer gone;
+    vanished = gone.slave();
+  }
+  struct Case {
+    std::string port;
+    std::string cause;
+  } cases[] = {
+      {dir + "/missing", dir + "/missing: No such file or directory"},
+      {dir, dir + ": not a character device"},
+      {file, file + ": not a character device"},
+      {fifo, fifo + ": not a character device"},
+      {loop, loop + ": Too many levels of symbolic links"},
+      {"/dev/null", "/dev/null: not a terminal"},
+      {vanished, vanished + ": "},
+      {"PRN", "port \"PRN\" names no device"},
+  };
+  for (const Case& c : cases) {
+    CSerialPort port;
+    EXPECT_EQ(OpenPrinter(port, c.port), 0) << c.port;
+    EXPECT_EQ(port.FailureDetail().rfind(c.cause, 0), 0u) << c.port << " -> " << port.FailureDetail();
+  }
+}
+
+TEST_F(PortSharingTest, UnusableLockFolderRefusesTheOpenWithItsCause) {
+  const std::string saved = std::getenv("OPOS_LOCK_DIR");
+  const std::string open = test::FreshDir("open-locks");
+  ::chmod(open.c_str(), 0777);
+  const std::string plain = test::FreshDir("plain-locks") + "/file";
+  std::ofstream(plain) << "x";
+  for (const auto& [dir, cause] : {std::pair<std::string, std::string>{open, "writable by every user"},
+                                   {plain, "not a folder"}}) {
+    ::setenv("OPOS_LOCK_DIR", dir.c_str(), 1);
+    CSerialPort port;
+    EXPECT_EQ(OpenPrinter(port, peer.slave()), 0);
+    EXPECT_NE(port.FailureDetail().find(cause), std::string::npos) << port.FailureDetail();
+    EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+  }
+  ::setenv("OPOS_LOCK_DIR", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <algorithm>
+#include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "common/opos.h"
+#include "platform/serial_io.h"
 #include "tests/transport/pty_peer.h"
 
 namespace opos {
@@ -164,6 +168,61 @@ TEST_F(SerialPortTest, StalledPeerTimesOutAChunkAndKeepsWhatWasTaken) {
   Bytes got = peer.Drain();
   ASSERT_FALSE(got.empty());
   EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
+}
+
+// A transmitter that never empties (a stuck adapter), in place of the UART.
+std::atomic<int> gQueued{0};
+int StuckQueue(int) { return gQueued.load(); }
+// Empties a few bytes at a time: slow but moving.
+int SlowQueue(int) {
+  int left = gQueued.load();
+  if (left > 0) gQueued.store(std::max(0, left - 3));
+  return left;
+}
+
+TEST_F(SerialPortTest, LineThatNeverDrainsFailsTheWriteWithinTheLimitAndKeepsTheBytes) {
+  struct ProbeReset {
+    ~ProbeReset() { platform::SetOutputQueueProbe(nullptr); }
+  } reset;
+  CSerialPort port;
+  OpenPrinter(port, SerialConfig(peer.slave()));
+  const Bytes data{'a', 'b', 'c'};
+
+  gQueued.store(200);
+  platform::SetOutputQueueProbe(&SlowQueue);
+  EXPECT_EQ(port.Write(data.data(), data.size()), 1);  // progress keeps the drain waiting
+  EXPECT_EQ(gQueued.load(), 0);
+  EXPECT_EQ(port.FailureDetail(), "");
+
+  gQueued.store(17);
+  platform::SetOutputQueueProbe(&StuckQueue);
+  const uint32_t start = test::NowMs();
+  EXPECT_EQ(port.Write(data.data(), data.size()), 0);
+  const uint32_t took = test::NowMs() - start;
+  EXPECT_GE(took, 950u);
+  EXPECT_LT(took, 3000u);
+  EXPECT_NE(port.FailureDetail().find("write to " + peer.slave() + ": the output did not leave the port"),
+            std::string::npos)
+      << port.FailureDetail();
+  // Nothing the write accepted was thrown away.
+  EXPECT_EQ(peer.ReadFor(6), (Bytes{'a', 'b', 'c', 'a', 'b', 'c'}));
+  const uint32_t closing = test::NowMs();
+  port.Close();
+  EXPECT_LT(test::NowMs() - closing, 1000u);
+}
+
+TEST_F(SerialPortTest, PseudoTerminalLinesFollowTheConfiguredLineStateFile) {
+  const std::string file = test::FreshDir("line") + "/state";
+  CSerialPort port;
+  OpenPrinter(port, SerialConfig(peer.slave()));
+  EXPECT_TRUE(port.CtsOn());  // not configured: a pseudo-terminal's CTS reads as on
+  ::setenv("OPOS_PTY_LINE_STATE", file.c_str(), 1);
+  for (const char* state : {"0\n", "1\n", "0"}) {
+    std::ofstream(file) << state;
+    EXPECT_EQ(port.CtsOn(), state[0] == '1') << state;
+  }
+  ::unsetenv("OPOS_PTY_LINE_STATE");
+  EXPECT_TRUE(port.CtsOn());
 }
 
 TEST_F(SerialPortTest, PortThatVanishesMidWriteFailsTheWriteWithoutAHang) {

@@ -199,9 +199,14 @@ class Runner {
     if (result.vt == VT::Long) line += std::to_string(result.lVal);
     else if (result.vt == VT::String) line += JsonString(result.strVal);
     else line += "null";
-    line += ",\"ResultCode\":" + std::to_string(co.GetPropertyNumber(PIDX_ResultCode));
+    const int32_t rc = co.GetPropertyNumber(PIDX_ResultCode);
+    line += ",\"ResultCode\":" + std::to_string(rc);
     line += ",\"ResultCodeExtended\":" + std::to_string(co.GetPropertyNumber(PIDX_ResultCodeExtended)) + "}";
     Emit(line);
+    if (rc != OPOS_SUCCESS) {
+      const std::string detail = co.LastErrorDetail();
+      if (!detail.empty()) std::fprintf(err_, "opos: line %d: %s: %d: %s\n", c.line, m.name, rc, detail.c_str());
+    }
     return kExitOk;
   }
 
@@ -272,6 +277,8 @@ bool TakeDevice(const std::vector<std::string>& args, const char* command, std::
 bool Step(control::ControlObject& co, const char* what, int32_t rc) {
   if (rc == OPOS_SUCCESS) return true;
   std::fprintf(stderr, "opos: %s failed: %d (%s), extended %d\n", what, rc, ResultName(rc), co.ResultCodeExtended());
+  const std::string detail = co.LastErrorDetail();
+  if (!detail.empty()) std::fprintf(stderr, "opos: %s\n", detail.c_str());
   return false;
 }
 

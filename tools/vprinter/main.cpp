@@ -26,6 +26,8 @@ void usage(FILE* to) {
       "usage: vprinter --link PATH [options]\n"
       "  --link PATH               symbolic link to the printer's port (a pseudo-terminal)\n"
       "  --capture FILE            append every received byte to FILE\n"
+      "  --line-state FILE         write 1 (powered) or 0 (off) to FILE; the serial library\n"
+      "                            reads it as CTS when OPOS_PTY_LINE_STATE names FILE\n"
       "  --render DIR              draw each receipt as DIR/receipt-0001.png, ... at its cut,\n"
       "                            and the unfinished one at exit (DIR is made if missing)\n"
       "  --control FIFO            read control commands from FIFO (created if missing):\n"
@@ -118,10 +120,11 @@ int main(int argc, char** argv) {
   vprinter::VirtualPrinterOptions options;
   std::string control_path;
   enum {
-    kLink = 1, kCapture, kRender, kControl, kBps, kLps, kAutoClose, kSensorHigh, kPins, kAsbPowerOn, kHelp
+    kLink = 1, kLineState, kCapture, kRender, kControl, kBps, kLps, kAutoClose, kSensorHigh, kPins, kAsbPowerOn, kHelp
   };
   static const option long_options[] = {
       {"link", required_argument, nullptr, kLink},
+      {"line-state", required_argument, nullptr, kLineState},
       {"capture", required_argument, nullptr, kCapture},
       {"render", required_argument, nullptr, kRender},
       {"control", required_argument, nullptr, kControl},
@@ -140,6 +143,7 @@ int main(int argc, char** argv) {
     const std::string_view arg = optarg ? optarg : "";
     switch (opt) {
       case kLink: options.link_path = arg; break;
+      case kLineState: options.line_state_path = arg; break;
       case kCapture: options.capture_path = arg; break;
       case kRender:
         if (arg.empty()) return fail("--render needs a folder");

@@ -79,6 +79,7 @@ bool VirtualPrinter::start(std::string* error) {
   }
   {
     std::lock_guard<std::mutex> lock(mu_);
+    publish_line_state(model_.status().powered);
     stopping_ = false;
     slave_path_ = port_.slave_path();
     link_path_ = port_.link_path();
@@ -147,8 +148,20 @@ void VirtualPrinter::set_power(bool on) {
   control([this, on](PrinterModel& m, Clock::time_point now) {
     if (m.status().powered != on) ++power_epoch_;
     m.set_power(on, now);
+    publish_line_state(on);
   });
 }
+void VirtualPrinter::publish_line_state(bool powered) const {
+  if (options_.line_state_path.empty()) return;
+  // Replaced whole, so a reader never sees a half-written file.
+  const std::string tmp = options_.line_state_path + ".new";
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const bool ok = ::write(fd, powered ? "1\n" : "0\n", 2) == 2;
+  ::close(fd);
+  if (ok) (void)::rename(tmp.c_str(), options_.line_state_path.c_str());
+}
+
 void VirtualPrinter::set_online(bool online) {
   control([online](PrinterModel& m, Clock::time_point now) { m.set_online(online, now); });
 }

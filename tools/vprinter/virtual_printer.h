@@ -27,6 +27,9 @@ struct VirtualPrinterOptions {
   std::string link_path;     // symbolic link to the slave; empty: none
   std::string capture_path;  // every received byte is appended here; empty: none
   std::string render_dir;    // each receipt is written here as a PNG at its cut; empty: none
+  // "1" while powered, "0" while off, for the host's serial layer to read as
+  // CTS (a pseudo-terminal has no modem lines); empty: none.
+  std::string line_state_path;
 };
 
 class VirtualPrinter {
@@ -77,6 +80,7 @@ class VirtualPrinter {
 
  private:
   void io_loop();
+  void publish_line_state(bool powered) const;
   void wake() const;
   template <typename F>
   void control(F change);

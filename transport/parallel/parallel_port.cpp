@@ -30,8 +30,11 @@ CParallelPort::CParallelPort() : CPrinterClassPort(kParallelTimings) {}
 
 CParallelPort::~CParallelPort() { CloseBeforeDestruction(); }
 
-std::string CParallelPort::DevicePath(const DeviceConfig& config) const {
-  return platform::ResolvePortName(config.Port.empty() ? "LPT1" : config.Port);
+std::string CParallelPort::DevicePath(const DeviceConfig& config, std::string* why) const {
+  const std::string port = config.Port.empty() ? "LPT1" : config.Port;
+  std::string path = platform::ResolvePortName(port);
+  if (path.empty()) *why = "port \"" + port + "\" names no device (LPTn or an absolute path)";
+  return path;
 }
 
 std::unique_ptr<CPortObject> CreateParallelPort() { return std::make_unique<CParallelPort>(); }

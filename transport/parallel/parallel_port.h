@@ -15,7 +15,7 @@ class CParallelPort final : public CPrinterClassPort {
 
  protected:
   // The configured "Port" ("LPTn" or a device path; empty is "LPT1").
-  std::string DevicePath(const DeviceConfig& config) const override;
+  std::string DevicePath(const DeviceConfig& config, std::string* why) const override;
 };
 
 [[nodiscard]] std::unique_ptr<CPortObject> CreateParallelPort();

@@ -1,7 +1,11 @@
 #include "transport/serial/serial_port.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include "common/opos.h"
 #include "platform/clock.h"
+#include "platform/device_io.h"
 #include "platform/port_names.h"
 #include "platform/serial_io.h"
 
@@ -31,12 +35,21 @@ CSerialPort::~CSerialPort() { CloseBeforeDestruction(); }
 int CSerialPort::Open(const DeviceConfig& config) {
   if (opened.load() != 0) return 1;
   platform::SerialLine line;
-  if (!SerialLineFromCodes(config, &line)) return 0;
+  if (!SerialLineFromCodes(config, &line)) {
+    SetFailureDetail("Baudrate, Parity or Stop code outside the tables");
+    return 0;
+  }
   std::string path = platform::ResolvePortName(config.Port);
-  if (path.empty()) return 0;
-  bool ok = AttachDevice(path, [&line](const std::string& device) {
+  if (path.empty()) {
+    SetFailureDetail("port \"" + config.Port + "\" names no device (COMn or an absolute path)");
+    return 0;
+  }
+  bitsPerSecond_.store(line.bitsPerSecond);
+  bool ok = AttachDevice(path, [&line](const std::string& device, std::string* why) {
     int fd = platform::OpenCharDevice(device);
     if (fd >= 0 && !platform::ConfigureSerialLine(fd, line)) {
+      const int err = errno;
+      *why = err == ENOTTY ? "not a terminal" : "line settings refused: " + platform::ErrorText(err);
       platform::CloseDevice(fd);
       fd = -1;
     }
@@ -74,7 +87,24 @@ bool CSerialPort::CtsOn() {
 
 bool CSerialPort::LineDown(int fd) { return !platform::SerialCtsOn(fd); }
 
-bool CSerialPort::FinishWrite(int fd) { return platform::DrainOutput(fd); }
+bool CSerialPort::FinishWrite(int fd) {
+  // A completed write means the bytes left the port. The line gets the chunk
+  // limit to make progress, and no longer in all than the kernel's whole
+  // output queue takes at the line's rate.
+  constexpr int kKernelQueueBytes = 4096;
+  const int bps = std::max(bitsPerSecond_.load(), 1);
+  const int totalMs = kSerialProfile.chunkLimitMs + static_cast<int>(kKernelQueueBytes * 10LL * 1000 / bps);
+  if (!platform::DrainOutputWithin(fd, kSerialProfile.chunkLimitMs, totalMs)) {
+    SetFailureDetail("write to " + OpenPath() + ": the output did not leave the port within the time limit");
+    return false;
+  }
+  // Bytes sent to a printer that lost power meanwhile went nowhere.
+  if (LineDown(fd)) {
+    SetFailureDetail("write to " + OpenPath() + ": CTS dropped (printer switched off or cable pulled)");
+    return false;
+  }
+  return true;
+}
 
 bool SerialLineFromCodes(const DeviceConfig& config, platform::SerialLine* line) {
   static constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};

@@ -1,6 +1,7 @@
 // CSerialPort: the port object of serialso, on a termios serial port.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "platform/serial_io.h"
@@ -26,6 +27,9 @@ class CSerialPort final : public CPortBase {
   int32_t DrawerCheckReady() override;
   bool LineDown(int fd) override;
   bool FinishWrite(int fd) override;
+
+ private:
+  std::atomic<int> bitsPerSecond_{9600};
 };
 
 [[nodiscard]] std::unique_ptr<CPortObject> CreateSerialPort();

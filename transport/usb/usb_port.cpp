@@ -31,10 +31,16 @@ CUsbPort::CUsbPort() : CPrinterClassPort(kUsbTimings) {}
 
 CUsbPort::~CUsbPort() { CloseBeforeDestruction(); }
 
-std::string CUsbPort::DevicePath(const DeviceConfig& config) const {
+std::string CUsbPort::DevicePath(const DeviceConfig& config, std::string* why) const {
   // Added in the setup tool but never bound to a socket.
-  if (config.Port.empty()) return {};
-  return usb::ResolveUsbDevicePath(config.Port);
+  if (config.Port.empty()) {
+    *why = "not bound to a USB socket (set its port in the setup tool)";
+    return {};
+  }
+  std::string error;
+  std::string path = usb::ResolveUsbDevicePath(config.Port, &error);
+  if (path.empty()) *why = error.empty() ? "no USB printer at socket " + config.Port : error;
+  return path;
 }
 
 std::unique_ptr<CPortObject> CreateUsbPort() { return std::make_unique<CUsbPort>(); }

@@ -18,7 +18,7 @@ class CUsbPort final : public CPrinterClassPort {
   // by the setup tool ("usb:1-1.4"), resolved to the printer's character
   // device now, or an absolute path to a character device. Empty, unplugged
   // or not served by a printer driver: "".
-  std::string DevicePath(const DeviceConfig& config) const override;
+  std::string DevicePath(const DeviceConfig& config, std::string* why) const override;
 };
 
 [[nodiscard]] std::unique_ptr<CPortObject> CreateUsbPort();
