@@ -86,12 +86,27 @@ int OpenCharDevice(const std::string& path) {
   return fd;
 }
 
-WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeoutMs) {
+namespace {
+
+// Tries the write first and polls only when the device refuses bytes, so a
+// device with room costs one system call per write. With restartOnProgress
+// the limit counts from the last time the device took bytes.
+WriteResult WriteLimited(int fd, const uint8_t* bytes, size_t length, int timeoutMs, bool restartOnProgress) {
   WriteResult result;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  bool refusedAfterReady = false;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool polled = false;
   while (result.written < length) {
-    if (refusedAfterReady) {
+    ssize_t n = ::write(fd, bytes + result.written, length - result.written);
+    if (n > 0) {
+      result.written += static_cast<size_t>(n);
+      polled = false;
+      if (restartOnProgress) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    IoStatus s = n == 0 ? IoStatus::kTimedOut : ClassifyDeviceError(errno);
+    if (s != IoStatus::kTimedOut) return {s, result.written};
+    if (polled) {
       // Some drivers (a full pseudo-terminal, /dev/lp without poll support)
       // report writable yet refuse the bytes; pause instead of spinning.
       if (RemainingMs(deadline) == 0) return {IoStatus::kTimedOut, result.written};
@@ -105,18 +120,19 @@ WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeout
     if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLOUT)) {
       return {IoStatus::kLost, result.written};
     }
-    ssize_t n = ::write(fd, bytes + result.written, length - result.written);
-    if (n > 0) {
-      result.written += static_cast<size_t>(n);
-      refusedAfterReady = false;
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    IoStatus s = n == 0 ? IoStatus::kTimedOut : ClassifyDeviceError(errno);
-    if (s != IoStatus::kTimedOut) return {s, result.written};
-    refusedAfterReady = true;
+    polled = true;
   }
   return result;
+}
+
+}  // namespace
+
+WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeoutMs) {
+  return WriteLimited(fd, bytes, length, timeoutMs, false);
+}
+
+WriteResult WriteWhileTaken(int fd, const uint8_t* bytes, size_t length, int stallLimitMs) {
+  return WriteLimited(fd, bytes, length, stallLimitMs, true);
 }
 
 ReadResult ReadWaiting(int fd, uint8_t* buffer, size_t maxBytes, int waitMs) {

@@ -10,6 +10,7 @@ int CPrinterClassPort::Open(const DeviceConfig& config) {
   if (opened.load() != 0) return 1;
   const std::string path = DevicePath(config);
   if (path.empty()) return 0;
+  UseWritePacing(config.WriteChunk, config.WritePauseMs);
   return AttachDevice(path, [](const std::string& device) { return platform::OpenCharDevice(device); }) ? 1 : 0;
 }
 
