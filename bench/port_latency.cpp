@@ -206,6 +206,7 @@ void BM_StatusReportToEvent(benchmark::State& state) {
     backMs.push_back(MsSince(back, at));
   }
   state.counters["p50_ms"] = Quantile(outMs, 0.5);
+  state.counters["p90_ms"] = Quantile(outMs, 0.9);
   state.counters["p99_ms"] = Quantile(outMs, 0.99);
   state.counters["settled_p50_ms"] = Quantile(backMs, 0.5);
 }

@@ -94,21 +94,24 @@ namespace {
 WriteResult WriteLimited(int fd, const uint8_t* bytes, size_t length, int timeoutMs, bool restartOnProgress) {
   WriteResult result;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int refusedAfterReady = 0;  // write() refusals right after poll() said writable
   bool polled = false;
   while (result.written < length) {
     ssize_t n = ::write(fd, bytes + result.written, length - result.written);
     if (n > 0) {
       result.written += static_cast<size_t>(n);
       polled = false;
+      refusedAfterReady = 0;
       if (restartOnProgress) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     IoStatus s = n == 0 ? IoStatus::kTimedOut : ClassifyDeviceError(errno);
     if (s != IoStatus::kTimedOut) return {s, result.written};
-    if (polled) {
-      // Some drivers (a full pseudo-terminal, /dev/lp without poll support)
-      // report writable yet refuse the bytes; pause instead of spinning.
+    // A pseudo-terminal may say writable a moment before it has room; some
+    // drivers (/dev/lp without poll support) always do. Past the first such
+    // refusal, pause instead of spinning.
+    if (polled && ++refusedAfterReady > 1) {
       if (RemainingMs(deadline) == 0) return {IoStatus::kTimedOut, result.written};
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, RemainingMs(deadline))));
     }

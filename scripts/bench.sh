@@ -32,7 +32,7 @@ echo "measure                                              figure"
 echo "---------------------------------------------------- ------------------------------------------"
 s=BM_StatusReportToEvent/iterations:40/real_time
 row "status report -> StatusUpdate (paper out)" \
-  "p50 $(num "$(get "$out/port.csv" $s p50_ms)") ms, p99 $(num "$(get "$out/port.csv" $s p99_ms)") ms"
+  "p50 $(num "$(get "$out/port.csv" $s p50_ms)") ms, p90 $(num "$(get "$out/port.csv" $s p90_ms)") ms, p99 $(num "$(get "$out/port.csv" $s p99_ms)") ms"
 row "  paper back (keeps the 500 ms settle after an error)" \
   "p50 $(num "$(get "$out/port.csv" $s settled_p50_ms)") ms"
 row "back-to-back process-ID jobs (2 KB each)" \
