@@ -13,9 +13,14 @@ cmake --build "$build" --target bench_port_latency bench_devsetup_list bench_eve
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-"$build/bench/bench_port_latency" --benchmark_format=csv >"$out/port.csv" 2>"$out/port.err"
+# CSV output wants the same counters in every run: one benchmark at a time.
+for f in StatusReportToEvent ProcessIdJobs PrinterClassWrite SerialRateLimitedWrite; do
+  "$build/bench/bench_port_latency" --benchmark_filter="BM_$f" --benchmark_format=csv >>"$out/port.csv" 2>>"$out/port.err"
+done
 "$build/bench/bench_devsetup_list" --benchmark_format=csv >"$out/list.csv" 2>"$out/list.err"
-"$build/bench/bench_event_delivery" --benchmark_format=csv >"$out/events.csv" 2>"$out/events.err"
+for f in EventThroughput EventLatency; do
+  "$build/bench/bench_event_delivery" --benchmark_filter="BM_$f" --benchmark_format=csv >>"$out/events.csv" 2>>"$out/events.err"
+done
 "$build/bench/bench_idle_cpu" 10 >"$out/idle.txt" 2>&1 || true
 
 # get FILE BENCHMARK COLUMN: one cell of Google Benchmark's CSV output.
@@ -45,11 +50,11 @@ done
 s="BM_PrinterClassWrite/1024/1/iterations:5/real_time"
 row "parallel port write 1024 B, default pacing vs raw" \
   "$(num "$(get "$out/port.csv" "$s" port_ms)" 2) ms vs $(num "$(get "$out/port.csv" "$s" raw_ms)" 2) ms = $(num "$(get "$out/port.csv" "$s" ratio)" 1)x"
-s=BM_SerialRateLimitedPrint/iterations:3/real_time
-row "serial 16 KB print at 115,200 bit/s vs wire time" \
+s=BM_SerialRateLimitedWrite/iterations:3/real_time
+row "serial port 16 KB write at 115,200 bit/s vs wire time" \
   "$(num "$(get "$out/port.csv" $s print_ms)" 0) ms vs $(num "$(get "$out/port.csv" $s wire_ms)" 0) ms = $(num "$(get "$out/port.csv" $s ratio)" 3)x"
 for n in 10 100 1000; do
-  row "devsetup list, $n devices" "$(num "$(get "$out/list.csv" "BM_DevsetupList/$n/real_time" real_time)" 2) ms"
+  row "devsetup list, $n devices" "$(num "$(get "$out/list.csv" "BM_DevsetupList/$n/real_time" real_time)" 2) ms (CPU $(num "$(get "$out/list.csv" "BM_DevsetupList/$n/real_time" cpu_time)" 2) ms)"
 done
 rate=$(get "$out/events.csv" BM_EventThroughput/1000/real_time items_per_second)
 row "event delivery, worker -> opening thread" "$(num "$rate" 0) events/s"
@@ -57,6 +62,8 @@ row "event delivery latency" \
   "median $(num "$(get "$out/events.csv" BM_EventLatency/iterations:500/real_time median_us)" 1) us"
 idle=$(sed -n 's/.*= \([0-9.]*\) % of one core.*/\1/p' "$out/idle.txt")
 row "idle CPU, claimed+enabled printer and drawer (serial)" "$(num "$idle" 3) % of one core"
+echo "(load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; wall-clock figures grow with other work on the machine)"
 for f in port list events; do
-  if grep -q . "$out/$f.err"; then echo "($f: $(tr '\n' ' ' <"$out/$f.err" | cut -c1-200))"; fi
+  grep -v -e '^[0-9-]*T[0-9:+]*$' -e '^Running ' -e '^Run on ' -e '^Load Average' -e 'WARNING' -e '^CPU Caches' \
+    -e '^  L[0-9]' "$out/$f.err" | sed "s/^/($f) /" || true
 done
