@@ -27,6 +27,8 @@ class IPrinterLink {
  public:
   virtual void SetProcessIdSeen() = 0;  // the process-ID reply arrived
   virtual void MarkImagesLost() = 0;    // the printer lost its downloaded images (CTS dropped)
+  // A status report has just been applied to the port's status cells.
+  virtual void StatusReportArrived() {}
 
   // Read by the drawer service on the same port, from any of its threads,
   // before it sends its pulse or reads the sensor: plain cell reads only.

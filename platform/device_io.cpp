@@ -89,14 +89,32 @@ int OpenCharDevice(const std::string& path) {
   return fd;
 }
 
-WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeoutMs) {
+namespace {
+
+// Tries the write first and polls only when the device refuses bytes, so a
+// device with room costs one system call per write. With restartOnProgress
+// the limit counts from the last time the device took bytes.
+WriteResult WriteLimited(int fd, const uint8_t* bytes, size_t length, int timeoutMs, bool restartOnProgress) {
   WriteResult result;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  bool refusedAfterReady = false;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int refusedAfterReady = 0;  // write() refusals right after poll() said writable
+  bool polled = false;
   while (result.written < length) {
-    if (refusedAfterReady) {
-      // Some drivers (a full pseudo-terminal, /dev/lp without poll support)
-      // report writable yet refuse the bytes; pause instead of spinning.
+    ssize_t n = ::write(fd, bytes + result.written, length - result.written);
+    if (n > 0) {
+      result.written += static_cast<size_t>(n);
+      polled = false;
+      refusedAfterReady = 0;
+      if (restartOnProgress) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    IoStatus s = n == 0 ? IoStatus::kTimedOut : ClassifyDeviceError(errno);
+    if (s != IoStatus::kTimedOut) return {s, result.written};
+    // A pseudo-terminal may say writable a moment before it has room; some
+    // drivers (/dev/lp without poll support) always do. Past the first such
+    // refusal, pause instead of spinning.
+    if (polled && ++refusedAfterReady > 1) {
       if (RemainingMs(deadline) == 0) return {IoStatus::kTimedOut, result.written};
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, RemainingMs(deadline))));
     }
@@ -108,18 +126,19 @@ WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeout
     if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLOUT)) {
       return {IoStatus::kLost, result.written};
     }
-    ssize_t n = ::write(fd, bytes + result.written, length - result.written);
-    if (n > 0) {
-      result.written += static_cast<size_t>(n);
-      refusedAfterReady = false;
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    IoStatus s = n == 0 ? IoStatus::kTimedOut : ClassifyDeviceError(errno);
-    if (s != IoStatus::kTimedOut) return {s, result.written};
-    refusedAfterReady = true;
+    polled = true;
   }
   return result;
+}
+
+}  // namespace
+
+WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeoutMs) {
+  return WriteLimited(fd, bytes, length, timeoutMs, false);
+}
+
+WriteResult WriteWhileTaken(int fd, const uint8_t* bytes, size_t length, int stallLimitMs) {
+  return WriteLimited(fd, bytes, length, stallLimitMs, true);
 }
 
 ReadResult ReadWaiting(int fd, uint8_t* buffer, size_t maxBytes, int waitMs) {

@@ -46,6 +46,10 @@ struct WriteResult {
   size_t written = 0;
 };
 [[nodiscard]] WriteResult WriteWithin(int fd, const uint8_t* bytes, size_t length, int timeoutMs);
+// Writes all of bytes in as few writes as the device allows; fails when the
+// device takes nothing for stallLimitMs (each write the device takes is held
+// to the limit on its own).
+[[nodiscard]] WriteResult WriteWhileTaken(int fd, const uint8_t* bytes, size_t length, int stallLimitMs);
 
 // Reads what is waiting, up to maxBytes; waits at most waitMs (0: not at all)
 // for the first byte. Nothing waiting is kOk with count 0. Bytes that arrived

@@ -990,4 +990,12 @@ long Store::Import(const std::string& text) {
   });
 }
 
+const Value* FindValue(const std::vector<Value>& values, const std::string& name) {
+  const std::string fold = Fold(name);
+  for (const Value& v : values) {
+    if (v.name.size() == name.size() && Fold(v.name) == fold) return &v;
+  }
+  return nullptr;
+}
+
 }  // namespace opos::reg

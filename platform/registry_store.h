@@ -131,6 +131,11 @@ class Store {
   std::unique_ptr<Impl> impl_;
 };
 
+// The value of values (as ListValues gives them for one key) named name,
+// compared without regard to case; null when there is none. With ListValues
+// this reads every value of a key in one statement and one transaction.
+const Value* FindValue(const std::vector<Value>& values, const std::string& name);
+
 // Root names as used in .reg files and by the tools: "HKEY_LOCAL_MACHINE" / "HKLM",
 // "HKEY_CLASSES_ROOT" / "HKCR". Returns false for an unknown name.
 bool ParseRootName(const std::string& name, Root* root);

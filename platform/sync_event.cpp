@@ -62,6 +62,8 @@ bool WaitOn(EventWaiter& w, int timeoutMs, Pred pred) {
 }  // namespace
 
 void Event::Set() {
+  // Already set: no waiter can be asleep on it, so there is no one to wake.
+  if (set_.load()) return;
   std::lock_guard<std::mutex> g(lock_);
   set_.store(true);
   cv_.notify_all();
@@ -78,10 +80,7 @@ void Event::Reset() {
   set_ = false;
 }
 
-bool Event::IsSet() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return set_.load();
-}
+bool Event::IsSet() const { return set_.load(); }
 
 bool Event::Wait(int timeoutMs) const {
   std::unique_lock<std::mutex> g(lock_);

@@ -23,6 +23,7 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
   // IPrinterLink (port status reader thread): only sets cells.
   void SetProcessIdSeen() override { output_.SetProcessIdSeen(); }
   void MarkImagesLost() override { bitmaps_.MarkLost(); }
+  void StatusReportArrived() override { monitor_.ReportArrived(); }
   // IPrinterLink (drawer service on the same port): plain cell reads.
   bool OutputBusy() const override { return output_.Busy(); }
   uint32_t LastOutputTick() const override { return output_.LastSyncOutputTime(); }

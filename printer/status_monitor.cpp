@@ -37,6 +37,8 @@ void CStatusMonitor::OnEnabled() {
   lastPaper_ = -1;
   lastCover_ = -1;
   lastPower_ = -1;
+  // The first pass after enabling keeps its full pause.
+  reportArrived_.Reset();
   monitorTick_.Set();
 }
 
@@ -45,7 +47,11 @@ void CStatusMonitor::MonitorThread() {
     platform::WaitAny({&monitorTick_, &stopSignal_});
     if (stop_.load()) break;
     monitorTick_.Reset();
-    if (stopSignal_.Wait(periodMs_)) break;
+    // A report from the printer ends the pause at once: the pass reads the
+    // cells it has just changed.
+    platform::WaitAny({&stopSignal_, &reportArrived_}, periodMs_);
+    if (stop_.load()) break;
+    reportArrived_.Reset();
     // Disabled: rest without a tick until enabling sets one.
     if (!host_.IsClaimed() || !host_.IsEnabled()) continue;
     Check(port_->CheckReady());

@@ -45,15 +45,47 @@ std::string ResolveDeviceKey(reg::Store& store, const std::string& classKey, con
   return path;
 }
 
+namespace {
+
+// The values of one device key, read at once, with the Service Objects' rules.
+class KeyValues {
+ public:
+  KeyValues(reg::Store& store, const std::string& keyPath) {
+    if (store.ListValues(Root::LocalMachine, keyPath, &values_) != reg::kOk) values_.clear();
+  }
+  // A number is exactly four data bytes; anything else reads as def.
+  int32_t Number(const char* name, int32_t def) const {
+    const reg::Value* v = reg::FindValue(values_, name);
+    if (v == nullptr || v->data.size() != 4) return def;
+    const uint32_t u = static_cast<uint32_t>(v->data[0]) | static_cast<uint32_t>(v->data[1]) << 8 |
+        static_cast<uint32_t>(v->data[2]) << 16 | static_cast<uint32_t>(v->data[3]) << 24;
+    return static_cast<int32_t>(u);
+  }
+  // Present and at most 256 bytes: true with the text; else false with def.
+  bool Text(const char* name, const std::string& def, std::string* out) const {
+    const reg::Value* v = reg::FindValue(values_, name);
+    if (v == nullptr || v->data.size() > 256) {
+      *out = def;
+      return false;
+    }
+    *out = reg::SzText(v->data);
+    return true;
+  }
+
+ private:
+  std::vector<reg::Value> values_;
+};
+
+}  // namespace
+
 bool ReadDeviceConfig(reg::Store& store, const std::string& keyPath, TransportKind transport,
                       bool drawer, DeviceConfig* c) {
+  const KeyValues key(store, keyPath);
   auto required = [&](const char* name, int32_t* field) {
-    *field = ReadNumber(store, keyPath, name, -1);
+    *field = key.Number(name, -1);
     return *field != -1;
   };
-  auto requiredString = [&](const char* name, std::string* field) {
-    return ReadString(store, keyPath, name, "", field) == 1;
-  };
+  auto requiredString = [&](const char* name, std::string* field) { return key.Text(name, "", field); };
   c->ConfigKeyPath = keyPath;
   ReadString(store, keyPath, "TraceFile", "", &c->TraceFile);
   if (transport == TransportKind::Serial) {
@@ -63,27 +95,33 @@ bool ReadDeviceConfig(reg::Store& store, const std::string& keyPath, TransportKi
       return false;
     }
     if (!requiredString("Port", &c->Port)) return false;
-    c->InputBuf = ReadNumber(store, keyPath, "InputBuf", 1024);
-    c->OutputBuf = ReadNumber(store, keyPath, "OutputBuf", 1024);
-    c->InputSleep = ReadNumber(store, keyPath, "InputSleep", 24);
+    c->InputBuf = key.Number("InputBuf", 1024);
+    c->OutputBuf = key.Number("OutputBuf", 1024);
+    c->InputSleep = key.Number("InputSleep", 24);
     if (drawer) {
-      c->ConnectorPinNo = ReadNumber(store, keyPath, "ConnectorPinNo", 0);
-      c->OpenLevel = ReadNumber(store, keyPath, "OpenLevel", 1);
+      c->ConnectorPinNo = key.Number("ConnectorPinNo", 0);
+      c->OpenLevel = key.Number("OpenLevel", 1);
     } else {
-      ReadString(store, keyPath, "DspPort", "", &c->DspPort);
+      key.Text("DspPort", "", &c->DspPort);
     }
     return requiredString("DeviceName", &c->DeviceName);
   }
   const char* portValue = transport == TransportKind::Usb ? "SymbolicLink" : "Port";
   if (!requiredString(portValue, &c->Port)) return false;
-  c->OutputBuf = ReadNumber(store, keyPath, "OutputBuf", 1024);
-  c->InputSleep = ReadNumber(store, keyPath, "InputSleep", 24);
+  c->OutputBuf = key.Number("OutputBuf", 1024);
+  c->InputSleep = key.Number("InputSleep", 24);
   if (!requiredString("DeviceName", &c->DeviceName)) return false;
   if (drawer) {
-    c->ConnectorPinNo = ReadNumber(store, keyPath, "ConnectorPinNo", 0);
-    c->OpenLevel = ReadNumber(store, keyPath, "OpenLevel", 1);
+    c->ConnectorPinNo = key.Number("ConnectorPinNo", 0);
+    c->OpenLevel = key.Number("OpenLevel", 1);
   } else {
-    c->ImageSleep = ReadNumber(store, keyPath, "ImageSleep", 24);
+    c->ImageSleep = key.Number("ImageSleep", 24);
+  }
+  // A pacing the device key cannot mean is refused, not guessed at.
+  std::string pacing;
+  if (key.Text(kWritePacingValue, "", &pacing) && !pacing.empty() &&
+      !ParseWritePacing(pacing, &c->WriteChunk, &c->WritePauseMs)) {
+    return false;
   }
   return true;
 }

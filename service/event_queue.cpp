@@ -80,18 +80,20 @@ size_t CEventQueue::Size() const {
   return queue_.size();
 }
 
-void CEventQueue::EventThread() {
+void CEventQueue::DeliverQueued() {
+  // Runs on the opening thread: delivers what is queued, one record at a
+  // time and in order, until the queue is empty, a freeze holds it or a
+  // release stops it. A handler may freeze events or begin a purge; both
+  // are looked at again before every record.
   for (;;) {
-    // Stop raises all three, so this wait also ends on release.
-    platform::WaitAll({&queueNotEmpty_, &freezeOff_, &coFreezeOff_});
-    if (stop_.load()) return;
+    if (stop_.load() || !freezeOff_.IsSet() || !coFreezeOff_.IsSet()) return;
     std::unique_ptr<CSOEvent> record;
     bool drop = false;
     {
       std::lock_guard<std::mutex> g(lock_);
       if (queue_.empty()) {
         queueNotEmpty_.Reset();
-        continue;
+        return;
       }
       record = std::move(queue_.front());
       queue_.pop_front();
@@ -102,31 +104,43 @@ void CEventQueue::EventThread() {
         }
       }
     }
-    if (!drop) {
-      auto ticket = std::make_shared<DeliveryTicket>();
-      CSOEvent* raw = record.get();
-      target_->Post([this, ticket, raw] {
-        int expected = 0;
-        // Only a ticket the event thread still waits for may run; the queue
-        // is alive while it waits.
-        if (!ticket->state.compare_exchange_strong(expected, 1)) return;
-        deliveringThread_.store(std::this_thread::get_id());
-        deliver_(*raw);
-        deliveringThread_.store(std::thread::id{});
-        ticket->done.Set();
-      });
-      if (platform::WaitAny({&ticket->done, &stopSignal_}) != 0) {
-        int expected = 0;
-        if (!ticket->state.compare_exchange_strong(expected, 2)) {
-          // Already running on the opening thread: it is pumping, so it finishes.
-          ticket->done.Wait();
-        }
-        return;
+    if (!drop) deliver_(*record);
+  }
+}
+
+void CEventQueue::EventThread() {
+  for (;;) {
+    // Stop raises all three, so this wait also ends on release.
+    platform::WaitAll({&queueNotEmpty_, &freezeOff_, &coFreezeOff_});
+    if (stop_.load()) return;
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      if (queue_.empty()) {
+        queueNotEmpty_.Reset();
+        continue;
       }
     }
-    record.reset();
-    std::lock_guard<std::mutex> g(lock_);
-    if (queue_.empty()) queueNotEmpty_.Reset();
+    // One post takes everything queued by the time the opening thread runs
+    // it, so a burst costs one hand-over, not one per record.
+    auto ticket = std::make_shared<DeliveryTicket>();
+    target_->Post([this, ticket] {
+      int expected = 0;
+      // Only a ticket the event thread still waits for may run; the queue
+      // is alive while it waits.
+      if (!ticket->state.compare_exchange_strong(expected, 1)) return;
+      deliveringThread_.store(std::this_thread::get_id());
+      DeliverQueued();
+      deliveringThread_.store(std::thread::id{});
+      ticket->done.Set();
+    });
+    if (platform::WaitAny({&ticket->done, &stopSignal_}) != 0) {
+      int expected = 0;
+      if (!ticket->state.compare_exchange_strong(expected, 2)) {
+        // Already running on the opening thread: it is pumping, so it finishes.
+        ticket->done.Wait();
+      }
+      return;
+    }
   }
 }
 

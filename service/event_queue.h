@@ -53,6 +53,7 @@ class CEventQueue {
 
  private:
   void EventThread();
+  void DeliverQueued();
 
   std::mutex& lock_;
   std::deque<std::unique_ptr<CSOEvent>> queue_;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "common/device_config.h"
 #include "platform/registry_store.h"
 #include "platform/serial_enum.h"
 #include "platform/usb_enum.h"
@@ -448,6 +449,21 @@ int Cli::Show(const std::string& clsArg, const std::string& key) {
   line("ImageSleep", std::to_string(c.mlngImageSleep) + " msec");
   line("IdleSleep", std::to_string(c.mlngIdleSleep) + " msec");
   line("PortShare", std::to_string(c.mlngPortShare));
+  if (auto section = SectionOfType(c.mstrDeviceName); section && *section != Section::Serial) {
+    // Parallel and USB only: the serial library always writes 64-byte chunks.
+    std::string pacing = modRegedit::GetStringValue(*store_, ClassKeyPath(deviceClass) + "\\" + c.mstrKeyName,
+                                                    kWritePacingValue);
+    int32_t chunk = 0, pause = 0;
+    if (pacing.empty()) {
+      line(kWritePacingValue, "(not set: 64-byte chunks, 20 msec pause after each)");
+    } else if (!ParseWritePacing(pacing, &chunk, &pause)) {
+      line(kWritePacingValue, pacing + " (not valid: the device will not open)");
+    } else {
+      line(kWritePacingValue, pacing + " (" + (chunk == 0 ? std::string("as much as the device takes")
+                                                          : std::to_string(chunk) + "-byte chunks") +
+                                  ", " + std::to_string(pause) + " msec pause after each)");
+    }
+  }
   if (deviceClass == kDrawerClass) {
     line("OpenLevel", std::to_string(c.mlngOpenLevel));
     line("ConnectorPinNo", std::to_string(c.mlngConnectorPinNo));

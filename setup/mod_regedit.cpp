@@ -53,16 +53,24 @@ long SetDwordValue(reg::Store& store, const std::string& path, const std::string
 std::string GetStringValue(reg::Store& store, const std::string& path, const std::string& name) {
   reg::Value v;
   if (store.QueryValue(kRoot, path, name, &v) != reg::kOk) return {};
-  if (v.type != reg::REG_SZ || v.data.size() > kStringBufferBytes) return {};
-  return reg::SzText(v.data);
+  return StringOf(&v);
 }
 
 int32_t GetDwordValue(reg::Store& store, const std::string& path, const std::string& name) {
   reg::Value v;
   if (store.QueryValue(kRoot, path, name, &v) != reg::kOk) return 0;
-  if (v.type != reg::REG_DWORD || v.data.size() != 4) return 0;
-  uint32_t u = static_cast<uint32_t>(v.data[0]) | (static_cast<uint32_t>(v.data[1]) << 8) |
-               (static_cast<uint32_t>(v.data[2]) << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+  return DwordOf(&v);
+}
+
+std::string StringOf(const reg::Value* v) {
+  if (v == nullptr || v->type != reg::REG_SZ || v->data.size() > kStringBufferBytes) return {};
+  return reg::SzText(v->data);
+}
+
+int32_t DwordOf(const reg::Value* v) {
+  if (v == nullptr || v->type != reg::REG_DWORD || v->data.size() != 4) return 0;
+  uint32_t u = static_cast<uint32_t>(v->data[0]) | (static_cast<uint32_t>(v->data[1]) << 8) |
+               (static_cast<uint32_t>(v->data[2]) << 16) | (static_cast<uint32_t>(v->data[3]) << 24);
   return static_cast<int32_t>(u);
 }
 

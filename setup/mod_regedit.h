@@ -31,6 +31,10 @@ long SetDwordValue(reg::Store& store, const std::string& path, const std::string
 std::string GetStringValue(reg::Store& store, const std::string& path, const std::string& name);
 // 0 when missing or not a four-byte REG_DWORD.
 int32_t GetDwordValue(reg::Store& store, const std::string& path, const std::string& name);
+// The same rules on a value already read (null: absent), for a key whose
+// values were read at once with reg::Store::ListValues.
+std::string StringOf(const reg::Value* v);
+int32_t DwordOf(const reg::Value* v);
 // Subkey names in enumeration order; no array when there are none. Creates the
 // key when it is missing.
 std::optional<std::vector<std::string>> EnumSubKeys(reg::Store& store, const std::string& path);

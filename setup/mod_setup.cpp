@@ -187,6 +187,16 @@ int32_t ReadRegNumber(reg::Store& store, const std::string& keyPath, const Setti
   return modRegedit::GetDwordValue(store, keyPath, setting.valueName);
 }
 
+std::string ReadRegText(const std::vector<reg::Value>& values, const Setting& setting) {
+  if (setting.valueName == nullptr) return {};
+  return modRegedit::StringOf(reg::FindValue(values, setting.valueName));
+}
+
+int32_t ReadRegNumber(const std::vector<reg::Value>& values, const Setting& setting) {
+  if (setting.valueName == nullptr) return 0;
+  return modRegedit::DwordOf(reg::FindValue(values, setting.valueName));
+}
+
 long WriteRegText(reg::Store& store, const std::string& keyPath, const Setting& setting,
                   const std::string& text) {
   if (setting.valueName == nullptr) return reg::kInvalidParameter;

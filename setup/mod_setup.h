@@ -110,6 +110,9 @@ int32_t ReadFileNumber(const Setting& setting, const std::string& path, Section 
 // Registry readers and writers on a device key path.
 std::string ReadRegText(reg::Store& store, const std::string& keyPath, const Setting& setting);
 int32_t ReadRegNumber(reg::Store& store, const std::string& keyPath, const Setting& setting);
+// The same on the values of a device key read at once.
+std::string ReadRegText(const std::vector<reg::Value>& values, const Setting& setting);
+int32_t ReadRegNumber(const std::vector<reg::Value>& values, const Setting& setting);
 long WriteRegText(reg::Store& store, const std::string& keyPath, const Setting& setting,
                   const std::string& text);
 long WriteRegNumber(reg::Store& store, const std::string& keyPath, const Setting& setting,

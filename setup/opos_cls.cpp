@@ -233,15 +233,18 @@ bool OPOSCls::Load(const std::string& deviceClassArg, const std::string& keyName
   std::optional<std::string> path = GetKeyPath(strDeviceClass, &keyName, false);
   if (!path) return false;
   const bool drawer = strDeviceClass == kDrawerClass;
+  // Every value of the key in one read; a missing key reads as empty.
+  std::vector<reg::Value> values;
+  long rc = store_->ListValues(reg::Root::LocalMachine, *path, &values);
+  if (rc != reg::kOk) values.clear();
   for (const SaveEntry& e : kSaveOrder) {
     if (e.when == When::Drawer && !drawer) continue;
     if (std::string* t = TextField(*this, *e.setting)) {
-      *t = ReadRegText(*store_, *path, *e.setting);
+      *t = ReadRegText(values, *e.setting);
     } else if (int32_t* n = NumberField(*this, *e.setting)) {
-      *n = ReadRegNumber(*store_, *path, *e.setting);
+      *n = ReadRegNumber(values, *e.setting);
     }
   }
-  long rc = store_->KeyExists(reg::Root::LocalMachine, *path);
   if (rc != reg::kOk) {
     return Fail(rc == reg::kFileNotFound
                     ? "no device \"" + strKeyName + "\" under " + strDeviceClass

@@ -138,24 +138,35 @@ bool CPortBase::WithPrinter(const std::function<void(const IPrinterLink&)>& fn) 
   return onPort ? called : CPortObject::WithPrinter(fn);
 }
 
+void CPortBase::UseWritePacing(int32_t chunkBytes, int32_t pauseMs) {
+  chunkBytes_.store(chunkBytes < 0 ? kWriteChunk : static_cast<size_t>(chunkBytes));
+  chunkPauseMs_.store(pauseMs < 0 ? profile_.chunkPauseMs : pauseMs);
+}
+
 int CPortBase::Write(const uint8_t* bytes, size_t length) {
   if (opened.load() == 0 || bytes == nullptr || length == 0) return 0;
   auto device = Device();
   if (!device) return 0;
   if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed)) t->Bytes("write", bytes, length);
+  const size_t chunk = chunkBytes_.load();
+  const int pauseMs = chunkPauseMs_.load();
   bool ok = true;
   {
     std::lock_guard<std::mutex> guard(device->writeLock());
     for (size_t done = 0; done < length;) {
-      size_t n = std::min(kWriteChunk, length - done);
-      auto r = platform::WriteWithin(device->fd(), bytes + done, n, profile_.chunkLimitMs);
+      // Chunk 0: each write the device takes counts as a chunk, and the
+      // chunk's time limit holds for each of them.
+      auto r = chunk == 0
+          ? platform::WriteWhileTaken(device->fd(), bytes + done, length - done, profile_.chunkLimitMs)
+          : platform::WriteWithin(device->fd(), bytes + done, std::min(chunk, length - done),
+                                  profile_.chunkLimitMs);
       done += r.written;
       if (r.status != platform::IoStatus::kOk) {
         NoteWriteFailure(device->path(), r.status, done, length);
         ok = false;
         break;
       }
-      platform::SleepMs(profile_.chunkPauseMs);
+      if (pauseMs > 0) platform::SleepMs(pauseMs);
     }
     // Nothing is ever purged: bytes a write took stay sent, and input
     // belongs to the status reader (a discarded ASB report would hide a
@@ -164,6 +175,9 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
   }
   if (!ok && profile_.imagesLostOnWriteFailure) MarkPrinterImagesLost();
   if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && !ok) t->Line(FailureDetail());
+  // A request sent while the printer service waits for its answer: the
+  // reader takes up the fast pace now, not after its current pause.
+  if (bFastPoll.load() != 0) WakeStatusReader();
   return ok ? 1 : 0;
 }
 
@@ -175,16 +189,47 @@ void CPortBase::NoteWriteFailure(const std::string& path, platform::IoStatus sta
                    std::to_string(length) + " bytes taken)");
 }
 
-platform::ReadResult CPortBase::ReadDevice(uint8_t* buffer, size_t maxBytes) {
-  if (opened.load() == 0 || buffer == nullptr) return {};
-  auto device = Device();
-  if (!device) return {};
-  auto r = platform::ReadWaiting(device->fd(), buffer, std::min<size_t>(maxBytes, INT_MAX), profile_.readWaitMs);
+platform::ReadResult CPortBase::ReadDevice(uint8_t* buffer, size_t maxBytes, int waitMs) {
+  auto r = ReadArrived(buffer, maxBytes, waitMs);
   if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && r.count > 0) t->Bytes("read", buffer, r.count);
   return r;
 }
 
-int CPortBase::Read(uint8_t* buffer, size_t maxBytes) { return static_cast<int>(ReadDevice(buffer, maxBytes).count); }
+platform::ReadResult CPortBase::ReadArrived(uint8_t* buffer, size_t maxBytes, int waitMs) {
+  if (opened.load() == 0 || buffer == nullptr || maxBytes == 0) return {};
+  auto device = Device();
+  if (!device) return {};
+  const int fd = device->fd();
+  maxBytes = std::min<size_t>(maxBytes, INT_MAX);
+  const uint32_t start = platform::TickCount();
+  auto leftMs = [&] {
+    const uint32_t spent = platform::TickCount() - start;
+    return spent >= static_cast<uint32_t>(std::max(waitMs, 0)) ? 0 : waitMs - static_cast<int>(spent);
+  };
+  size_t count = 0;
+  while (count < maxBytes) {
+    auto w = platform::WaitForInput(fd, {&stop_}, count == 0 ? leftMs() : kQuietGapMs);
+    if (!w.input) break;  // quiet, the wait is over, or closing
+    auto r = platform::ReadWaiting(fd, buffer + count, maxBytes - count, 0);
+    if (r.status != platform::IoStatus::kOk) {
+      if (count == 0) return r;
+      break;  // the bytes first; the next read reports the device
+    }
+    if (r.count == 0) {
+      if (count > 0) break;
+      // Readable yet empty: another reader on the port took the bytes, or the
+      // driver cannot tell. Sleep out the wait and read what came.
+      if (waitMs > 0 && stop_.Wait(leftMs())) return {};
+      return platform::ReadWaiting(fd, buffer, maxBytes, 0);
+    }
+    count += r.count;
+  }
+  return {platform::IoStatus::kOk, count};
+}
+
+int CPortBase::Read(uint8_t* buffer, size_t maxBytes) {
+  return static_cast<int>(ReadDevice(buffer, maxBytes, profile_.readWaitMs).count);
+}
 
 int32_t CPortBase::CheckReady() {
   if (opened.load() == 0) return OPOS_E_ILLEGAL;
@@ -240,19 +285,26 @@ void CPortBase::ApplyStatus(const uint8_t* data, size_t length) {
   };
   bool onPort = PortShareTable::Instance().ForEachOnPort(this, [&](CPortObject& port) {
     apply(port);
+    if (scan.hasReport) {
+      if (auto* base = dynamic_cast<CPortBase*>(&port)) base->reportSeen_.Set();
+    }
     // Both port objects on a port know the same printer service: tell it once.
-    if (scan.processIdSeen && &port == this) {
-      if (IPrinterLink* p = port.printer.load()) p->SetProcessIdSeen();
+    if (&port != this) return;
+    if (IPrinterLink* p = port.printer.load()) {
+      if (scan.processIdSeen) p->SetProcessIdSeen();
+      if (scan.hasReport) p->StatusReportArrived();
     }
   });
-  if (!onPort) apply(*this);
+  if (!onPort) {
+    apply(*this);
+    if (scan.hasReport) reportSeen_.Set();
+  }
 }
 
 void CPortBase::RequestStatusReport(int replyWaitMs) {
   (void)Write(kAsbEnable, sizeof kAsbEnable);
-  platform::SleepMs(replyWaitMs);
   uint8_t buffer[kStatusBufferSize] = {};
-  auto r = ReadDevice(buffer, sizeof buffer);
+  auto r = ReadDevice(buffer, sizeof buffer, replyWaitMs);
   if (r.status == platform::IoStatus::kLost) statusError.store(1);
   ApplyStatus(buffer, r.count);
 }
@@ -267,29 +319,66 @@ bool CPortBase::StartStatusReader() {
   return true;
 }
 
+void CPortBase::TakeStatusRead(const uint8_t* data, const platform::ReadResult& r) {
+  ctsLost.store(0);
+  auto device = Device();
+  if (device && LineDown(device->fd())) {
+    MarkPrinterImagesLost();  // a printer without power has forgotten its image
+    ctsLost.store(1);
+  }
+  if (ctsLost.load() != 0) statusError.store(1);
+  if (r.status == platform::IoStatus::kLost) {
+    MarkPrinterImagesLost();
+    statusError.store(1);
+  }
+  ApplyStatus(data, r.count);
+}
+
 void CPortBase::PortStatusThread() {
+  // The reader sleeps in poll() on the device, the stop and the wake signal:
+  // bytes are decoded as they arrive. The passes (re-sending GS a 255 while in
+  // error, the CTS check, a read whatever poll() said) keep their pace.
+  constexpr int kMaxEmptyWakes = 16;
   uint8_t buffer[kStatusBufferSize];
+  auto device = Device();
+  const int fd = device ? device->fd() : -1;
+  bool watchInput = fd >= 0;  // off while poll() on the device cannot be trusted
+  int emptyWakes = 0;
+  uint32_t passStart = platform::TickCount();
+  auto passLeftMs = [&] {
+    const uint32_t spent = platform::TickCount() - passStart;
+    const int pass = PassMs();
+    return spent >= static_cast<uint32_t>(pass) ? 0 : pass - static_cast<int>(spent);
+  };
   for (;;) {
-    if (WaitForStop(bFastPoll.load() != 0 ? profile_.fastPassMs : profile_.slowPassMs)) break;
+    auto w = platform::WaitForInput(watchInput ? fd : -1, {&stop_, &wake_}, passLeftMs());
+    if (stop_.IsSet()) break;
+    if (wake_.IsSet()) wake_.Reset();  // the pace may have changed: passLeftMs() reads it anew
+    if (w.input) {
+      std::fill(std::begin(buffer), std::end(buffer), 0);
+      auto r = ReadDevice(buffer, sizeof buffer, 0);
+      if (r.count > 0) {
+        emptyWakes = 0;
+      } else if (r.status == platform::IoStatus::kLost || ++emptyWakes >= kMaxEmptyWakes) {
+        // A hung-up device stays readable, and some drivers always answer
+        // "readable": read at the passes' pace until bytes come again.
+        watchInput = false;
+        emptyWakes = 0;
+      }
+      if (r.count > 0 || r.status != platform::IoStatus::kOk) TakeStatusRead(buffer, r);
+      continue;
+    }
+    if (passLeftMs() > 0) continue;
     if (statusError.load() != 0) {
       // Ask again until a report shows a good state.
       (void)Write(kAsbEnable, sizeof kAsbEnable);
       if (WaitForStop(profile_.resendPauseMs)) break;
     }
     std::fill(std::begin(buffer), std::end(buffer), 0);
-    auto r = ReadDevice(buffer, sizeof buffer);
-    ctsLost.store(0);
-    auto device = Device();
-    if (device && LineDown(device->fd())) {
-      MarkPrinterImagesLost();  // a printer without power has forgotten its image
-      ctsLost.store(1);
-    }
-    if (ctsLost.load() != 0) statusError.store(1);
-    if (r.status == platform::IoStatus::kLost) {
-      MarkPrinterImagesLost();
-      statusError.store(1);
-    }
-    ApplyStatus(buffer, r.count);
+    auto r = platform::ReadWaiting(fd, buffer, sizeof buffer, profile_.readWaitMs);
+    if (r.count > 0 && fd >= 0) watchInput = true;
+    TakeStatusRead(buffer, r);
+    passStart = platform::TickCount();
   }
 }
 
@@ -311,8 +400,9 @@ int32_t CPortBase::WaitForPrinterReady(uint32_t limitMs, int afterWaitMs) {
   int32_t code = printerCode();
   if (code == 0) return 0;
   const uint32_t start = platform::TickCount();
-  // The printer's status cells carry no signal; look again at its reader's
-  // fast pace until it is ready or the claim's time is up.
+  // Every report the printer's reader applies signals reportSeen_, so the
+  // answer is read as soon as it changes; the recheck only notices the
+  // printer leaving the port, which carries no signal.
   constexpr int kRecheckMs = 50;
   while (code != 0) {
     uint32_t elapsed = platform::TickCount() - start;
@@ -320,7 +410,10 @@ int32_t CPortBase::WaitForPrinterReady(uint32_t limitMs, int afterWaitMs) {
       monitoring.store(0);
       return code;
     }
-    platform::SleepMs(static_cast<int>(std::min<uint32_t>(kRecheckMs, limitMs - elapsed)));
+    reportSeen_.Reset();
+    code = printerCode();
+    if (code == 0) break;
+    (void)reportSeen_.Wait(static_cast<int>(std::min<uint32_t>(kRecheckMs, limitMs - elapsed)));
     code = printerCode();
   }
   platform::SleepMs(afterWaitMs);
@@ -346,9 +439,8 @@ int32_t CPortBase::AskDrawerState(int replyWaitMs) {
     errorLatched.store(1);
     return OPOS_E_ILLEGAL;
   }
-  platform::SleepMs(replyWaitMs);
   uint8_t buffer[kStatusBufferSize] = {};
-  auto r = ReadDevice(buffer, sizeof buffer);
+  auto r = ReadDevice(buffer, sizeof buffer, replyWaitMs);
   if (r.count > 0) drawerSensorLow.store((buffer[r.count - 1] & 0x04) == 0 ? 1 : 0);
   return SettleAndAnswerReady();
 }

@@ -4,6 +4,7 @@
 // readiness answer. Each transport says in a PortProfile where it differs.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "common/port_object.h"
 #include "platform/device_io.h"
+#include "platform/pollable_event.h"
 #include "platform/port_lock.h"
 #include "platform/sync_event.h"
 #include "transport/port_share_table.h"
@@ -32,6 +34,9 @@ struct PortProfile {
 
 inline constexpr size_t kWriteChunk = 64;
 inline constexpr size_t kStatusBufferSize = 256;
+// A reply is complete once the line has been quiet this long: more than one
+// character time at the slowest serial rate (1200 bit/s, about 8.3 ms).
+inline constexpr int kQuietGapMs = 10;
 
 class CPortBase : public CPortObject {
  public:
@@ -72,9 +77,13 @@ class CPortBase : public CPortObject {
   // Records why an Open or Write failed.
   void SetFailureDetail(std::string text);
   void NoteWriteFailure(const std::string& path, platform::IoStatus status, size_t taken, size_t length);
+  // Parallel/USB: the device's own write pacing (chunk bytes, pause after
+  // each); a negative value keeps the profile's, chunk 0 writes as much as
+  // the device takes at once.
+  void UseWritePacing(int32_t chunkBytes, int32_t pauseMs);
   // Clears the status cells that a claim starts from.
   void ResetStatusCells();
-  // Sends GS a 255, waits replyWaitMs, reads and applies the reply.
+  // Sends GS a 255 and applies the reply, waiting for it at most replyWaitMs.
   void RequestStatusReport(int replyWaitMs);
   [[nodiscard]] bool StartStatusReader();
   // Parallel/USB drawer side: while the printer-side port object on this port
@@ -85,9 +94,16 @@ class CPortBase : public CPortObject {
   // The end of every zero answer: settle after an error, clear the latch.
   int32_t SettleAndAnswerReady();
   void MarkPrinterImagesLost();
-  platform::ReadResult ReadDevice(uint8_t* buffer, size_t maxBytes);
+  // Reads what the printer sends within waitMs: waits for the first byte, then
+  // keeps reading while the next follows within kQuietGapMs, so that one reply
+  // is read whole. A device whose readiness says nothing (poll() answers
+  // "readable" with nothing to read) is read once after the whole wait.
+  platform::ReadResult ReadDevice(uint8_t* buffer, size_t maxBytes, int waitMs);
+  platform::ReadResult ReadArrived(uint8_t* buffer, size_t maxBytes, int waitMs);
   // Waits up to ms for Close; true when Close came.
   bool WaitForStop(int ms) { return stop_.Wait(ms); }
+  // The status reader looks at the device and its pace again at once.
+  void WakeStatusReader() { wake_.Set(); }
   // Must be the first thing a transport's destructor does, so that the
   // status reader never runs while the object is half destroyed.
   void CloseBeforeDestruction() { Close(); }
@@ -103,14 +119,21 @@ class CPortBase : public CPortObject {
  private:
   std::shared_ptr<SharedDevice> Device() const;
   void ApplyStatus(const uint8_t* data, size_t length);
+  // What the status reader does with one read: CTS, a lost device, the report.
+  void TakeStatusRead(const uint8_t* data, const platform::ReadResult& r);
+  int PassMs() const { return bFastPoll.load() != 0 ? profile_.fastPassMs : profile_.slowPassMs; }
   void PortStatusThread();
 
   const PortProfile profile_;
+  std::atomic<size_t> chunkBytes_{kWriteChunk};  // 0: as much as the device takes
+  std::atomic<int> chunkPauseMs_{profile_.chunkPauseMs};
   mutable std::mutex deviceLock_;  // guards device_ (Close against a stray Write)
   std::shared_ptr<SharedDevice> device_;
   mutable std::mutex detailLock_;
   std::string failureDetail_;
-  platform::Event stop_;
+  platform::PollableEvent stop_;
+  platform::PollableEvent wake_;   // fast polling asked for, or a reply is expected
+  platform::Event reportSeen_;     // a status report reached this object's cells
   std::thread statusThread_;  // started and joined on the application thread only
 };
 

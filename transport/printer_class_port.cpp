@@ -14,6 +14,7 @@ int CPrinterClassPort::Open(const DeviceConfig& config) {
     SetFailureDetail(why);
     return 0;
   }
+  UseWritePacing(config.WriteChunk, config.WritePauseMs);
   auto open = [](const std::string& device, std::string*) { return platform::OpenCharDevice(device); };
   return AttachDevice(path, open) ? 1 : 0;
 }

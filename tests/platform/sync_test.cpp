@@ -1,6 +1,7 @@
 // Manual-reset events with wait-one / wait-any / wait-all, and the per-thread
-// message queue with its file descriptor.
+// message queue with its file descriptor, and the pollable event.
 #include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -9,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "platform/pollable_event.h"
 #include "platform/sync_event.h"
 
 namespace opos::platform {
@@ -65,6 +67,29 @@ TEST(Event, ManyWaitersAndSettersDoNotLoseWakeUps) {
     EXPECT_EQ(WaitAny({&x, &y}, 5000), round % 2 ? 0 : 1);
     setter.join();
   }
+}
+
+TEST(PollableEvent, ReadableExactlyWhileSetAndWaitedOnBesideADevice) {
+  PollableEvent e;
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  InputWait w = WaitForInput(pipeFds[0], {&e}, 0);
+  EXPECT_FALSE(w.input || w.signalled);
+  std::thread setter([&] { e.Set(); });
+  EXPECT_TRUE(e.Wait(5000));
+  setter.join();
+  e.Set();  // twice set, once reset: not set
+  w = WaitForInput(pipeFds[0], {&e}, 0);
+  EXPECT_TRUE(w.signalled);
+  EXPECT_FALSE(w.input);
+  e.Reset();
+  EXPECT_FALSE(e.Wait(0));
+  ASSERT_EQ(::write(pipeFds[1], "x", 1), 1);
+  w = WaitForInput(pipeFds[0], {&e}, 5000);
+  EXPECT_TRUE(w.input);
+  EXPECT_FALSE(w.signalled);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
 }
 
 TEST(MessageQueue, FdReadableExactlyWhileMessagesWait) {

@@ -86,6 +86,22 @@ TEST_F(Events, BothFreezesHoldEventsInOrder) {
   EXPECT_EQ(StatusData(PumpFor(3)), (std::vector<int32_t>{1, 2, 3}));
 }
 
+TEST_F(Events, FreezeSetInAHandlerHoldsWhatWasQueuedWithIt) {
+  printer_->SetPropertyNumber(PIDX_FreezeEvents, 1);
+  ASSERT_EQ(printer_->ClaimDevice(0), OPOS_SUCCESS);
+  for (int32_t i = 1; i <= 3; ++i) Queue(SOE_STATUSUPDATE, i);
+  sink_.onEvent = [&](const SinkEvent& e) {
+    if (e.args[0] == 1) printer_->SetPropertyNumber(PIDX_FreezeEvents, 1);
+  };
+  // All three are waiting when delivery starts; the first handler's freeze holds the other two.
+  printer_->SetPropertyNumber(PIDX_FreezeEvents, 0);
+  EXPECT_EQ(StatusData(PumpFor(1)), (std::vector<int32_t>{1}));
+  platform::PumpWait(300);
+  EXPECT_EQ(StatusData(sink_.Events()), (std::vector<int32_t>{1}));
+  printer_->SetPropertyNumber(PIDX_FreezeEvents, 0);
+  EXPECT_EQ(StatusData(PumpFor(3)), (std::vector<int32_t>{1, 2, 3}));
+}
+
 TEST_F(Events, ErrorHandlerSeesErrorStateAndItsAnswerIsKept) {
   ASSERT_EQ(printer_->ClaimDevice(0), OPOS_SUCCESS);
   int32_t stateInside = 0;

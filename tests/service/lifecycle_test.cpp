@@ -83,6 +83,32 @@ TEST_F(Lifecycle, UsbNeedsSymbolicLinkNotPort) {
   EXPECT_EQ(Make<CPOSPrinter>()->OpenService("POSPrinter", "U", &sink_), OPOS_E_NOSERVICE);
 }
 
+TEST_F(Lifecycle, WritePacingIsReadOrTheDeviceIsRefused) {
+  UseProfile(TransportKind::Parallel);
+  const std::string key = reg_.AddOtherDevice(false, false, "L", "/dev/null", "Z9");
+  struct Case {
+    const char* text;
+    bool valid;
+    int32_t chunk, pauseMs;
+  };
+  for (const Case& c : {Case{"", true, -1, -1}, Case{"0", true, 0, 0}, Case{"256,5", true, 256, 5},
+                        Case{"64", true, 64, 0}, Case{"1048576,1000", true, 1 << 20, 1000},
+                        Case{"1048577", false, 0, 0}, Case{"64,", false, 0, 0}, Case{",5", false, 0, 0}, Case{"-1", false, 0, 0},
+                        Case{"64,1001", false, 0, 0}, Case{"64 ,5", false, 0, 0}, Case{"1,2,3", false, 0, 0},
+                        Case{"99999999999", false, 0, 0}}) {
+    SCOPED_TRACE(c.text);
+    int32_t chunk = -1, pause = -1;
+    EXPECT_EQ(ParseWritePacing(c.text, &chunk, &pause), c.valid && *c.text != 0);
+    if (c.valid && *c.text != 0) {
+      EXPECT_EQ(chunk, c.chunk);
+      EXPECT_EQ(pause, c.pauseMs);
+    }
+    reg_.SetSz(key, "WritePacing", c.text);
+    EXPECT_EQ(Make<CPOSPrinter>()->OpenService("POSPrinter", "L", &sink_),
+              c.valid ? OPOS_SUCCESS : OPOS_E_NOSERVICE);
+  }
+}
+
 TEST_F(Lifecycle, OpenFailsWhenTheControlObjectLacksAnEventMethod) {
   reg_.AddSerialDevice(false, "P", "/dev/null", "QMT500");
   reg_.AddSerialDevice(true, "D", "/dev/null", "StandardCash");

@@ -45,8 +45,11 @@ class TestSink : public com::IDispatch {
       a.AsLong(&v);
       e.args.push_back(v);
     }
-    std::lock_guard<std::mutex> g(lock_);
-    events_.push_back(e);
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      events_.push_back(e);
+    }
+    if (onEvent) onEvent(e);
     return com::S_OK;
   }
   std::vector<SinkEvent> Events() const {
@@ -54,6 +57,8 @@ class TestSink : public com::IDispatch {
     return events_;
   }
   std::function<void(int32_t* response)> onError;
+  // Runs on the delivering thread after the event is recorded.
+  std::function<void(const SinkEvent&)> onEvent;
 
  private:
   std::vector<std::string> names_;

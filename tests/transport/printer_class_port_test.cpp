@@ -70,6 +70,58 @@ TEST_P(PrinterClassPortTest, WritesAre64ByteChunksWithAPauseAfterEach) {
   EXPECT_EQ(peer.ReadFor(data.size()), data);
 }
 
+TEST_P(PrinterClassPortTest, WritePacingSetsChunksAndPause) {
+  struct Case {
+    int32_t chunk, pauseMs;
+    long writes;       // write() calls for 2048 bytes; 0: as few as the device needs
+    uint32_t atLeastMs;
+  };
+  for (const Case& c : {Case{128, 0, 16, 0}, Case{512, 10, 4, 38}, Case{0, 0, 0, 0}}) {
+    SCOPED_TRACE(testing::Message() << "WritePacing " << c.chunk << "," << c.pauseMs);
+    auto port = Make();
+    port->SetName("KLP-80");
+    port->SetOwner(&printer, nullptr);
+    DeviceConfig config = Config(peer.slave(), "KLP-80");
+    config.WriteChunk = c.chunk;
+    config.WritePauseMs = c.pauseMs;
+    ASSERT_EQ(port->Open(config), 1);
+    Bytes data(2048);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    const long before = test::WriteCallsOfThisThread();
+    const uint32_t start = test::NowMs();
+    ASSERT_EQ(port->Write(data.data(), data.size()), 1);
+    const uint32_t took = test::NowMs() - start;
+    const long writes = test::WriteCallsOfThisThread() - before;
+    EXPECT_GE(took, c.atLeastMs);
+    if (c.writes != 0) {
+      EXPECT_EQ(writes, c.writes);
+    } else {
+      EXPECT_LT(writes, 8);  // the default pacing needs 32 writes and 640 ms
+      EXPECT_LT(took, 320u);
+    }
+    EXPECT_EQ(peer.ReadFor(data.size()), data);
+    port->Close();
+  }
+}
+
+TEST_P(PrinterClassPortTest, ReportIsTakenAsItArrivesNotAtTheNextPass) {
+  peer.StartPrinter({0x10, 0x00, 0x00, 0x00});
+  auto port = OpenPrinter();
+  ASSERT_EQ(port->StartMonitor(3000), 0);
+  peer.StopPrinter();
+  printer.reportArrived.Reset();
+  const uint32_t start = test::NowMs();
+  peer.Send({0x34, 0x00, 0x00, 0x00});  // cover open
+  ASSERT_TRUE(printer.reportArrived.Wait(3000));
+  const uint32_t took = test::NowMs() - start;
+  EXPECT_EQ(port->coverOpen.load(), 1);
+  EXPECT_EQ(port->CheckReady(), 201);
+  // The parallel reader's pass is 500 ms: the report came by poll(), not by a pass.
+  if (!usb()) {
+    EXPECT_LT(took, 250u);
+  }
+}
+
 TEST_P(PrinterClassPortTest, FailedWriteMakesThePrinterForgetItsImage) {
   auto port = OpenPrinter();
   peer.FillUntilFull();  // nobody reads: the first chunk cannot go

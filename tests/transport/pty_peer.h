@@ -232,10 +232,12 @@ class FakePrinter final : public IPrinterLink {
     imagesLostCalls.fetch_add(1);
     imagesLost.Set();
   }
+  void StatusReportArrived() override { reportArrived.Set(); }
   std::atomic<int> processIdCalls{0};
   std::atomic<int> imagesLostCalls{0};
   platform::Event processIdSeen;
   platform::Event imagesLost;
+  platform::Event reportArrived;
 };
 
 class FakeDrawer final : public IDrawerLink {};
