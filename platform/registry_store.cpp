@@ -941,6 +941,28 @@ long Store::ListValues(Root root, const std::string& path, std::vector<Value>* v
   });
 }
 
+long Store::ListSubKeyValues(Root root, const std::string& path,
+                             std::vector<std::pair<std::string, std::vector<Value>>>* keys) {
+  return impl_->Run([&]() -> long {
+    if (!keys) return impl_->Fail(kInvalidParameter, "ListSubKeyValues: no place for the keys");
+    Impl::Txn txn(impl_.get());
+    long r = txn.Begin(false);
+    int64_t id = 0;
+    if (r == kOk) r = impl_->Locate(root, path, &id);
+    std::vector<std::pair<int64_t, std::string>> children;
+    if (r == kOk) r = impl_->ListKeys(id, &children);
+    std::vector<std::pair<std::string, std::vector<Value>>> list;
+    for (auto& child : children) {
+      if (r != kOk) break;
+      std::vector<Value> values;
+      r = impl_->ListVals(child.first, &values);
+      list.emplace_back(std::move(child.second), std::move(values));
+    }
+    if (r == kOk) *keys = std::move(list);
+    return r;
+  });
+}
+
 long Store::ExportKey(Root root, const std::string& path, std::string* text) {
   return impl_->Run([&]() -> long {
     if (!text) return impl_->Fail(kInvalidParameter, "ExportKey: no place for the text");
