@@ -482,6 +482,18 @@ struct Store::Impl {
 
   // Runs f (which returns a Win32 code) under the lock with LastError cleared first.
   // Nothing may escape to the caller, so an allocation failure becomes a code.
+  // Runs f with the id of the key at path inside one read transaction.
+  template <typename F>
+  long ReadAt(Root root, const std::string& path, F&& f) {
+    return Run([&]() -> long {
+      Txn txn(this);
+      long r = txn.Begin(false);
+      int64_t id = 0;
+      if (r == kOk) r = Locate(root, path, &id);
+      return r == kOk ? f(id) : r;
+    });
+  }
+
   template <class F>
   long Run(F&& f) {
     std::lock_guard<std::mutex> lock(mu);
@@ -912,14 +924,10 @@ long Store::QueryInfoKey(Root root, const std::string& path, KeyInfo* out) {
 }
 
 long Store::ListSubKeys(Root root, const std::string& path, std::vector<std::string>* names) {
-  return impl_->Run([&]() -> long {
-    if (!names) return impl_->Fail(kInvalidParameter, "ListSubKeys: no place for the names");
-    Impl::Txn txn(impl_.get());
-    long r = txn.Begin(false);
-    int64_t id = 0;
-    if (r == kOk) r = impl_->Locate(root, path, &id);
+  if (!names) return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListSubKeys: no place for the names"); });
+  return impl_->ReadAt(root, path, [&](int64_t id) -> long {
     std::vector<std::pair<int64_t, std::string>> children;
-    if (r == kOk) r = impl_->ListKeys(id, &children);
+    long r = impl_->ListKeys(id, &children);
     if (r != kOk) return r;
     names->clear();
     for (auto& c : children) names->push_back(std::move(c.second));
@@ -928,15 +936,29 @@ long Store::ListSubKeys(Root root, const std::string& path, std::vector<std::str
 }
 
 long Store::ListValues(Root root, const std::string& path, std::vector<Value>* values) {
-  return impl_->Run([&]() -> long {
-    if (!values) return impl_->Fail(kInvalidParameter, "ListValues: no place for the values");
-    Impl::Txn txn(impl_.get());
-    long r = txn.Begin(false);
-    int64_t id = 0;
-    if (r == kOk) r = impl_->Locate(root, path, &id);
+  if (!values) return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListValues: no place for the values"); });
+  return impl_->ReadAt(root, path, [&](int64_t id) -> long {
     std::vector<Value> list;
-    if (r == kOk) r = impl_->ListVals(id, &list);
+    long r = impl_->ListVals(id, &list);
     if (r == kOk) *values = std::move(list);
+    return r;
+  });
+}
+
+long Store::ListSubKeyValues(Root root, const std::string& path,
+                             std::vector<std::pair<std::string, std::vector<Value>>>* keys) {
+  if (!keys) return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListSubKeyValues: no place for the keys"); });
+  return impl_->ReadAt(root, path, [&](int64_t id) -> long {
+    std::vector<std::pair<int64_t, std::string>> children;
+    long r = impl_->ListKeys(id, &children);
+    std::vector<std::pair<std::string, std::vector<Value>>> list;
+    for (auto& child : children) {
+      if (r != kOk) break;
+      std::vector<Value> values;
+      r = impl_->ListVals(child.first, &values);
+      list.emplace_back(std::move(child.second), std::move(values));
+    }
+    if (r == kOk) *keys = std::move(list);
     return r;
   });
 }

@@ -111,6 +111,10 @@ class Store {
   long QueryInfoKey(Root root, const std::string& path, KeyInfo* out);
   long ListSubKeys(Root root, const std::string& path, std::vector<std::string>* names);
   long ListValues(Root root, const std::string& path, std::vector<Value>* values);
+  // Every subkey of path with its values, in one read transaction (the path
+  // resolved once), subkeys in EnumKey's order.
+  long ListSubKeyValues(Root root, const std::string& path,
+                        std::vector<std::pair<std::string, std::vector<Value>>>* keys);
 
   // Windows registry editor text format ("Windows Registry Editor Version 5.00"),
   // LF line ends, names and string data as 8-bit text. ExportKey writes a key with

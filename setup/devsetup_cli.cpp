@@ -229,12 +229,19 @@ int Cli::List() {
     out_ << deviceClass << "\n";
     std::optional<std::vector<std::string>> keys =
         modRegedit::EnumSubKeys(*store_, ClassKeyPath(deviceClass));
+    // Every device key with its values in one read.
+    std::vector<std::pair<std::string, std::vector<reg::Value>>> devices;
+    if (keys &&
+        store_->ListSubKeyValues(reg::Root::LocalMachine, ClassKeyPath(deviceClass), &devices) != reg::kOk) {
+      devices.clear();
+      for (const std::string& key : *keys) devices.emplace_back(key, std::vector<reg::Value>{});
+    }
     auto ldns = Ldns(deviceClass);
     std::vector<bool> used(ldns.size(), false);
     if (!keys) out_ << "  (no devices)\n";
-    for (const std::string& key : keys.value_or(std::vector<std::string>{})) {
+    for (const auto& [key, values] : devices) {
       OPOSCls dev(*store_);
-      dev.Load(deviceClass, key);
+      dev.LoadValues(deviceClass, key, values);
       out_ << "  " << key << ": " << (dev.mstrDeviceName.empty() ? "(no type)" : dev.mstrDeviceName)
            << " on " << (dev.mstrPort.empty() ? "(no port)" : dev.mstrPort) << ", "
            << (IsMakersDevice(deviceClass, dev.mstrZADConfig, dev.mstrDescription)

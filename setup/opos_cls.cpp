@@ -232,11 +232,27 @@ bool OPOSCls::Load(const std::string& deviceClassArg, const std::string& keyName
   std::string keyName = strKeyName;
   std::optional<std::string> path = GetKeyPath(strDeviceClass, &keyName, false);
   if (!path) return false;
-  const bool drawer = strDeviceClass == kDrawerClass;
   // Every value of the key in one read; a missing key reads as empty.
   std::vector<reg::Value> values;
   long rc = store_->ListValues(reg::Root::LocalMachine, *path, &values);
   if (rc != reg::kOk) values.clear();
+  LoadValues(strDeviceClass, strKeyName, values);
+  if (rc != reg::kOk) {
+    return Fail(rc == reg::kFileNotFound
+                    ? "no device \"" + strKeyName + "\" under " + strDeviceClass
+                    : "cannot read device \"" + strKeyName + "\": " + store_->LastError());
+  }
+  return true;
+}
+
+bool OPOSCls::LoadValues(const std::string& deviceClassArg, const std::string& keyNameArg,
+                         const std::vector<reg::Value>& values) {
+  // Copies first: a caller may pass this object's own fields, which Clear empties.
+  const std::string strDeviceClass = deviceClassArg, strKeyName = keyNameArg;
+  Clear();
+  mstrDeviceClass = strDeviceClass;
+  mstrKeyName = strKeyName;
+  const bool drawer = strDeviceClass == kDrawerClass;
   for (const SaveEntry& e : kSaveOrder) {
     if (e.when == When::Drawer && !drawer) continue;
     if (std::string* t = TextField(*this, *e.setting)) {
@@ -244,11 +260,6 @@ bool OPOSCls::Load(const std::string& deviceClassArg, const std::string& keyName
     } else if (int32_t* n = NumberField(*this, *e.setting)) {
       *n = ReadRegNumber(values, *e.setting);
     }
-  }
-  if (rc != reg::kOk) {
-    return Fail(rc == reg::kFileNotFound
-                    ? "no device \"" + strKeyName + "\" under " + strDeviceClass
-                    : "cannot read device \"" + strKeyName + "\": " + store_->LastError());
   }
   mstrLastError.clear();
   return true;

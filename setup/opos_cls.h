@@ -79,6 +79,9 @@ class OPOSCls {
   // Clear, then read every field from the device key. False (fields as read, so
   // empty) when the class is unknown or the key does not exist.
   bool Load(const std::string& strDeviceClass, const std::string& strKeyName);
+  // As Load, from the device key's values already read (ListSubKeyValues).
+  bool LoadValues(const std::string& strDeviceClass, const std::string& strKeyName,
+                  const std::vector<reg::Value>& values);
   // False (nothing written) when strLDN is the device's own key name, or invalid.
   bool AddLDN(const std::string& strLDN);
   bool RemoveLDN(const std::string& strLDN);

@@ -131,6 +131,20 @@ TEST_F(RegistryEnumeration, SubkeysInCaseFoldedOrder) {
   }
   EXPECT_EQ(store_->EnumKey(LM, "P", 7, &name), kNoMoreItems);
   EXPECT_EQ(store_->EnumKey(LM, "Q", 0, &name), kFileNotFound);
+  // All subkeys with their values at once: the same order, each key's own values.
+  ASSERT_EQ(store_->SetValue(LM, "P\\AB", Sz("Port", "COM2")), kOk);
+  ASSERT_EQ(store_->SetValue(LM, "P\\C", Dw("Stop", 2)), kOk);
+  std::vector<std::pair<std::string, std::vector<Value>>> keys;
+  ASSERT_EQ(store_->ListSubKeyValues(LM, "P", &keys), kOk);
+  ASSERT_EQ(keys.size(), expect.size());
+  for (size_t i = 0; i < expect.size(); ++i) {
+    EXPECT_EQ(keys[i].first, expect[i]);
+    EXPECT_EQ(keys[i].second.size(), expect[i] == "AB" || expect[i] == "C" ? 1u : 0u) << expect[i];
+  }
+  EXPECT_EQ(FindValue(keys[1].second, "PORT")->data, SzData("COM2"));
+  EXPECT_EQ(FindValue(keys[4].second, "stop")->data, DwordData(2));
+  EXPECT_EQ(FindValue(keys[4].second, "Port"), nullptr);
+  EXPECT_EQ(store_->ListSubKeyValues(LM, "Q", &keys), kFileNotFound);
 }
 
 TEST_F(RegistryEnumeration, ValuesInOrderFirstWritten) {
