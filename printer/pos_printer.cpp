@@ -272,7 +272,7 @@ int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
 
 int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
   resultCodeExtended_ = 0;
-  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!claimed_.load()) return OPOS_E_NOTCLAIMED;
   if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
   if (location != PTR_L_TOP && location != PTR_L_BOTTOM) return SetResult(OPOS_E_ILLEGAL);
   // Logo text is translated once, without binary conversion; any length.
@@ -336,9 +336,8 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
       return HealthCheckAndPrint(printerProfile_.health->externalText);
     case OPOS_CH_INTERACTIVE: {
       checkHealthText_ = "Last check was interactive.";
-      // Until a Start press finds a fault nothing has failed: the previous
-      // call's result is no answer to this check.
-      SetResult(OPOS_SUCCESS);
+      // The last Start press sets the result; without one the earlier result
+      // stands, so a check that never ran does not read as a success.
       const bool shown = RunHealthCheckDialog([this] {
         const int32_t rc = HealthCheckAndPrint(printerProfile_.health->interactiveText);
         if (rc != OPOS_SUCCESS) ShowPrinterCannotUse(rc);
