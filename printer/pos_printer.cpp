@@ -103,6 +103,7 @@ void CPOSPrinter::OnClaimStartWorkers() {
   settings.endOfJobWaitMs = printerProfile_.endOfJobWaitMs;
   settings.transactionMarker = printerProfile_.transactionMarker;
   settings.ctsCheckAfterTransaction = printerProfile_.ctsCheckAfterTransaction;
+  settings.faultRetryWaitMs = printerProfile_.monitorPeriodMs;
   monitor_.Start(port_.get(), printerProfile_.monitorPeriodMs);
   output_.Start(port_.get(), settings);
 }
