@@ -107,6 +107,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
       auto r = platform::WriteWithin(device->fd(), bytes + done, n, profile_.chunkLimitMs);
       done += r.written;
       if (r.status != platform::IoStatus::kOk) {
+        if (r.status == platform::IoStatus::kLost) deviceLost.store(1);
         ok = false;
         break;
       }
@@ -160,6 +161,7 @@ void CPortBase::ResetStatusCells() {
   statusError.store(0);
   errorLatched.store(0);
   ctsLost.store(0);
+  deviceLost.store(0);
 }
 
 void CPortBase::MarkPrinterImagesLost() {
@@ -197,7 +199,10 @@ void CPortBase::RequestStatusReport(int replyWaitMs) {
   platform::SleepMs(replyWaitMs);
   uint8_t buffer[kStatusBufferSize] = {};
   auto r = ReadDevice(buffer, sizeof buffer);
-  if (r.status == platform::IoStatus::kLost) statusError.store(1);
+  if (r.status == platform::IoStatus::kLost) {
+    statusError.store(1);
+    deviceLost.store(1);
+  }
   ApplyStatus(buffer, r.count);
 }
 
@@ -232,6 +237,7 @@ void CPortBase::PortStatusThread() {
     if (r.status == platform::IoStatus::kLost) {
       MarkPrinterImagesLost();
       statusError.store(1);
+      deviceLost.store(1);
     }
     ApplyStatus(buffer, r.count);
   }
