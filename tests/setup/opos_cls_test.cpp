@@ -234,10 +234,15 @@ TEST_F(Devices, RenameRefusalsChangeNothing) {
 
 TEST_F(Devices, LogicalNameRules) {
   const std::string before = store.Dump();
-  EXPECT_FALSE(cls.AddLDN("QMT500S"));
-  EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
-  EXPECT_FALSE(cls.RenameLDN("Front", "QMT500S"));
-  EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
+  // The device's own key in any spelling, also when it was loaded by another one.
+  ASSERT_TRUE(cls.Load("POSPrinter", "qmt500s"));
+  EXPECT_EQ(cls.mstrKeyName, "QMT500S");
+  for (const char* same : {"QMT500S", "qmt500s", "Qmt500S"}) {
+    EXPECT_FALSE(cls.AddLDN(same));
+    EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
+    EXPECT_FALSE(cls.RenameLDN("Front", same));
+    EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
+  }
   EXPECT_FALSE(cls.AddLDN(""));
   EXPECT_FALSE(cls.AddLDN("bad\nname"));
   EXPECT_FALSE(cls.AddLDN(std::string(256, 'n')));
@@ -246,6 +251,16 @@ TEST_F(Devices, LogicalNameRules) {
   // Re-adding a name of another device points it here.
   ASSERT_TRUE(cls.AddLDN("Other"));
   EXPECT_EQ(modRegedit::GetStringValue(*store, kPrinterKey, "Other"), "QMT500S");
+  EXPECT_EQ(cls.LastWarning(), "");
+  // Another device's key is allowed as a name, with a warning that it now leads here.
+  ASSERT_TRUE(cls.AddLDN("qmt500s_2"));
+  EXPECT_NE(cls.LastWarning().find("key name of the device \"QMT500S_2\""), std::string::npos)
+      << cls.LastWarning();
+  ASSERT_TRUE(cls.RenameLDN("qmt500s_2", "Side"));
+  EXPECT_EQ(cls.LastWarning(), "");
+  ASSERT_TRUE(cls.RenameLDN("Side", "QMT500S_2"));
+  EXPECT_NE(cls.LastWarning().find("now reaches \"QMT500S\""), std::string::npos) << cls.LastWarning();
+  ASSERT_TRUE(cls.RemoveLDN("QMT500S_2"));
   ASSERT_TRUE(cls.RenameLDN("Front", "FRONT"));
   ASSERT_TRUE(cls.RenameLDN("Back", "Rear"));
   auto ldns = Ldns(*store, kPrinterKey);
