@@ -1,8 +1,8 @@
 #include "drawer/cash_drawer.h"
 
-#include "common/so_members.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "platform/so_members.h"
 #include "platform/tone.h"
 #include "service/health_dialog.h"
 

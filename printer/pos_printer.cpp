@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "common/so_members.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "platform/so_members.h"
 #include "printer/barcode.h"
 #include "service/health_dialog.h"
 
