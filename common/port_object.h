@@ -105,6 +105,9 @@ class CPortObject {
   std::atomic<int32_t> bFastPoll{0};
   std::atomic<int32_t> ctsLost{0};
   std::atomic<int32_t> monitoring{0};  // StartMonitor found the port ready
+  // The device itself is gone (unplugged, hung up): no report will ever clear
+  // it on this open handle. Cleared by StartMonitor.
+  std::atomic<int32_t> deviceLost{0};
   std::atomic<IPrinterLink*> printer{nullptr};
   std::atomic<IDrawerLink*> drawer{nullptr};
   // The owning service's field trace (null: off); set before Open.

@@ -1,7 +1,6 @@
 #include "control/control_object.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -9,6 +8,7 @@
 #include "control/device_lookup.h"
 #include "platform/com_registry.h"
 #include "platform/message_queue.h"
+#include "platform/regular_file.h"
 #include "platform/registry_store.h"
 
 namespace opos::control {
@@ -146,8 +146,7 @@ int32_t ControlObject::Open(const std::string& deviceName) {
   const std::string path = registryPath_.empty() ? reg::Store::DefaultPath() : registryPath_;
   // Opening a store creates it; a Control Object only reads, so a missing one
   // is reported, not made.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
+  if (!platform::PathExists(path)) {
     lastError_ = "no registry store at " + path;
     return Local(OPOS_E_NOSERVICE);
   }

@@ -2,8 +2,8 @@
 
 #include <strings.h>
 
-#include "common/so_members.h"
-#include "service/config_reader.h"
+#include "common/registry_keys.h"
+#include "platform/so_members.h"
 
 namespace opos::control {
 

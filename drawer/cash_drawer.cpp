@@ -1,8 +1,8 @@
 #include "drawer/cash_drawer.h"
 
-#include "common/so_members.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "platform/so_members.h"
 #include "platform/tone.h"
 #include "service/health_dialog.h"
 
@@ -132,9 +132,12 @@ int32_t CCashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequen
                                         int32_t beepDelay) {
   if (State() == OPOS_S_CLOSED) return SetResult(OPOS_E_CLOSED);
   if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
-  if (beepTimeout < 0 || beepFrequency < 0 || beepDuration < 0 || beepDelay < 0) {
-    return SetResult(OPOS_E_ILLEGAL);
-  }
+  // A negative BeepTimeout is an endless wait (INFINITE is -1): the drawer is
+  // waited for without a tone, and the tone's arguments go unused. With a
+  // tone, a negative duration or delay would stall the beeper for good; a
+  // negative frequency only makes the tone silent.
+  const bool mayBeep = beepTimeout >= 0;
+  if (mayBeep && (beepDuration < 0 || beepDelay < 0)) return SetResult(OPOS_E_ILLEGAL);
   // Where the poller does not read a disabled drawer, an open drawer could
   // never be seen closing: the wait would never end.
   if (!deviceEnabled_.load() && !drawerProfile_.pollWhileDisabled) return SetResult(OPOS_E_DISABLED);
@@ -152,8 +155,11 @@ int32_t CCashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequen
   const int32_t reading = SenseDrawer();
   if (reading >= 0) RecordReading(reading);
   if (drawerState_.load() == 1) {
-    const std::vector<const platform::Event*> closedOrStop{&drawerClosedSignal_, &stopSignal_};
-    if (platform::WaitAny(closedOrStop, beepTimeout) < 0) {
+    // A vanished port never reports the drawer closed: that ends the wait too.
+    const std::vector<const platform::Event*> closedOrStop{&drawerClosedSignal_, &stopSignal_, &portLost_};
+    if (!mayBeep) {
+      platform::WaitAny(closedOrStop);
+    } else if (platform::WaitAny(closedOrStop, beepTimeout) < 0) {
       beepFrequency_ = beepFrequency;
       beepDuration_ = beepDuration;
       beepDelay_ = beepDelay;
@@ -164,6 +170,7 @@ int32_t CCashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequen
       if (audible) beepOn_.Reset();
     }
     if (Stopping()) return SetResult(OPOS_E_NOTCLAIMED);  // released meanwhile
+    if (!drawerClosedSignal_.IsSet() && portLost_.IsSet()) return SetResult(OPOS_E_FAILURE);
   }
   return SetResult(OPOS_SUCCESS);
 }

@@ -45,6 +45,7 @@ class CCashDrawer : public CServiceObject, public IDrawerLink {
     bool hasPort = false;  // the printer's port object is known
     int32_t sensorLow = 0;
     int32_t errorLatched = 0;
+    int32_t deviceLost = 0;
   };
   PrinterView ViewPrinter() const;
   // Waits (on the calling thread) until a printer on the port is quiet; false
@@ -53,6 +54,8 @@ class CCashDrawer : public CServiceObject, public IDrawerLink {
   // The drawer as the poller reads it: 1 open, 0 closed, -1 no reading now
   // (printer not quiet, or the port not ready).
   int32_t SenseDrawer();
+  // The device the sensor is read from is gone: no close can ever be seen.
+  bool SensorPortLost() const;
   // Takes a reading as the drawer's state; wakes DrawerEventThread when it
   // differs from the state last reported.
   void RecordReading(int32_t open);
@@ -86,6 +89,7 @@ class CCashDrawer : public CServiceObject, public IDrawerLink {
   platform::Event drawerPollTick_;
   platform::Event reconcileSignal_;
   platform::Event beepOn_;
+  platform::Event portLost_;  // set by the poller once SensorPortLost() holds
   platform::Event stopSignal_;
 
   // Written by WaitForDrawerClose before it sets beepOn_.

@@ -16,6 +16,7 @@ CCashDrawer::PrinterView CCashDrawer::ViewPrinter() const {
       view.hasPort = true;
       view.sensorLow = port->drawerSensorLow.load();
       view.errorLatched = port->errorLatched.load();
+      view.deviceLost = port->deviceLost.load();
     }
   });
   return view;
@@ -46,6 +47,12 @@ int32_t CCashDrawer::SenseDrawer() {
   // object the reading comes from.
   const bool open = openLevel_.load() != 0 ? low != 0 : low == 0;
   return open ? 1 : 0;
+}
+
+bool CCashDrawer::SensorPortLost() const {
+  const PrinterView printer = ViewPrinter();
+  if (printer.attached && printer.hasPort) return printer.deviceLost != 0;
+  return port_->deviceLost.load() != 0;
 }
 
 void CCashDrawer::SetDrawerStateLocked(int32_t open) {
@@ -80,6 +87,7 @@ void CCashDrawer::OnClaimStartWorkers() {
   drawerPollTick_.Reset();
   reconcileSignal_.Reset();
   beepOn_.Reset();
+  portLost_.Reset();
   {
     std::lock_guard<std::mutex> g(stateCellLock_);
     SetDrawerStateLocked(0);
@@ -120,6 +128,7 @@ void CCashDrawer::DrawerPoller() {
       const int32_t open = SenseDrawer();
       if (open >= 0) RecordReading(open);
     }
+    if (claimed_.load() && SensorPortLost()) portLost_.Set();
     // Not claimed: the tick stays reset and the poller rests.
     if (claimed_.load()) {
       drawerPollTick_.Set();

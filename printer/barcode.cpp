@@ -18,12 +18,12 @@ struct Symbology {
   // the symbologies chosen by threshold table.
   std::array<double, 5> factors;
   // Threshold table: the smallest width in dots for module widths 3..6
-  // (int max: never).
-  std::array<int32_t, 4> thresholds;
+  // (kNever: that width is never chosen, whatever the width asked for).
+  std::array<int64_t, 4> thresholds;
   int32_t extraChars;  // start/stop characters counted by best fit
 };
 
-constexpr int32_t kNever = std::numeric_limits<int32_t>::max();
+constexpr int64_t kNever = -1;
 
 constexpr Symbology kSymbologies[] = {
     {PTR_BCS_UPCA, 0x41, {}, {285, 380, 475, kNever}, 0},
@@ -65,8 +65,8 @@ int32_t SelectModuleWidth(int32_t symbology, size_t dataLength, int32_t dots) {
   if (s == nullptr) return 2;
   if (s->factors[0] == 0) {
     int32_t n = 2;
-    for (int32_t t : s->thresholds) {
-      if (dots >= t) ++n;
+    for (int64_t t : s->thresholds) {
+      if (t != kNever && dots >= t) ++n;
     }
     return n;
   }

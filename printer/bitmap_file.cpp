@@ -1,12 +1,9 @@
 #include "printer/bitmap_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <new>
+
+#include "platform/regular_file.h"
 
 namespace opos {
 
@@ -35,25 +32,6 @@ BmpStatus CheckFileHeader(const uint8_t* header, uint32_t* bfSize, uint32_t* bfO
   *bfOffBits = U32(header + 10);
   if (*bfOffBits < kFileHeaderSize + 4 || *bfSize < *bfOffBits) return BmpStatus::BadFormat;
   return BmpStatus::Ok;
-}
-
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// Reads exactly n bytes; false on end of file or error.
-bool ReadFully(int fd, uint8_t* buffer, size_t n) {
-  while (n > 0) {
-    const ssize_t got = ::read(fd, buffer, n);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    buffer += got;
-    n -= static_cast<size_t>(got);
-  }
-  return true;
 }
 
 }  // namespace
@@ -134,19 +112,17 @@ BmpStatus ParseBmp(std::span<const uint8_t> file, BmpImage* image) {
 }
 
 BmpStatus ReadBmpFile(const std::string& path, BmpImage* image) {
-  // Non-blocking open: a FIFO or device must not hang the caller.
-  const Fd f{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (f.fd < 0) return BmpStatus::OpenFailed;
-  struct stat st {};
-  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return BmpStatus::OpenFailed;
+  // A FIFO or device must not hang the caller.
+  platform::RegularFile f;
+  if (f.Open(path) != platform::RegularFile::Status::kOk) return BmpStatus::OpenFailed;
 
   uint8_t header[kFileHeaderSize];
-  if (!ReadFully(f.fd, header, sizeof header)) return BmpStatus::ShortRead;
+  if (!f.ReadFully(header, sizeof header)) return BmpStatus::ShortRead;
   uint32_t bfSize = 0;
   uint32_t bfOffBits = 0;
   if (const BmpStatus s = CheckFileHeader(header, &bfSize, &bfOffBits); s != BmpStatus::Ok) return s;
   // Sizes come from the file: nothing is allocated for bytes that are not there.
-  if (static_cast<uint64_t>(st.st_size) < bfSize) return BmpStatus::ShortRead;
+  if (f.Size() < bfSize) return BmpStatus::ShortRead;
 
   std::vector<uint8_t> file;
   try {
@@ -155,7 +131,7 @@ BmpStatus ReadBmpFile(const std::string& path, BmpImage* image) {
     return BmpStatus::ShortRead;
   }
   std::memcpy(file.data(), header, sizeof header);
-  if (!ReadFully(f.fd, file.data() + sizeof header, file.size() - sizeof header)) return BmpStatus::ShortRead;
+  if (!f.ReadFully(file.data() + sizeof header, file.size() - sizeof header)) return BmpStatus::ShortRead;
   return ParseBmp(file, image);
 }
 

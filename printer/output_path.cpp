@@ -1,5 +1,7 @@
 #include "printer/output_path.h"
 
+#include <utility>
+
 #include "platform/clock.h"
 
 namespace opos {
@@ -47,6 +49,7 @@ void COutputPath::Start(CPortObject* port, const Settings& settings) {
   }
   jobFailed_ = false;
   lastCheck_ = 0;
+  retriedFault_ = 0;
   bBusy_ = 0;
   lastSyncOutputTime_ = 0;
   bProcessIdSeen_ = 0;
@@ -326,6 +329,17 @@ void COutputPath::Pass() {
   const OutputQueue::Record record = queue_.At(index);
   cursor_ = index + 1;
   if (!jobFailed_) lastCheck_ = CheckStatus(record->station);
+  const int32_t retried = std::exchange(retriedFault_, 0);
+  if (!jobFailed_ && retried != 0 && lastCheck_ == retried) {
+    // Retried while the same fault persists: an Error at once would only be
+    // answered with another retry, as fast as the application can. Look
+    // again after the next status change or one monitor period.
+    lock.unlock();
+    platform::WaitAny({&statusChanged_, &stopSignal_}, settings_.faultRetryWaitMs);
+    lock.lock();
+    if (cursor_ == index + 1) cursor_ = index;  // unless a release emptied the queue meanwhile
+    return;
+  }
   if (jobFailed_ || lastCheck_ != 0) {
     ErrorStep(lock, *record);
     return;
@@ -442,6 +456,8 @@ void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRec
   const uint64_t seq = ++errorSeq_;
   errorAnswered_.Reset();
   lock.unlock();
+  // From here on a status change is news for a retry.
+  statusChanged_.Reset();
 
   const ErrorReport report = ReportFor(lastCheck_);
   host_.SetResultCodes(report.code, report.extended);
@@ -464,7 +480,11 @@ void COutputPath::ErrorStep(std::unique_lock<std::mutex>& lock, const COutputRec
     cursor_.reset();
     return;
   }
-  if (errorResponse_ == OPOS_ER_RETRY) return;  // the job starts again from its first record
+  if (errorResponse_ == OPOS_ER_RETRY) {
+    // The job starts again from its first record.
+    retriedFault_ = lastCheck_ != 0 ? lastCheck_ : 0;
+    return;
+  }
   queue_.RemoveHead(jobRecordCount_);
   cursor_.reset();
 }

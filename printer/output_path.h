@@ -66,6 +66,9 @@ class COutputPath {
     int processIdSettleMs = 100;
     char transactionMarker = 0x00;  // the one-byte record that ends a transaction job
     bool ctsCheckAfterTransaction = false;
+    // A retry answered while the printer still reports the same fault waits
+    // this long (the status monitor's period) or for the next status change.
+    int faultRetryWaitMs = 500;
   };
 
   struct Result {
@@ -119,6 +122,8 @@ class COutputPath {
   void AnswerError(uint64_t errorSeq, int32_t response);
   // Port status reader: the process-ID reply arrived. Only sets cells.
   void SetProcessIdSeen();
+  // Status monitor: the printer's cover, paper or power state changed.
+  void StatusChanged() { statusChanged_.Set(); }
 
   [[nodiscard]] int32_t OutputId() const { return outputId_.load(); }
   [[nodiscard]] bool Busy() const { return bBusy_.load() != 0; }
@@ -170,6 +175,8 @@ class COutputPath {
   // Worker thread only.
   bool jobFailed_ = false;
   int32_t lastCheck_ = 0;
+  // The fault that the last Error reported, when it was answered with retry.
+  int32_t retriedFault_ = 0;
 
   std::atomic<int32_t> outputId_{0};  // keeps counting across claims
   std::atomic<int32_t> bBusy_{0};
@@ -181,6 +188,7 @@ class COutputPath {
   platform::Event outputReady_;
   platform::Event errorAnswered_;
   platform::Event processIdSeen_;
+  platform::Event statusChanged_;
   platform::Event stopSignal_;
   std::thread worker_;
 };

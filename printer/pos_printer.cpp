@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "common/so_members.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "platform/so_members.h"
 #include "printer/barcode.h"
 #include "service/health_dialog.h"
 
@@ -103,6 +103,7 @@ void CPOSPrinter::OnClaimStartWorkers() {
   settings.endOfJobWaitMs = printerProfile_.endOfJobWaitMs;
   settings.transactionMarker = printerProfile_.transactionMarker;
   settings.ctsCheckAfterTransaction = printerProfile_.ctsCheckAfterTransaction;
+  settings.faultRetryWaitMs = printerProfile_.monitorPeriodMs;
   monitor_.Start(port_.get(), printerProfile_.monitorPeriodMs);
   output_.Start(port_.get(), settings);
 }
@@ -272,7 +273,7 @@ int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
 
 int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
   resultCodeExtended_ = 0;
-  if (!claimed_.load()) return SetResult(OPOS_E_NOTCLAIMED);
+  if (!claimed_.load()) return OPOS_E_NOTCLAIMED;
   if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
   if (location != PTR_L_TOP && location != PTR_L_BOTTOM) return SetResult(OPOS_E_ILLEGAL);
   // Logo text is translated once, without binary conversion; any length.
@@ -336,9 +337,8 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
       return HealthCheckAndPrint(printerProfile_.health->externalText);
     case OPOS_CH_INTERACTIVE: {
       checkHealthText_ = "Last check was interactive.";
-      // Until a Start press finds a fault nothing has failed: the previous
-      // call's result is no answer to this check.
-      SetResult(OPOS_SUCCESS);
+      // The last Start press sets the result; without one the earlier result
+      // stands, so a check that never ran does not read as a success.
       const bool shown = RunHealthCheckDialog([this] {
         const int32_t rc = HealthCheckAndPrint(printerProfile_.health->interactiveText);
         if (rc != OPOS_SUCCESS) ShowPrinterCannotUse(rc);

@@ -100,6 +100,7 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
     void SetPowerState(int32_t state) override { p_.powerState_ = state; }
     void RaiseEvent(std::unique_ptr<CSOEvent> record) override { p_.QueueEvent(std::move(record)); }
     void ImagesLost() override { p_.bitmaps_.MarkLost(); }
+    void StatusChanged() override { p_.output_.StatusChanged(); }
 
    private:
     CPOSPrinter& p_;

@@ -165,7 +165,8 @@ void PrinterProperties::SetRecLineSpacing(int32_t value, bool sidewaysRotation) 
   (*this)[PIDXPtr_RecLineSpacing] = value;
   // ESC 3 cannot go below half a dot (the parameter is raised to 1), so a
   // spacing of zero or less feeds like half a dot rather than dividing by 0.
-  const double dots = std::max(value * ToDotsFactor((*this)[PIDXPtr_MapMode].load()), 0.5);
+  double dots = value * ToDotsFactor((*this)[PIDXPtr_MapMode].load());
+  if (dots <= 0) dots = 0.5;
   (*this)[PIDXPtr_RecLinesToPaperCut] = RoundHalfUp(150.0 / dots);
 }
 

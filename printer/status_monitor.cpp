@@ -102,6 +102,7 @@ void CStatusMonitor::HandOver(int32_t code) {
   std::lock_guard<std::mutex> g(pendingLock_);
   pending_.push_back(code);
   statusChanged_.Set();
+  host_.StatusChanged();
 }
 
 void CStatusMonitor::EventThread() {

@@ -39,6 +39,8 @@ class CStatusMonitor {
     virtual void RaiseEvent(std::unique_ptr<CSOEvent> record) = 0;
     // The printer went offline: its downloaded image is gone.
     virtual void ImagesLost() = 0;
+    // A change is handed over (monitor thread; sets cells only).
+    virtual void StatusChanged() {}
 
    protected:
     ~Host() = default;

@@ -47,9 +47,10 @@ uint8_t AddHeight(uint8_t size, int steps) {
   return static_cast<uint8_t>((size & 0xF0) | h);
 }
 
-// Reads one decimal group as the conversion accepts it: leading blanks, an
-// optional sign, then digits to the end of the group. Anything else is not a
-// number.
+// Reads one decimal group as the conversion does: leading blanks, an optional
+// sign, digits up to the first other character (no digits read as 0). Blanks
+// may pad the group on either side; any other character (a letter, or a digit
+// the reading would drop after a blank) makes it not a number.
 bool ParseDecimalGroup(std::string_view g, uint8_t& byte) {
   size_t i = 0;
   while (i < g.size() && IsBlank(g[i])) ++i;
@@ -58,11 +59,10 @@ bool ParseDecimalGroup(std::string_view g, uint8_t& byte) {
     negative = g[i] == '-';
     ++i;
   }
-  if (i == g.size()) return false;
   int value = 0;
+  for (; i < g.size() && IsDigit(g[i]); ++i) value = value * 10 + (g[i] - '0');
   for (; i < g.size(); ++i) {
-    if (!IsDigit(g[i])) return false;
-    value = value * 10 + (g[i] - '0');
+    if (!IsBlank(g[i])) return false;
   }
   // Only the low 8 bits reach the printer ("-01" is 0xFF, "300" is 0x2C).
   byte = static_cast<uint8_t>(negative ? -value : value);

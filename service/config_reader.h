@@ -4,13 +4,11 @@
 #include <string>
 
 #include "common/device_config.h"
+#include "common/registry_keys.h"
 #include "platform/registry_store.h"
 #include "service/library_profile.h"
 
 namespace opos {
-
-inline constexpr const char* kPosPrinterClassKey = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter";
-inline constexpr const char* kCashDrawerClassKey = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer";
 
 // Registry primitives with the Service Objects' rules. A number is exactly four
 // data bytes; anything else reads as the default.

@@ -141,7 +141,7 @@ const std::vector<std::string>& FormSettingNames() {
 }
 
 bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& setting,
-                  const std::string& value, std::string* error) {
+                  const std::string& value, std::string* error, const std::string& shownName) {
   if (EqualsNoCase(setting, "Port")) {
     if (!form->portShown || form->portChoices.empty()) {
       if (PortKindOf(cls.mstrPort) == PortKind::Usb && IsUsbType(cls.mstrDeviceName)) {
@@ -218,13 +218,13 @@ bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& set
   }
   for (const TextRef& t : kTexts) {
     if (!EqualsNoCase(setting, t.name)) continue;
+    const std::string name = shownName.empty() ? std::string(t.name) : shownName;
     if (t.drawerOnly && !form->drawerEnabled) {
-      *error = std::string(t.name) + " applies only to cash drawers";
+      *error = name + " applies only to cash drawers";
       return false;
     }
     if (!IsDecimal(value)) {
-      *error = std::string(t.name) + " must be a whole number from 0 to 2147483647, not \"" +
-               Printable(value) + "\"";
+      *error = name + " must be a whole number from 0 to 2147483647, not \"" + Printable(value) + "\"";
       return false;
     }
     form->*t.text = value;

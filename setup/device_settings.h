@@ -50,9 +50,10 @@ const std::vector<std::string>& FormSettingNames();
 // Puts one value into the form as the user would choose or type it: a port from
 // the port list, a coded choice by its text from the offered ones, a drawer
 // choice from its list, a number as a whole non-negative decimal. False with a
-// reason (the form unchanged) for anything the dialog would not take.
+// reason (the form unchanged) for anything the dialog would not take; the
+// reason calls the setting shownName when one is given (the box's label).
 bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& setting,
-                  const std::string& value, std::string* error);
+                  const std::string& value, std::string* error, const std::string& shownName = {});
 
 // Takes the form's values into the fields (without saving): port, USB binding,
 // coded choices, numbers, drawer settings. Notes for the user go to *notes.

@@ -172,7 +172,7 @@ bool Cli::OpenStore() {
   std::string error;
   store_ = reg::Store::Open(path, &error);
   if (!store_) {
-    Error("cannot open the registry store: " + error);
+    Error(error);  // it names the store already
     return false;
   }
   cls_ = std::make_unique<OPOSCls>(*store_);
@@ -332,8 +332,9 @@ int Cli::Add(const std::string& type) {
 int Cli::Remove(const std::string& clsArg, const std::string& key) {
   std::string deviceClass = ClassArg(clsArg);
   if (deviceClass.empty() || !LoadDevice(deviceClass, key)) return kFailed;
+  const std::string stored = cls_->mstrKeyName;
   if (!cls_->Remove()) return Error(cls_->LastError());
-  out_ << "removed " << deviceClass << " " << key << "\n";
+  out_ << "removed " << deviceClass << " " << stored << "\n";
   return kOk;
 }
 
@@ -357,8 +358,9 @@ int Cli::LdnAdd(const std::string& clsArg, const std::string& key, const std::st
   if (!cls_->AddLDN(name)) return Error(cls_->LastError());
   if (previous && !EqualsNoCase(*previous, key)) {
     Note("logical device name \"" + name + "\" pointed at \"" + *previous + "\"; it now points at \"" +
-         key + "\"");
+         cls_->mstrKeyName + "\"");
   }
+  if (!cls_->LastWarning().empty()) Note("warning: " + cls_->LastWarning());
   return kOk;
 }
 
@@ -407,8 +409,9 @@ int Cli::LdnRename(const std::string& clsArg, const std::string& key, const std:
   if (!cls_->RenameLDN(spelled, newName)) return Error(cls_->LastError());
   if (previous && !EqualsNoCase(*previous, key)) {
     Note("logical device name \"" + newName + "\" pointed at \"" + *previous +
-         "\"; it now points at \"" + key + "\"");
+         "\"; it now points at \"" + cls_->mstrKeyName + "\"");
   }
+  if (!cls_->LastWarning().empty()) Note("warning: " + cls_->LastWarning());
   return kOk;
 }
 

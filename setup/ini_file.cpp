@@ -1,71 +1,65 @@
 #include "setup/ini_file.h"
 
-#include <fstream>
+#include <algorithm>
+
+#include "platform/regular_file.h"
 
 #include "setup/text.h"
 
 namespace opos::setup {
 
 std::optional<IniFile> IniFile::Load(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open \"" + path + "\"";
+  platform::RegularFile in;
+  switch (in.Open(path)) {
+    case platform::RegularFile::Status::kOk: break;
+    case platform::RegularFile::Status::kCannotOpen:
+      *error = "cannot open \"" + path + "\"";
+      return std::nullopt;
+    case platform::RegularFile::Status::kNotRegular:
+      *error = "\"" + path + "\" is not a regular file";
+      return std::nullopt;
+  }
+  if (in.Size() > kMaxFileSize) {
+    *error = "\"" + path + "\" is too large for a model definition file";
     return std::nullopt;
   }
-  std::string text;
-  char buf[4096];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxFileSize) {
-      *error = "\"" + path + "\" is too large for a model definition file";
-      return std::nullopt;
-    }
-  }
-  if (in.bad()) {
+  std::string text(static_cast<size_t>(in.Size()), '\0');
+  if (!in.ReadFully(text.data(), text.size())) {
     *error = "cannot read \"" + path + "\"";
     return std::nullopt;
   }
-  return Parse(text, path, error);
+  return Parse(text);
 }
 
-std::optional<IniFile> IniFile::Parse(const std::string& text, const std::string& name,
-                                      std::string* error) {
+IniFile IniFile::Parse(const std::string& text) {
   IniFile file;
   size_t pos = 0;
   if (StartsWith(text, "\xEF\xBB\xBF")) pos = 3;  // UTF-8 byte order mark
-  int lineNo = 0;
-  auto fail = [&](const std::string& why) {
-    *error = "\"" + name + "\" line " + std::to_string(lineNo) + ": " + why;
-    return std::nullopt;
-  };
   while (pos < text.size()) {
-    ++lineNo;
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
     std::string raw = text.substr(pos, end - pos);
     pos = end + 1;
-    if (raw.find('\0') != std::string::npos) return fail("contains a NUL byte");
+    // The profile reader's strings end at a NUL: the rest of the line is not there.
+    raw.resize(std::min(raw.size(), raw.find('\0')));
     std::string line = TrimSpaces(raw);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      size_t close = line.find(']');
-      if (close == std::string::npos) return fail("section header without ']'");
-      file.sections_.push_back({TrimSpaces(line.substr(1, close - 1)), {}});
-      continue;
+      const size_t close = line.find(']');
+      if (close != std::string::npos) file.sections_.push_back({TrimSpaces(line.substr(1, close - 1)), {}});
+      continue;  // a header without ']' is skipped like any other junk line
     }
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) return fail("expected [Section] or Key=Value");
+    // Junk (no '=', no key name, a key before the first section) is skipped.
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || file.sections_.empty()) continue;
     std::string key = TrimSpaces(line.substr(0, eq));
-    if (key.empty()) return fail("key name missing before '='");
-    if (file.sections_.empty()) return fail("key \"" + key + "\" before the first [Section]");
+    if (key.empty()) continue;
     std::string value = TrimSpaces(line.substr(eq + 1));
     if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
       value = value.substr(1, value.size() - 2);
     }
-    if (value.size() > kMaxValueLength) {
-      return fail("value of \"" + key + "\" is longer than " + std::to_string(kMaxValueLength) +
-                  " characters");
-    }
+    // What does not fit the reader's buffer is cut off.
+    if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
     file.sections_.back().entries.push_back({key, value});
   }
   return file;

@@ -1,14 +1,11 @@
-// Reader for INI-syntax files (the model definition files) with the lookup rules
-// of the Windows profile-string reader: "[Section]" lines, "Key=Value" lines,
+// Reader for INI-syntax files (the model definition files) with the rules of
+// the Windows profile-string reader: "[Section]" lines, "Key=Value" lines,
 // section and key names compared without regard to ASCII case, the first match
 // wins, surrounding blanks dropped, and one pair of matching quotes around a whole
-// value dropped.
-//
-// Unlike that reader it does not guess at broken files: a line that is neither
-// blank, a comment (";" first), a section nor a key line, a key before the
-// first section, a NUL byte, or a value longer than kMaxValueLength makes Load
-// fail with the file name and line number, so a damaged model file is reported
-// instead of yielding a half-filled device.
+// value dropped. Like that reader it skips lines that are neither a section
+// nor a key line (and keys before the first section), ends a line at a NUL,
+// and cuts a value at kMaxValueLength characters; whether the keys a device
+// needs are there is for the caller to check.
 #pragma once
 
 #include <optional>
@@ -24,9 +21,10 @@ class IniFile {
   // A model file is a few hundred bytes; refuse anything absurdly large outright.
   static constexpr size_t kMaxFileSize = 1 << 20;
 
+  // Fails, with *error naming the path, only for a file that cannot be
+  // opened or read, is not a regular file (a FIFO would block) or is too large.
   static std::optional<IniFile> Load(const std::string& path, std::string* error);
-  static std::optional<IniFile> Parse(const std::string& text, const std::string& name,
-                                      std::string* error);
+  static IniFile Parse(const std::string& text);
 
   bool HasSection(const std::string& section) const;
   // False when the section or the key is absent.

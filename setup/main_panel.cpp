@@ -90,4 +90,9 @@ std::string NvLogoToolPath() {
   return kNvLogoToolPath;
 }
 
+std::string NvLogoToolFailure(const std::string& path, const std::string& why) {
+  return "Cannot start the NV logo tool \"" + path + "\": " + why +
+         "\nSet OPOS_NVLOGOTOOL to the tool's path to use another one.";
+}
+
 }  // namespace opos::setup

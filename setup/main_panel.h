@@ -64,6 +64,8 @@ std::string RenameQuestion(const std::string& current, const std::string& rename
 
 // The NV logo tool: $OPOS_NVLOGOTOOL when set and not empty, else kNvLogoToolPath.
 std::string NvLogoToolPath();
+// The message when the tool at path could not be started (why: the system's reason).
+std::string NvLogoToolFailure(const std::string& path, const std::string& why);
 inline constexpr const char kNvLogoToolPath[] = "/opt/Zentrim/NVLogoTool/NVLogoTool";
 
 inline constexpr const char kMainWindowTitle[] = "Zentrim OPOS SETUP Ver 4.03";

@@ -189,7 +189,18 @@ long WriteBatch::Commit(reg::Store& store, std::string* error) const {
     }
   }
   long rc = store.Import(text);
-  if (rc != reg::kOk) *error = store.LastError();
+  if (rc != reg::kOk) {
+    // The line of the batch's own .reg text means nothing to a user.
+    std::string why = store.LastError();
+    if (why.rfind("line ", 0) == 0) {
+      const size_t colon = why.find(": ");
+      if (colon != std::string::npos && colon > 5 &&
+          why.find_first_not_of("0123456789", 5) == colon) {
+        why.erase(0, colon + 2);
+      }
+    }
+    *error = why;
+  }
   return rc;
 }
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/registry_keys.h"
 #include "platform/registry_store.h"
 #include "setup/ini_file.h"
 
@@ -18,8 +19,8 @@ namespace opos::setup::modSetup {
 
 inline constexpr const char kPrinterClass[] = "POSPrinter";
 inline constexpr const char kDrawerClass[] = "CashDrawer";
-inline constexpr const char kServiceRoot[] = "Software\\OLEforRetail\\ServiceOPOS";
-inline constexpr const char kScratchKey[] = "Software\\OLEforRetail\\ServiceOPOS\\Temp";
+inline constexpr const char* kServiceRoot = kServiceOposKey;
+inline constexpr const char* kScratchKey = kSetupScratchKey;
 
 bool IsDeviceClass(const std::string& deviceClass);
 // Class key path of "POSPrinter" / "CashDrawer"; empty for any other name.

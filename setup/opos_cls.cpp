@@ -242,6 +242,8 @@ bool OPOSCls::Load(const std::string& deviceClassArg, const std::string& keyName
                     ? "no device \"" + strKeyName + "\" under " + strDeviceClass
                     : "cannot read device \"" + strKeyName + "\": " + store_->LastError());
   }
+  // Names compare without regard to case: the device is known by its stored spelling.
+  if (std::string stored = StoredKeyName(strKeyName); !stored.empty()) mstrKeyName = stored;
   return true;
 }
 
@@ -263,6 +265,23 @@ bool OPOSCls::LoadValues(const std::string& deviceClassArg, const std::string& k
   }
   mstrLastError.clear();
   return true;
+}
+
+std::string OPOSCls::StoredKeyName(const std::string& name) {
+  const std::string base = ClassKeyPath(mstrDeviceClass);
+  if (base.empty()) return {};
+  for (const std::string& key : modRegedit::EnumSubKeys(*store_, base).value_or(std::vector<std::string>{})) {
+    if (EqualsNoCase(key, name)) return key;
+  }
+  return {};
+}
+
+void OPOSCls::WarnIfLdnHidesDevice(const std::string& ldn) {
+  const std::string other = StoredKeyName(ldn);
+  if (other.empty() || EqualsNoCase(other, mstrKeyName)) return;
+  // A logical name is looked up before the device keys.
+  mstrLastWarning = "the logical device name \"" + ldn + "\" is also the key name of the device \"" + other +
+                    "\"; opening \"" + ldn + "\" now reaches \"" + mstrKeyName + "\", not \"" + other + "\"";
 }
 
 bool OPOSCls::Read(const std::string& fileNameArg, const std::string& deviceTypeArg) {
@@ -322,9 +341,14 @@ bool OPOSCls::Read(const std::string& fileNameArg, const std::string& deviceType
   return true;
 }
 
+std::string OPOSCls::LdnRefusal(const std::string& strLDN) const {
+  if (EqualsNoCase(strLDN, mstrKeyName)) return kSameNameMessage;
+  return CheckLdnName(strLDN);
+}
+
 bool OPOSCls::AddLDN(const std::string& strLDN) {
-  if (strLDN == mstrKeyName) return Fail(kSameNameMessage);
-  if (std::string why = CheckLdnName(strLDN); !why.empty()) return Fail(why);
+  mstrLastWarning.clear();
+  if (std::string why = LdnRefusal(strLDN); !why.empty()) return Fail(why);
   std::string keyName = mstrKeyName;
   std::optional<std::string> path = GetKeyPath(mstrDeviceClass, &keyName, false);
   if (!path) return false;
@@ -338,6 +362,7 @@ bool OPOSCls::AddLDN(const std::string& strLDN) {
     return Fail("cannot add logical device name \"" + strLDN + "\": " + error);
   }
   mstrLastError.clear();
+  WarnIfLdnHidesDevice(strLDN);
   return true;
 }
 
@@ -356,8 +381,8 @@ bool OPOSCls::RemoveLDN(const std::string& strLDN) {
 }
 
 bool OPOSCls::RenameLDN(const std::string& strCurrent, const std::string& strNew) {
-  if (strNew == mstrKeyName) return Fail(kSameNameMessage);
-  if (std::string why = CheckLdnName(strNew); !why.empty()) return Fail(why);
+  mstrLastWarning.clear();
+  if (std::string why = LdnRefusal(strNew); !why.empty()) return Fail(why);
   if (!IsDeviceClass(mstrDeviceClass)) return Fail("no device class selected");
   if (strCurrent.empty()) return Fail("a logical device name cannot be empty");
   // One transaction, so a name that differs only in case is never lost between
@@ -370,6 +395,7 @@ bool OPOSCls::RenameLDN(const std::string& strCurrent, const std::string& strNew
     return Fail("cannot rename logical device name \"" + strCurrent + "\": " + error);
   }
   mstrLastError.clear();
+  WarnIfLdnHidesDevice(strNew);
   return true;
 }
 
@@ -406,24 +432,32 @@ bool OPOSCls::Remove() {
   return true;
 }
 
+std::string OPOSCls::RenameKeyRefusal(const std::string& strKeyName) {
+  if (std::string why = CheckKeyName(strKeyName); !why.empty()) return why;
+  const std::string& oldName = mstrKeyName;
+  std::string oldKey = oldName;
+  if (!GetKeyPath(mstrDeviceClass, &oldKey, false)) return mstrLastError;
+  if (strKeyName == oldName) return "\"" + oldName + "\" already has that name";
+  // Saving under a suffixed name while the logical names point at the requested
+  // one would split the device from its names: a taken name is refused instead.
+  if (!EqualsNoCase(strKeyName, oldName)) {
+    long rc = store_->KeyExists(reg::Root::LocalMachine, ClassKey() + "\\" + strKeyName);
+    if (rc == reg::kOk) {
+      return "cannot rename \"" + oldName + "\" to \"" + strKeyName +
+             "\": a device key of that name already exists under " + mstrDeviceClass;
+    }
+    if (rc != reg::kFileNotFound) return "cannot look up device keys: " + store_->LastError();
+  }
+  return {};
+}
+
 bool OPOSCls::RenameKey(const std::string& strKeyName) {
-  if (std::string why = CheckKeyName(strKeyName); !why.empty()) return Fail(why);
+  if (std::string why = RenameKeyRefusal(strKeyName); !why.empty()) return Fail(why);
   const std::string oldName = mstrKeyName;
   std::string oldKey = oldName;
   std::optional<std::string> oldPath = GetKeyPath(mstrDeviceClass, &oldKey, false);
   if (!oldPath) return false;
-  if (strKeyName == oldName) return Fail("\"" + oldName + "\" already has that name");
   const std::string newPath = ClassKey() + "\\" + strKeyName;
-  // Saving under a suffixed name while the logical names point at the requested
-  // one would split the device from its names: a taken name is refused instead.
-  if (!EqualsNoCase(strKeyName, oldName)) {
-    long rc = store_->KeyExists(reg::Root::LocalMachine, newPath);
-    if (rc == reg::kOk) {
-      return Fail("cannot rename \"" + oldName + "\" to \"" + strKeyName +
-                  "\": a device key of that name already exists under " + mstrDeviceClass);
-    }
-    if (rc != reg::kFileNotFound) return Fail("cannot look up device keys: " + store_->LastError());
-  }
   std::vector<std::string> names, values;
   int16_t count = 0;
   GetLDN(&names, &values, &count);

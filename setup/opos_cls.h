@@ -73,6 +73,11 @@ class OPOSCls {
   // Moves the device to key strKeyName with its logical names. Refused when a key
   // of that name (compared without regard to case) is another device's.
   bool RenameKey(const std::string& strKeyName);
+  // Why RenameKey would refuse strKeyName before writing anything (a bad or
+  // unchanged name, one taken by another device); empty when it would not.
+  std::string RenameKeyRefusal(const std::string& strKeyName);
+  // Why AddLDN or RenameLDN would refuse strLDN as the new name; empty when fine.
+  std::string LdnRefusal(const std::string& strLDN) const;
   // Writes every field to the device key; a new device takes the first free name
   // of mstrKeyName, mstrKeyName_2, mstrKeyName_3, ...
   bool Save(bool blnIsNew);
@@ -82,10 +87,12 @@ class OPOSCls {
   // As Load, from the device key's values already read (ListSubKeyValues).
   bool LoadValues(const std::string& strDeviceClass, const std::string& strKeyName,
                   const std::vector<reg::Value>& values);
-  // False (nothing written) when strLDN is the device's own key name, or invalid.
+  // False (nothing written) when strLDN is the device's own key name (in any
+  // case), or invalid. A name equal to another device's key is allowed, but
+  // leads to this device from then on: LastWarning() says so.
   bool AddLDN(const std::string& strLDN);
   bool RemoveLDN(const std::string& strLDN);
-  // False (nothing changed) when strNew is the device's own key name, or invalid.
+  // As AddLDN, for the new name.
   bool RenameLDN(const std::string& strCurrent, const std::string& strNew);
   // Every logical name of the current class with the key name it points at.
   void GetLDN(std::vector<std::string>* strEnvNames, std::vector<std::string>* strEnvValues,
@@ -103,6 +110,8 @@ class OPOSCls {
   std::vector<std::string> UnreadableValues();
 
   const std::string& LastError() const { return mstrLastError; }
+  // Set by a successful AddLDN or RenameLDN whose name hides another device.
+  const std::string& LastWarning() const { return mstrLastWarning; }
 
   // Checks of names as the registry and the Service Objects need them; empty
   // when fine, else the reason.
@@ -125,9 +134,15 @@ class OPOSCls {
   // Refuses texts longer than the Service Objects read back.
   bool CheckTextLengths();
   std::string ClassKey() const;
+  // The stored spelling of the class's device key equal to name in any case;
+  // empty when there is none.
+  std::string StoredKeyName(const std::string& name);
+  // Sets mstrLastWarning when ldn is another device's key name.
+  void WarnIfLdnHidesDevice(const std::string& ldn);
 
   reg::Store* store_;  // a pointer so that a copy can be assigned back
   std::string mstrLastError;
+  std::string mstrLastWarning;
 };
 
 }  // namespace opos::setup

@@ -163,6 +163,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
       done += r.written;
       if (r.status != platform::IoStatus::kOk) {
         NoteWriteFailure(device->path(), r.status, done, length);
+        if (r.status == platform::IoStatus::kLost) deviceLost.store(1);
         ok = false;
         break;
       }
@@ -261,6 +262,7 @@ void CPortBase::ResetStatusCells() {
   statusError.store(0);
   errorLatched.store(0);
   ctsLost.store(0);
+  deviceLost.store(0);
 }
 
 void CPortBase::MarkPrinterImagesLost() {
@@ -305,7 +307,10 @@ void CPortBase::RequestStatusReport(int replyWaitMs) {
   (void)Write(kAsbEnable, sizeof kAsbEnable);
   uint8_t buffer[kStatusBufferSize] = {};
   auto r = ReadDevice(buffer, sizeof buffer, replyWaitMs);
-  if (r.status == platform::IoStatus::kLost) statusError.store(1);
+  if (r.status == platform::IoStatus::kLost) {
+    statusError.store(1);
+    deviceLost.store(1);
+  }
   ApplyStatus(buffer, r.count);
 }
 
@@ -330,6 +335,7 @@ void CPortBase::TakeStatusRead(const uint8_t* data, const platform::ReadResult& 
   if (r.status == platform::IoStatus::kLost) {
     MarkPrinterImagesLost();
     statusError.store(1);
+    deviceLost.store(1);
   }
   ApplyStatus(data, r.count);
 }

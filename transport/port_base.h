@@ -114,8 +114,6 @@ class CPortBase : public CPortObject {
   // Serial: the bytes have left the port.
   virtual bool FinishWrite(int fd) { return true; }
 
-  uint32_t timeoutMs = 0;
-
  private:
   std::shared_ptr<SharedDevice> Device() const;
   void ApplyStatus(const uint8_t* data, size_t length);

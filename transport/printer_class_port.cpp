@@ -23,7 +23,6 @@ int32_t CPrinterClassPort::StartMonitor(uint32_t limitMs) {
   if (opened.load() == 0 || StatusReaderRunning()) return OPOS_E_ILLEGAL;
   ResetStatusCells();
   monitoring.store(0);
-  timeoutMs = limitMs;
   if (IsDrawerSide()) {
     int32_t code = WaitForPrinterReady(limitMs, timings_.afterReadyWaitMs);
     if (code != 0) return code;

@@ -297,6 +297,11 @@ void MainWindow::RenameKey() {
   if (item == nullptr || item->parent() == nullptr) return;
   RenameDialog dialog(prompts_, this);
   dialog.mstrName = cls_.mstrKeyName;
+  dialog.refusal = [this](const std::string& name) -> std::optional<Message> {
+    const std::string why = cls_.RenameKeyRefusal(name);
+    if (why.empty()) return std::nullopt;
+    return Message{QMessageBox::Warning, kSetupMessageTitle, Q(why), QMessageBox::Ok, {}};
+  };
   dialog.Prepare();
   prompts_.Exec(&dialog);
   if (!dialog.mblnSuccess) return;
@@ -317,14 +322,19 @@ void MainWindow::RenameKey() {
   ResetPanel();
 }
 
+Message MainWindow::LdnRefusalMessage(const std::string& why) const {
+  if (why == OPOSCls::kSameNameMessage) {
+    return {QMessageBox::NoIcon, kApplicationTitle, OPOSCls::kSameNameMessage, QMessageBox::Ok, {}};
+  }
+  return {QMessageBox::Warning, kSetupMessageTitle, Q(why), QMessageBox::Ok, {}};
+}
+
 void MainWindow::LdnResult(bool ok) {
   if (ok) {
     Refresh();
-  } else if (cls_.LastError() == OPOSCls::kSameNameMessage) {
-    prompts_.Show(this, {QMessageBox::NoIcon, kApplicationTitle, OPOSCls::kSameNameMessage,
-                         QMessageBox::Ok, {}});
+    if (!cls_.LastWarning().empty()) Warn(cls_.LastWarning());
   } else {
-    Warn(cls_.LastError());
+    prompts_.Show(this, LdnRefusalMessage(cls_.LastError()));
   }
 }
 
@@ -355,6 +365,11 @@ void MainWindow::RenameLdn() {
   const std::string current = ldn_->currentData().toByteArray().toStdString();
   RenameDialog dialog(prompts_, this);
   dialog.mstrName = current;
+  dialog.refusal = [this](const std::string& name) -> std::optional<Message> {
+    const std::string why = cls_.LdnRefusal(name);
+    if (why.empty()) return std::nullopt;
+    return LdnRefusalMessage(why);
+  };
   dialog.Prepare();
   prompts_.Exec(&dialog);
   if (dialog.mblnSuccess) LdnResult(cls_.RenameLDN(current, dialog.mstrName));
@@ -386,7 +401,8 @@ void MainWindow::StartLogoTool() {
   QProcess process;
   process.setProgram(Q(options_.logoToolPath));
   if (process.startDetached()) return;
-  prompts_.Show(this, {QMessageBox::Critical, kNvImageTitle, process.errorString(), QMessageBox::Ok, {}});
+  prompts_.Show(this, {QMessageBox::Critical, kNvImageTitle,
+                       Q(NvLogoToolFailure(options_.logoToolPath, S(process.errorString()))), QMessageBox::Ok, {}});
 }
 
 }  // namespace opos::setup::gui

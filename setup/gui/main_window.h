@@ -67,6 +67,8 @@ class MainWindow : public QWidget {
   void DeviceSaved(const OPOSCls& saved);
   // After AddLDN or RenameLDN: refresh on success, else tell why.
   void LdnResult(bool ok);
+  // The message box that refuses a logical name for the reason why.
+  Message LdnRefusalMessage(const std::string& why) const;
 
   Options options_;
   Prompts& prompts_;

@@ -20,6 +20,7 @@ RenameDialog::RenameDialog(Prompts& prompts, QWidget* parent) : QDialog(parent),
   change_ = new QPushButton("&Change", this);
   change_->setObjectName("cmdExecute0");
   change_->setAutoDefault(false);
+  change_->setDefault(true);  // Return changes the name
   auto* cancel = new QPushButton("Cancel", this);
   cancel->setObjectName("cmdExecute1");
   cancel->setAutoDefault(false);
@@ -63,6 +64,12 @@ void RenameDialog::UpdateButton() {
 void RenameDialog::Change() {
   const std::string renamed = S(edit_->text());
   if (!RenameAccepted(mstrName, renamed)) return;
+  if (refusal) {
+    if (const std::optional<Message> refused = refusal(renamed)) {
+      prompts_.Show(this, *refused);
+      return;
+    }
+  }
   prompts_.Show(this, {QMessageBox::NoIcon, kApplicationTitle, kRenameTitle, QMessageBox::Ok, {}});
   Message ask{QMessageBox::Question, kApplicationTitle, Q(RenameQuestion(mstrName, renamed)),
               QMessageBox::Yes | QMessageBox::No, {}};
@@ -80,6 +87,7 @@ AddLdnDialog::AddLdnDialog(QWidget* parent) : QDialog(parent) {
   ok_ = new QPushButton("OK", this);
   ok_->setObjectName("cmdExecute0");
   ok_->setAutoDefault(false);
+  ok_->setDefault(true);  // Return adds the name
   auto* cancel = new QPushButton("Cancel", this);
   cancel->setObjectName("cmdExecute1");
   cancel->setAutoDefault(false);

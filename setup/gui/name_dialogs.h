@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "setup/gui/prompts.h"
@@ -21,6 +23,9 @@ class RenameDialog : public QDialog {
   std::string mstrName;
   bool mblnSuccess = false;
   bool mblnCancel = false;
+  // The message that refuses a new name (taken, invalid), asked before the
+  // confirmation boxes; the dialog stays open for another name.
+  std::function<std::optional<Message>(const std::string& name)> refusal;
 
   // Shows mstrName as the current name and resets the results.
   void Prepare();

@@ -25,6 +25,9 @@ enum { kInputBuf = 0, kOutputBuf, kInputSleep, kTimeout, kPulseOn, kPulseOff, kI
 // The setting names of the txtData boxes, as SetFormValue takes them.
 const char* const kTextSettings[] = {"InputBuf",    "OutputBuf",    "InputSleep", "Timeout",
                                      "PulseOnTime", "PulseOffTime", "ImageSleep"};
+// Their labels: a message names the box the user sees.
+const char* const kTextLabels[] = {"InputBuf",      "OutputBuf",      "Input Sleep Time", "Output Interval Time",
+                                   "Pulse ON Time", "Pulse OFF Time", "Image Sleep Time"};
 
 // Fills a drop-down list; a current text that is not among the entries is
 // added so that it is shown (and kept) as it is.
@@ -83,18 +86,19 @@ SettingsDialog::SettingsDialog(Options options, Prompts& prompts, QWidget* paren
   addRow(port, row++, "Parity :", boxes_[kParity], false);
   addRow(port, row++, "StopBit :", boxes_[kStop], false);
   addRow(port, row++, "Handshake :", boxes_[kHandShake], false);
-  addRow(port, row++, "InputBuf :", texts_[kInputBuf], false);
-  addRow(port, row++, "OutputBuf :", texts_[kOutputBuf], false);
-  addRow(port, row++, "Input Sleep Time :", texts_[kInputSleep], true);
-  addRow(port, row++, "Output Interval Time :", texts_[kTimeout], true);
-  addRow(port, row++, "Image Sleep Time :", texts_[kImageSleep], true);
+  auto label = [](int box) { return (std::string(kTextLabels[box]) + " :"); };
+  addRow(port, row++, label(kInputBuf).c_str(), texts_[kInputBuf], false);
+  addRow(port, row++, label(kOutputBuf).c_str(), texts_[kOutputBuf], false);
+  addRow(port, row++, label(kInputSleep).c_str(), texts_[kInputSleep], true);
+  addRow(port, row++, label(kTimeout).c_str(), texts_[kTimeout], true);
+  addRow(port, row++, label(kImageSleep).c_str(), texts_[kImageSleep], true);
 
   auto* drawerFrame = new QGroupBox("CashDrawer Settings", this);
   auto* drawer = new QGridLayout(drawerFrame);
   addRow(drawer, 0, "Open Level :", boxes_[kOpenLevel], false);
   addRow(drawer, 1, "Pin No :", boxes_[kPinNo], false);
-  addRow(drawer, 2, "Pulse ON Time :", texts_[kPulseOn], false);
-  addRow(drawer, 3, "Pulse OFF Time :", texts_[kPulseOff], false);
+  addRow(drawer, 2, label(kPulseOn).c_str(), texts_[kPulseOn], false);
+  addRow(drawer, 3, label(kPulseOff).c_str(), texts_[kPulseOff], false);
 
   test_ = new QPushButton("Printer &Test", this);
   test_->setObjectName("cmdExecute0");
@@ -178,7 +182,8 @@ bool SettingsDialog::Collect(SettingsForm* form, std::vector<std::string>* error
     const bool drawerText = i == kPulseOn || i == kPulseOff;
     if (drawerText && !form->drawerEnabled) continue;
     std::string error;
-    if (!SetFormValue(form, device_, kTextSettings[i], TrimSpaces(S(texts_[i]->text())), &error)) {
+    if (!SetFormValue(form, device_, kTextSettings[i], TrimSpaces(S(texts_[i]->text())), &error,
+                      kTextLabels[i])) {
       errors->push_back(error);
     }
   }

@@ -37,7 +37,7 @@ int RunSetupWindows(int argc, char** argv, const WindowsOptions& options, const 
   std::unique_ptr<reg::Store> store = reg::Store::Open(path, &error);
   if (!store) {
     prompts.Show(nullptr, {QMessageBox::Critical, kSetupMessageTitle,
-                           Q("Cannot open the registry store \"" + path + "\": " + error),
+                           Q(error),  // it names the store already
                            QMessageBox::Ok, {}});
     return 1;
   }

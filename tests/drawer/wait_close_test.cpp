@@ -35,6 +35,7 @@ class WaitCloseTest : public DrawerTest {
       count = tones_.size();
     }
     if (count == closeAtTone_.load()) port_->drawerSensorLow = 0;
+    if (count == lostAtTone_.load()) port_->deviceLost = 1;
   }
   std::vector<ToneRecord> Tones() {
     std::lock_guard<std::mutex> g(toneLock_);
@@ -52,6 +53,7 @@ class WaitCloseTest : public DrawerTest {
   std::mutex toneLock_;
   std::vector<ToneRecord> tones_;
   std::atomic<size_t> closeAtTone_{0};  // the drawer closes at this tone; 0: never
+  std::atomic<size_t> lostAtTone_{0};   // the port's device vanishes at this tone; 0: never
 };
 
 TEST_F(WaitCloseTest, ParallelLooksAfterFourPumps) {
@@ -78,8 +80,8 @@ TEST_F(WaitCloseTest, ZeroTimeoutBeepsAsSoonAsTheDrawerIsSeenOpen) {
 
 TEST_F(WaitCloseTest, BadArgumentsAndDisabledDrawerAreRefusedAtOnce) {
   ClaimOpenDrawer();
-  const int32_t bad[][4] = {{-1, 1000, 200, 300}, {-500, 1000, 200, 300}, {500, -1, 200, 300},
-                            {500, 1000, -5, 300}, {500, 1000, 200, -1}};
+  // A tone that may sound must not stall the beeper.
+  const int32_t bad[][4] = {{500, 1000, -5, 300}, {500, 1000, 200, -1}, {0, 1000, INT32_MIN, 0}};
   for (const auto& a : bad) {
     const uint32_t start = platform::TickCount();
     EXPECT_EQ(drawer_->WaitForDrawerClose(a[0], a[1], a[2], a[3]), OPOS_E_ILLEGAL);
@@ -92,15 +94,36 @@ TEST_F(WaitCloseTest, BadArgumentsAndDisabledDrawerAreRefusedAtOnce) {
   EXPECT_TRUE(Tones().empty());
 }
 
-TEST_F(WaitCloseTest, SilentToneStillWaitsForTheDrawerToClose) {
+TEST_F(WaitCloseTest, SilentOrEndlessWaitsStillWaitForTheDrawerToClose) {
   ClaimOpenDrawer();
-  // Closed a few poller passes into the wait, well after the timeout ran out.
-  port_->closeDrawerAtCheck = port_->checkReadyCalls.load() + 4;
-  const uint32_t start = platform::TickCount();
-  EXPECT_EQ(drawer_->WaitForDrawerClose(100, 0, 200, 300), OPOS_SUCCESS);
-  EXPECT_GT(platform::TickCount() - start, 1300u);
-  EXPECT_EQ(port_->drawerSensorLow.load(), 0);
+  // A silent tone; BeepTimeout -1 (INFINITE): no tone at all, its arguments
+  // unused; a negative frequency.
+  const int32_t cases[][4] = {{100, 0, 200, 300}, {-1, 1000, -1, -1}, {100, -800, 200, 300}};
+  for (const auto& a : cases) {
+    port_->drawerSensorLow = 1;
+    for (int i = 0; i < 80 && drawer_->GetPropertyNumber(PIDXCash_DrawerOpened) != 1; ++i) PumpFor(50);
+    // Closed a few poller passes into the wait, well after any timeout ran out.
+    port_->closeDrawerAtCheck = port_->checkReadyCalls.load() + 4;
+    const uint32_t start = platform::TickCount();
+    EXPECT_EQ(drawer_->WaitForDrawerClose(a[0], a[1], a[2], a[3]), OPOS_SUCCESS) << a[0] << " " << a[1];
+    EXPECT_GT(platform::TickCount() - start, 1300u);
+    EXPECT_EQ(port_->drawerSensorLow.load(), 0);
+  }
   EXPECT_TRUE(Tones().empty());
+}
+
+TEST_F(WaitCloseTest, ALostPortEndsTheWaitWithAFailureAndStopsTheTone) {
+  ClaimOpenDrawer();
+  lostAtTone_ = 1;
+  EXPECT_EQ(drawer_->WaitForDrawerClose(0, 1000, 50, 50), OPOS_E_FAILURE);
+  EXPECT_EQ(drawer_->GetPropertyNumber(PIDX_ResultCode), OPOS_E_FAILURE);
+  const size_t tones = Tones().size();
+  PumpFor(400);
+  EXPECT_LE(Tones().size(), tones + 1);  // at most the round already under way
+  // Lost before the wait: it does not start, whatever negative BeepTimeout asks for.
+  const uint32_t start = platform::TickCount();
+  EXPECT_EQ(drawer_->WaitForDrawerClose(INT32_MIN, 0, 0, 0), OPOS_E_FAILURE);
+  EXPECT_LT(platform::TickCount() - start, 2000u);
 }
 
 TEST_F(WaitCloseTest, ReleaseCutsALongToneShort) {

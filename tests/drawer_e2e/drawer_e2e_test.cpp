@@ -287,6 +287,22 @@ TEST_F(DrawerE2E, WaitForDrawerCloseBeepsUntilTheDrawerCloses) {
   EXPECT_LE(Tones().size(), tones.size() + 1);
 }
 
+TEST_F(DrawerE2E, APrinterThatVanishesEndsTheWaitWithAFailureAndTheTone) {
+  StartPrinter();
+  vp_->open_drawer();
+  StartDrawer();
+  ASSERT_TRUE(PumpUntilEvents(1));
+  ASSERT_EQ(events_[0], CASH_SUE_DRAWEROPEN);
+  std::thread gone = AtTone(1, [&] { vp_->stop(); });
+  const uint32_t start = platform::TickCount();
+  EXPECT_EQ(drawer_->WaitForDrawerClose(0, 1000, 100, 100), OPOS_E_FAILURE);
+  gone.join();
+  EXPECT_LT(Since(start), 8000u);
+  const size_t tones = Tones().size();
+  drawer_->PumpEvents(600);
+  EXPECT_LE(Tones().size(), tones + 1);  // one already under way may still sound
+}
+
 TEST_F(DrawerE2E, WaitForDrawerCloseWithTheDrawerClosedReturnsAfterTheLook) {
   StartPrinter();
   StartDrawer();

@@ -102,11 +102,15 @@ TEST_F(SettingsWindow, TextThatIsNoNumberIsRefusedAndNothingIsSaved) {
   ASSERT_TRUE(Choose(Box(d, 1), "4800 bps"));
   Edit(d, 1)->setText("12x");
   Edit(d, 2)->setText("-5");
+  Edit(d, 3)->setText("soon");
   Click(d, "cmdExecute1");
   ASSERT_EQ(prompts.shown.size(), 1u);
+  // Each box by the label the user sees.
   const std::string text = prompts.shown[0].text.toStdString();
-  EXPECT_NE(text.find("OutputBuf"), std::string::npos) << text;
-  EXPECT_NE(text.find("InputSleep"), std::string::npos) << text;
+  EXPECT_NE(text.find("OutputBuf must"), std::string::npos) << text;
+  EXPECT_NE(text.find("Input Sleep Time must"), std::string::npos) << text;
+  EXPECT_NE(text.find("Output Interval Time must"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Timeout"), std::string::npos) << text;
   EXPECT_EQ(store.Dump(), before);
   EXPECT_TRUE(d->isVisible());
 }

@@ -118,19 +118,20 @@ TEST_F(PrinterHealth, StartOnAnOpenCoverShowsTheMessageAndLeavesTheDialogForAnot
   EXPECT_EQ(Occurrences(CapturedAtLeast(kInteractiveText.size()), kInteractiveText), 1u);
 }
 
-TEST_F(PrinterHealth, ClosedWithoutStartSucceedsWhateverTheCallBeforeGave) {
+TEST_F(PrinterHealth, ClosedWithoutStartKeepsTheEarlierResult) {
   vprinter_->set_cover_open(true);
   ASSERT_TRUE(DeliverUntil([this] { return printer.CoverOpen(); }));
   ASSERT_EQ(printer.CheckHealth(OPOS_CH_INTERNAL), OPOS_E_EXTENDED);
   {
+    // A check that never ran is no success.
     ScriptedUser user({1001});
-    EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_SUCCESS);
-    EXPECT_EQ(printer.ResultCode(), OPOS_SUCCESS);
+    EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_E_EXTENDED);
+    EXPECT_EQ(printer.ResultCode(), OPOS_E_EXTENDED);
     EXPECT_EQ(printer.ResultCodeExtended(), 0);
   }
   // No hook, no terminal (see main): the dialog closes at once, nothing printed.
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_SUCCESS);
+  EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_E_EXTENDED);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(printer.CheckHealthText(), "Last check was interactive.");
   EXPECT_EQ(Printed(), "");

@@ -222,6 +222,8 @@ TEST_P(OtherPorts, AMissingDeviceTimesTheClaimOutAfterAtLeastThreeSeconds) {
 TEST_P(OtherPorts, TheCoverOpeningIsReportedFromTheStatusReports) {
   StartPrinterService();
   ASSERT_TRUE(PumpUntil(Has(printerEvents_, PTR_SUE_REC_PAPEROK)));
+  // Enabling a ready printer reports its state afresh, in this order, in every library.
+  EXPECT_EQ(printerEvents_, (std::vector<int32_t>{PTR_SUE_COVER_OK, PTR_SUE_REC_PAPEROK}));
   vp_->set_cover_open(true);
   ASSERT_TRUE(PumpUntil(Has(printerEvents_, PTR_SUE_COVER_OPEN)));
   EXPECT_TRUE(printer_->CoverOpen());

@@ -63,7 +63,13 @@ TEST_F(BarCodeTest, ThresholdTables) {
       {PTR_BCS_UPCE, "01234567890", 66, 2},    {PTR_BCS_UPCE, "01234567890", 67, 3},
       {PTR_BCS_UPCE, "01234567890", 257, 6},   {PTR_BCS_JAN8, "0123456", 200, 2},
       {PTR_BCS_JAN8, "01234567", 201, 3},      {PTR_BCS_JAN8, "0123456", 402, 6},
+      // Module width 6 is never chosen for UPC-A and EAN-13; a negative width asks for the narrowest.
+      {PTR_BCS_UPCA, "01234567890", INT32_MAX, 5}, {PTR_BCS_JAN13, "012345678901", INT32_MAX, 5},
+      {PTR_BCS_UPCE, "01234567890", INT32_MAX, 6}, {PTR_BCS_UPCA, "01234567890", INT32_MIN, 2},
+      {PTR_BCS_JAN8, "0123456", -1, 2},            {PTR_BCS_Code39, "1", INT32_MIN, 2},
+      {PTR_BCS_Code128, "1", INT32_MAX, 6},
   };
+  props.RecLineWidth = INT32_MAX;  // a stored RecLineWidth lets any width through
   for (const auto& c : cases) {
     const BarCodeCommand cmd = Build(c.data, c.symbology, 50, c.width);
     ASSERT_EQ(cmd.result, OPOS_SUCCESS) << c.symbology << " " << c.data;

@@ -184,9 +184,11 @@ TEST_F(TranslateTest, BinaryConversion) {
       {"065066", OPOS_SUCCESS, "AB"},   {"^65", OPOS_SUCCESS, "A"},
       {" 65-01", OPOS_SUCCESS, "A\xFF"}, {"300+10", OPOS_SUCCESS, B({0x2C, 0x0A})},
       {"000065", OPOS_SUCCESS, B({0x00, 0x41})},  // a zero byte is data, not an end
+      // Blanks pad a group on either side; a group of blanks or a bare sign reads as 0.
+      {"65   1", OPOS_SUCCESS, "A\x01"}, {"   -  +  ", OPOS_SUCCESS, B({0, 0, 0})},
       {"06", OPOS_E_ILLEGAL, ""},       {"065abc", OPOS_E_ILLEGAL, ""},
-      {"12a", OPOS_E_ILLEGAL, ""},      {"   ", OPOS_E_ILLEGAL, ""},
-      {"- 1", OPOS_E_ILLEGAL, ""},
+      {"12a", OPOS_E_ILLEGAL, ""},      {"6 5", OPOS_E_ILLEGAL, ""},
+      {"- 1", OPOS_E_ILLEGAL, ""},      {"+-1", OPOS_E_ILLEGAL, ""},
   };
   for (const auto& c : decimal) {
     EXPECT_EQ(ApplyBinaryConversion(OPOS_BC_DECIMAL, c.in, out), c.result) << c.in;

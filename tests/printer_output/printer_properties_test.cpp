@@ -69,6 +69,13 @@ TEST(PrinterPropertiesTest, LinesToPaperCutForAnySpacing) {
   EXPECT_EQ(Get(p, PIDXPtr_RecLinesToPaperCut), 300);
   p.SetRecLineSpacing(2000000000, false);
   EXPECT_EQ(Get(p, PIDXPtr_RecLinesToPaperCut), 0);
+  // Below half a dot but above zero the rule itself applies: 1/12.5 dot, 1/7.09 dot.
+  ASSERT_EQ(p.SetMapMode(PTR_MM_METRIC), OPOS_SUCCESS);
+  p.SetRecLineSpacing(1, false);
+  EXPECT_EQ(Get(p, PIDXPtr_RecLinesToPaperCut), 1875);
+  ASSERT_EQ(p.SetMapMode(PTR_MM_TWIPS), OPOS_SUCCESS);
+  p.SetRecLineSpacing(3, false);
+  EXPECT_EQ(Get(p, PIDXPtr_RecLinesToPaperCut), 354);  // 150 / 0.4233 = 354.3
 }
 
 TEST(PrinterPropertiesTest, CharacterSetCodeTables) {

@@ -94,6 +94,26 @@ TEST_F(AsyncReceipt, CoverOpenErrorsAnsweredWithClearThenRetry) {
   EXPECT_EQ(printer.ErrorLevel(), PTR_EL_NONE);
 }
 
+TEST_F(AsyncReceipt, RetryWhileTheCoverStaysOpenWaitsForTheStatusMonitor) {
+  Start();
+  OpenCover();
+  onError = [](int32_t& response) { response = OPOS_ER_RETRY; };
+  ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "once\n"), OPOS_SUCCESS);
+  const int32_t id = printer.OutputID();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(DeliverUntil([] { return false; }, 1500));
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  // At most one Error per monitor period (500 ms) and the first, not one per answer.
+  const size_t errors = Count("error", OPOS_EPTR_COVER_OPEN);
+  EXPECT_GE(errors, 1u);
+  EXPECT_LE(errors, static_cast<size_t>(elapsed / 500 + 2));
+  vprinter_->set_cover_open(false);
+  ASSERT_TRUE(DeliverUntil(Saw("complete", id)));
+  EXPECT_EQ(Printed(), kPrefix + "once\n");
+  EXPECT_EQ(Count("complete", id), 1u);
+}
+
 TEST_F(AsyncReceipt, ClearOutputInsideTheErrorHandlerDropsTheWholeQueue) {
   Start();
   OpenCover();

@@ -81,6 +81,10 @@ TEST_F(SyncReceipt, MethodsCheckTheirArgumentsClaimAndEnable) {
   EXPECT_EQ(printer.BeginInsertion(1000), OPOS_E_ILLEGAL);  // no slip station
   EXPECT_EQ(printer.PrintTwoNormal(PTR_S_RECEIPT, "a", "b"), OPOS_E_ILLEGAL);
   ASSERT_EQ(printer.ReleaseDevice(), OPOS_SUCCESS);
+  // These two answer 103 without storing it.
+  EXPECT_EQ(printer.SetLogo(PTR_L_TOP, "x"), OPOS_E_NOTCLAIMED);
+  EXPECT_EQ(printer.ValidateData(PTR_S_RECEIPT, "x"), OPOS_E_NOTCLAIMED);
+  EXPECT_EQ(printer.ResultCode(), OPOS_SUCCESS);
   EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_NOTCLAIMED);
   EXPECT_EQ(printer.ClearOutput(), OPOS_E_NOTCLAIMED);
   printer.SetRecLineChars(56);

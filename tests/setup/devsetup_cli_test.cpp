@@ -156,10 +156,19 @@ TEST_F(Cli, PortsListsUartsAdaptersAndUsbPrintersAndASerialPathIsAPort) {
 TEST_F(Cli, LogicalNameCommands) {
   ASSERT_EQ(Run({"add", "PICORS"}).status, 0);
   ASSERT_EQ(Run({"add", "PICORS"}).status, 0);
-  RunResult same = Run({"ldn", "add", "POSPrinter", "PICORS", "PICORS"});
-  EXPECT_EQ(same.status, 1);
-  EXPECT_TRUE(Contains(same.err, "Cannot register Logical Device Name because Device Name and "
-                                 "Logical Device Name are the same."));
+  for (const char* key : {"PICORS", "picors"}) {
+    RunResult same = Run({"ldn", "add", "POSPrinter", key, "PICORS"});
+    EXPECT_EQ(same.status, 1);
+    EXPECT_TRUE(Contains(same.err, "Cannot register Logical Device Name because Device Name and "
+                                   "Logical Device Name are the same."));
+  }
+  EXPECT_EQ(Run({"ldn", "add", "POSPrinter", "PICORS", "picors"}).status, 1);
+  EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "picors_2"}).out, "Key             PICORS_2\n"));
+  RunResult hides = Run({"ldn", "add", "POSPrinter", "picors", "Picors_2"});
+  EXPECT_EQ(hides.status, 0);
+  EXPECT_TRUE(Contains(hides.err, "warning: the logical device name \"Picors_2\" is also the key name of the "
+                                  "device \"PICORS_2\"")) << hides.err;
+  ASSERT_EQ(Run({"ldn", "remove", "POSPrinter", "Picors_2"}).status, 0);
   ASSERT_EQ(Run({"ldn", "add", "POSPrinter", "PICORS_2", "Till"}).status, 0);
   RunResult moved = Run({"ldn", "add", "POSPrinter", "PICORS", "till"});
   EXPECT_EQ(moved.status, 0);

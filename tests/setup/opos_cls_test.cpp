@@ -145,15 +145,19 @@ TEST(OPOSClsRead, BadModelFilesAreRefusedAndWriteNothing) {
     return dir + "/KLP_T.inf";
   };
   refuse(variant("InputSleep=24\n", ""), "QMT500S", "lacks the key \"InputSleep\"");
-  refuse(variant("Port=COM1\n", "Port COM1\n"), "QMT500S", "line");
+  refuse(variant("Port=COM1\n", "Port COM1\n"), "QMT500S", "lacks the key \"Port\"");  // the junk line is skipped
   refuse(variant("InputBuf=1024", "InputBuf=99999999999"), "QMT500S", "out of range");
   refuse(variant("DeviceClass=POSPrinter", "DeviceClass=Scanner"), "QMT500S", "Scanner");
   refuse(variant("DeviceName=QMT500S", "DeviceName=QMT\\500S"), "QMT\\500S", "backslash");
   refuse(variant("SOName=KELVORA.RecPrinter.SO\n", "SOName=\n"), "QMT500S", "SOName is empty");
-  refuse(variant("DeviceDesc=\"KELVORA QMT500 Receipt Printer (Serial)\"",
-                 "DeviceDesc=" + std::string(300, 'd')),
-         "QMT500S", "longer than 255");
   EXPECT_EQ(store.Dump(), before);
+
+  // A value too long for the reader's buffer is cut there, as the profile reader does.
+  ASSERT_TRUE(cls.Read(variant("DeviceDesc=\"KELVORA QMT500 Receipt Printer (Serial)\"",
+                               "DeviceDesc=" + std::string(300, 'd')),
+                       "QMT500S"))
+      << cls.LastError();
+  EXPECT_EQ(modRegedit::GetStringValue(*store, kPrinterKey + "\\QMT500S", "DeviceDesc"), std::string(255, 'd'));
 }
 
 class Devices : public ::testing::Test {
@@ -230,10 +234,15 @@ TEST_F(Devices, RenameRefusalsChangeNothing) {
 
 TEST_F(Devices, LogicalNameRules) {
   const std::string before = store.Dump();
-  EXPECT_FALSE(cls.AddLDN("QMT500S"));
-  EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
-  EXPECT_FALSE(cls.RenameLDN("Front", "QMT500S"));
-  EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
+  // The device's own key in any spelling, also when it was loaded by another one.
+  ASSERT_TRUE(cls.Load("POSPrinter", "qmt500s"));
+  EXPECT_EQ(cls.mstrKeyName, "QMT500S");
+  for (const char* same : {"QMT500S", "qmt500s", "Qmt500S"}) {
+    EXPECT_FALSE(cls.AddLDN(same));
+    EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
+    EXPECT_FALSE(cls.RenameLDN("Front", same));
+    EXPECT_EQ(cls.LastError(), OPOSCls::kSameNameMessage);
+  }
   EXPECT_FALSE(cls.AddLDN(""));
   EXPECT_FALSE(cls.AddLDN("bad\nname"));
   EXPECT_FALSE(cls.AddLDN(std::string(256, 'n')));
@@ -242,6 +251,16 @@ TEST_F(Devices, LogicalNameRules) {
   // Re-adding a name of another device points it here.
   ASSERT_TRUE(cls.AddLDN("Other"));
   EXPECT_EQ(modRegedit::GetStringValue(*store, kPrinterKey, "Other"), "QMT500S");
+  EXPECT_EQ(cls.LastWarning(), "");
+  // Another device's key is allowed as a name, with a warning that it now leads here.
+  ASSERT_TRUE(cls.AddLDN("qmt500s_2"));
+  EXPECT_NE(cls.LastWarning().find("key name of the device \"QMT500S_2\""), std::string::npos)
+      << cls.LastWarning();
+  ASSERT_TRUE(cls.RenameLDN("qmt500s_2", "Side"));
+  EXPECT_EQ(cls.LastWarning(), "");
+  ASSERT_TRUE(cls.RenameLDN("Side", "QMT500S_2"));
+  EXPECT_NE(cls.LastWarning().find("now reaches \"QMT500S\""), std::string::npos) << cls.LastWarning();
+  ASSERT_TRUE(cls.RemoveLDN("QMT500S_2"));
   ASSERT_TRUE(cls.RenameLDN("Front", "FRONT"));
   ASSERT_TRUE(cls.RenameLDN("Back", "Rear"));
   auto ldns = Ldns(*store, kPrinterKey);

@@ -110,6 +110,7 @@ TEST(WriteBatch, AFailingStepLeavesTheStoreUnchanged) {
   badPath.SetDword("Software\\\\Bad", "n", 1);
   EXPECT_NE(badPath.Commit(*store, &error), reg::kOk);
   EXPECT_FALSE(error.empty());
+  EXPECT_NE(error.rfind("line ", 0), 0u) << error;  // the batch's text is no user's file
 
   WriteBatch badName;
   badName.SetString("Software\\Written", "a", "b");

@@ -116,7 +116,8 @@ TEST(ModelCatalog, ReportsFilesItCannotUse) {
   EXPECT_EQ(models[1].baseName, "B");
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_NE(problems[0].find("KLP_C.inf\" names no [SINFO] DeviceName"), std::string::npos);
-  EXPECT_NE(problems[1].find("KLP_D.inf\" line 1"), std::string::npos);
+  // A junk line is skipped, as the profile reader does: what is left names no type.
+  EXPECT_NE(problems[1].find("KLP_D.inf\" names no [SINFO] DeviceName"), std::string::npos) << problems[1];
   std::string error;
   EXPECT_TRUE(ListModelTypes(models[0].path, &error).empty());
   EXPECT_NE(error.find("CountNumber \"4\" is not 1 to 3"), std::string::npos) << error;

@@ -235,6 +235,7 @@ TEST_P(PrinterClassPortTest, VanishedPrinterIsAStatusError) {
   peer.CloseMaster();
   ASSERT_TRUE(printer.imagesLost.Wait(5000));
   ASSERT_TRUE(test::WaitUntil([&] { return p->statusError.load() == 1; }));
+  EXPECT_EQ(p->deviceLost.load(), 1);
   EXPECT_EQ(p->CheckReady(), OPOS_E_ILLEGAL);
 }
 

@@ -348,6 +348,7 @@ TEST_F(SerialPortTest, LostPrinterIsAStatusErrorAndItsImageIsGone) {
   peer.CloseMaster();
   ASSERT_TRUE(printer.imagesLost.Wait(5000));
   ASSERT_TRUE(test::WaitUntil([&] { return port.statusError.load() == 1; }));
+  EXPECT_EQ(port.deviceLost.load(), 1);
   EXPECT_EQ(port.CheckReady(), OPOS_E_ILLEGAL);
   port.bFastPoll.store(0);
   ASSERT_TRUE(printer.imagesLost.Wait(0));

@@ -61,7 +61,6 @@ int CSerialPort::Open(const DeviceConfig& config) {
 int32_t CSerialPort::StartMonitor(uint32_t limitMs) {
   if (opened.load() == 0 || StatusReaderRunning()) return OPOS_E_ILLEGAL;
   ResetStatusCells();
-  timeoutMs = limitMs;
   monitoring.store(1);
   // The whole first report counts: a printer claimed with its cover open
   // sends no other report until the cover state changes.
