@@ -15,8 +15,8 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 #include "platform/message_queue.h"
 #include "tools/opos/text_escapes.h"
 
