@@ -473,7 +473,9 @@ TEST_F(ToolTest, CommandLineConventions) {
     const std::string shown = c.args.empty() ? "(none)" : c.args[0];
     EXPECT_EQ(r.status, c.status) << shown << ": " << r.err;
     EXPECT_NE(r.out.find(c.out), std::string::npos) << shown << ": " << r.out;
-    if (c.status == 2) EXPECT_NE(r.err.find("opos"), std::string::npos) << shown;
+    if (c.status == 2) {
+      EXPECT_NE(r.err.find("opos"), std::string::npos) << shown;
+    }
   }
 }
 
