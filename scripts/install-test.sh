@@ -137,7 +137,9 @@ bad_models() {
   local before
   before=$("$BIN/opos" reg export)
   expect_failure "$WORK/no-models" "$BIN/devsetup" --models "$WORK/no-models" add QMT500S &&
-    [ "$("$BIN/opos" reg export)" = "$before" ]
+    [ "$("$BIN/opos" reg export)" = "$before" ] &&
+    expect_failure "$WORK/no-models" "$BIN/devsetup" -r "$WORK/fresh.db" --models="$WORK/no-models" add QMT500S &&
+    [ ! -e "$WORK/fresh.db" ]
 }
 check "missing model folder: named, exit 1, nothing written" bad_models
 stale_library() {

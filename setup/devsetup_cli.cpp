@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -172,6 +173,15 @@ int Cli::Run(const std::vector<std::string>& argv) {
   if (cmd == "models") return Models();
   if (cmd == "usb") return Usb();
 
+  // A device cannot be added without its model files: say so before a store
+  // is made for it.
+  if (cmd == "add") {
+    const std::string dir = modelDir_.empty() ? DefaultModelDirectory() : modelDir_;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) {
+      return Error("model folder \"" + dir + "\" does not exist (--models chooses another)");
+    }
+  }
   if (!OpenStore()) return kFailed;
   if (cmd == "list") return List();
   if (cmd == "add") return Add(a[0]);
