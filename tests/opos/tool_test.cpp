@@ -467,6 +467,9 @@ TEST_F(ToolTest, CommandLineConventions) {
       {{"--bogus", "reg", "export"}, 2, ""},
       {{}, 2, ""},
       {{"frobnicate"}, 2, ""},
+      {{"print", "--help"}, 0, "Usage: opos print --device NAME TEXT"},
+      {{"run", "--class=Scanner", "--device=P"}, 2, ""},
+      {{"drawer", "--device"}, 2, ""},
   };
   for (const Case& c : cases) {
     const ToolResult r = Opos(c.args);
