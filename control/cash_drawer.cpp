@@ -1,6 +1,7 @@
-#include "control/cash_drawer.h"
+#include "opos/cash_drawer.h"
 
 #include "common/opos.h"
+#include "platform/dispatch.h"
 
 namespace opos::control {
 

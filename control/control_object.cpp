@@ -1,11 +1,14 @@
-#include "control/control_object.h"
+#include "opos/control_object.h"
 
 #include <strings.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "common/opos.h"
 #include "control/device_lookup.h"
+#include "control/members.h"
 #include "platform/com_registry.h"
 #include "platform/message_queue.h"
 #include "platform/regular_file.h"
@@ -45,11 +48,55 @@ bool ResultFits(const com::Member& m, const Variant& r) {
 
 }  // namespace
 
+struct ControlObject::Impl {
+  class Sink;
+
+  explicit Impl(DeviceClass c);
+  ~Impl();
+
+  // True while open on another thread than the caller's.
+  bool ForeignThread() const;
+  bool IsOpen() const { return so_ != nullptr; }
+  int32_t Local(int32_t rc);
+  int32_t Open(const std::string& deviceName);
+  int32_t Close();
+  HRESULT Invoke(const std::string& member, std::vector<Variant>& args, Variant* result);
+  HRESULT Forward(size_t index, const com::Member& m, std::vector<Variant>& args, Variant* result);
+  void AnswerClosed(const com::Member& m, const std::vector<Variant>& args, Variant* result);
+  int32_t DoClose();
+
+  const DeviceClass class_;
+  std::string registryPath_;
+  std::string openedName_;
+  std::string lastError_;
+  com::IDispatch* so_ = nullptr;  // one counted reference while open
+  // DISPIDs on the Service Object, by position in ControlMembers(); looked up
+  // on first use after each Open.
+  std::vector<int32_t> dispids_;
+  std::vector<bool> dispidKnown_;
+  std::unique_ptr<Sink> sink_;
+  // The opening thread while open; the only cell a foreign thread reads, so
+  // that it is refused before it touches anything else.
+  std::atomic<std::thread::id> owner_{};
+  std::shared_ptr<platform::MessageQueue> queue_;
+  std::thread::id queueThread_{};
+  // ResultCode answered by this object itself (closed, or a call the Service
+  // Object could not take); while localResult_ it hides the Service Object's.
+  int32_t resultCode_ = OPOS_E_CLOSED;
+  bool localResult_ = true;
+  int inEvent_ = 0;  // depth of this object's handlers running on the opening thread
+
+  StatusUpdateHandler onStatusUpdate_;
+  ErrorHandler onError_;
+  OutputCompleteHandler onOutputComplete_;
+  DirectIOHandler onDirectIO_;
+};
+
 // The event sink handed to the Service Object in OpenService. Its lifetime is
 // the Control Object's; the Service Object holds it without a reference.
-class ControlObject::Sink final : public com::IDispatch {
+class ControlObject::Impl::Sink final : public com::IDispatch {
  public:
-  explicit Sink(ControlObject* co) : co_(co) {}
+  explicit Sink(Impl* co) : co_(co) {}
 
   uint32_t AddRef() override { return 2; }
   uint32_t Release() override { return 1; }
@@ -73,15 +120,15 @@ class ControlObject::Sink final : public com::IDispatch {
     return table;
   }
 
-  ControlObject* co_;
+  Impl* co_;
 };
 
-HRESULT ControlObject::Sink::Invoke(int32_t dispid, std::vector<Variant>& args, Variant* result) {
+HRESULT ControlObject::Impl::Sink::Invoke(int32_t dispid, std::vector<Variant>& args, Variant* result) {
   if (result) *result = Variant();
   const HRESULT hr = Table().Check(dispid, args);
   if (!com::Succeeded(hr)) return hr;
   if (!co_) return com::S_OK;
-  ControlObject& co = *co_;
+  Impl& co = *co_;
   ++co.inEvent_;
   // Handlers are copied first: one may replace itself while it runs.
   try {
@@ -108,9 +155,9 @@ HRESULT ControlObject::Sink::Invoke(int32_t dispid, std::vector<Variant>& args, 
   return com::S_OK;
 }
 
-ControlObject::ControlObject(DeviceClass c) : class_(c), sink_(std::make_unique<Sink>(this)) {}
+ControlObject::Impl::Impl(DeviceClass c) : class_(c), sink_(std::make_unique<Sink>(this)) {}
 
-ControlObject::~ControlObject() {
+ControlObject::Impl::~Impl() {
   if (!so_) return;
   if (inEvent_ > 0) {
     // Destroyed from inside its own handler: closing would wait for the very
@@ -124,18 +171,18 @@ ControlObject::~ControlObject() {
   DoClose();
 }
 
-bool ControlObject::ForeignThread() const {
+bool ControlObject::Impl::ForeignThread() const {
   const std::thread::id owner = owner_.load();
   return owner != std::thread::id() && owner != std::this_thread::get_id();
 }
 
-int32_t ControlObject::Local(int32_t rc) {
+int32_t ControlObject::Impl::Local(int32_t rc) {
   resultCode_ = rc;
   localResult_ = true;
   return rc;
 }
 
-int32_t ControlObject::Open(const std::string& deviceName) {
+int32_t ControlObject::Impl::Open(const std::string& deviceName) {
   if (ForeignThread()) return OPOS_E_ILLEGAL;
   if (IsOpen()) {
     lastError_ = "the device is already open";
@@ -200,7 +247,7 @@ int32_t ControlObject::Open(const std::string& deviceName) {
   return OPOS_SUCCESS;
 }
 
-int32_t ControlObject::Close() {
+int32_t ControlObject::Impl::Close() {
   if (ForeignThread()) return OPOS_E_ILLEGAL;
   if (!IsOpen()) {
     lastError_ = "the device is not open";
@@ -214,7 +261,7 @@ int32_t ControlObject::Close() {
   return DoClose();
 }
 
-int32_t ControlObject::DoClose() {
+int32_t ControlObject::Impl::DoClose() {
   int32_t rc = OPOS_E_NOSERVICE;
   int32_t id = 0;
   std::vector<Variant> none;
@@ -234,7 +281,7 @@ int32_t ControlObject::DoClose() {
   return Local(rc);
 }
 
-HRESULT ControlObject::Invoke(const std::string& member, std::vector<Variant>& args, Variant* result) {
+HRESULT ControlObject::Impl::Invoke(const std::string& member, std::vector<Variant>& args, Variant* result) {
   Variant ignored;
   if (!result) result = &ignored;
   *result = Variant();
@@ -277,7 +324,7 @@ HRESULT ControlObject::Invoke(const std::string& member, std::vector<Variant>& a
   return Forward(static_cast<size_t>(id - 1), m, args, result);
 }
 
-HRESULT ControlObject::Forward(size_t index, const com::Member& m, std::vector<Variant>& args, Variant* result) {
+HRESULT ControlObject::Impl::Forward(size_t index, const com::Member& m, std::vector<Variant>& args, Variant* result) {
   if (!dispidKnown_[index]) {
     int32_t id = 0;
     const HRESULT hr = so_->GetIDsOfNames(m.name, &id);
@@ -303,7 +350,7 @@ HRESULT ControlObject::Forward(size_t index, const com::Member& m, std::vector<V
   return com::S_OK;
 }
 
-void ControlObject::AnswerClosed(const com::Member& m, const std::vector<Variant>& args, Variant* result) {
+void ControlObject::Impl::AnswerClosed(const com::Member& m, const std::vector<Variant>& args, Variant* result) {
   if (Is(m.name, "GetPropertyNumber")) {
     const int32_t index = LongOf(args[0]);
     int32_t v = 0;
@@ -320,6 +367,24 @@ void ControlObject::AnswerClosed(const com::Member& m, const std::vector<Variant
   Local(OPOS_E_CLOSED);
   if (m.hasResult) *result = Variant::Long(OPOS_E_CLOSED);
 }
+
+ControlObject::ControlObject(DeviceClass c) : impl_(std::make_unique<Impl>(c)) {}
+ControlObject::~ControlObject() = default;
+
+DeviceClass ControlObject::Class() const { return impl_->class_; }
+void ControlObject::SetRegistryPath(const std::string& path) { impl_->registryPath_ = path; }
+int32_t ControlObject::Open(const std::string& deviceName) { return impl_->Open(deviceName); }
+int32_t ControlObject::Close() { return impl_->Close(); }
+bool ControlObject::IsOpen() const { return impl_->IsOpen(); }
+const std::string& ControlObject::OpenedName() const { return impl_->openedName_; }
+const std::string& ControlObject::LastErrorText() const { return impl_->lastError_; }
+int32_t ControlObject::Invoke(const std::string& member, std::vector<Variant>& args, Variant* result) {
+  return impl_->Invoke(member, args, result);
+}
+void ControlObject::OnStatusUpdate(StatusUpdateHandler h) { impl_->onStatusUpdate_ = std::move(h); }
+void ControlObject::OnError(ErrorHandler h) { impl_->onError_ = std::move(h); }
+void ControlObject::OnOutputComplete(OutputCompleteHandler h) { impl_->onOutputComplete_ = std::move(h); }
+void ControlObject::OnDirectIO(DirectIOHandler h) { impl_->onDirectIO_ = std::move(h); }
 
 int32_t ControlObject::CallLong(const char* member, std::vector<Variant> args) {
   Variant r;
@@ -385,15 +450,15 @@ std::string ControlObject::DeviceName() { return GetPropertyString(PIDX_DeviceNa
 std::string ControlObject::ServiceObjectDescription() { return GetPropertyString(PIDX_ServiceObjectDescription); }
 std::string ControlObject::LastErrorDetail() { return GetPropertyString(PIDXx_LastErrorDetail); }
 
-int ControlObject::EventFd() const { return queue_ ? queue_->Fd() : -1; }
+int ControlObject::EventFd() const { return impl_->queue_ ? impl_->queue_->Fd() : -1; }
 
 size_t ControlObject::DispatchEvents() {
-  if (queue_ && queueThread_ != std::this_thread::get_id()) return 0;
+  if (impl_->queue_ && impl_->queueThread_ != std::this_thread::get_id()) return 0;
   return platform::MessageQueue::ForCurrentThread()->Dispatch();
 }
 
 bool ControlObject::PumpEvents(int ms) {
-  if (queue_ && queueThread_ != std::this_thread::get_id()) return false;
+  if (impl_->queue_ && impl_->queueThread_ != std::this_thread::get_id()) return false;
   platform::MessageQueue::ForCurrentThread()->PumpFor(ms);
   return true;
 }

@@ -1,23 +1,13 @@
-// The two OPOS device classes that the Control Objects serve, and the dispatch
-// members a Control Object offers for each: the Service Object's members of that
-// class except OpenService, which Open performs itself.
+// The dispatch members a Control Object offers for each device class: the
+// Service Object's members of that class except OpenService, which Open
+// performs itself.
 #pragma once
 
-#include <string>
-
-#include "control/api.h"
+#include "opos/api.h"
+#include "opos/device_class.h"
 #include "platform/dispatch.h"
 
 namespace opos::control {
-
-enum class DeviceClass { POSPrinter, CashDrawer };
-
-// "POSPrinter" or "CashDrawer", the OPOS device class names.
-OPOS_CONTROL_API const char* DeviceClassName(DeviceClass c);
-// Accepts the class names without regard to case; false for anything else.
-OPOS_CONTROL_API bool ParseDeviceClass(const std::string& name, DeviceClass* out);
-// HKLM key under which the class's device keys and logical names live.
-OPOS_CONTROL_API const char* ClassKeyPath(DeviceClass c);
 
 // Members in dispatch order, with their argument kinds and result kind.
 OPOS_CONTROL_API const com::MemberTable& ControlMembers(DeviceClass c);

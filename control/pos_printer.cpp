@@ -1,7 +1,8 @@
-#include "control/pos_printer.h"
+#include "opos/pos_printer.h"
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
+#include "platform/dispatch.h"
 
 namespace opos::control {
 

@@ -36,6 +36,17 @@ for variant in normal asan tsan; do
   passed=$((passed + ${t:-0} - ${f:-0}))
   failed=$((failed + ${f:-0}))
 done
+echo "=== install: staged tree and Debian package ==="
+# From the normal build: the staged tree alone, the package, and (as root in CI)
+# installing and purging it; each check counts as a test.
+set +e
+bash scripts/install-test.sh build-test-normal 2>&1 | tee build-test-normal/install.log
+rc=${PIPESTATUS[0]}
+set -e
+read -r ip if_ < <(sed -n 's/^install: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' build-test-normal/install.log)  || true
+if [ "$rc" -ne 0 ] || [ -z "${ip:-}" ]; then status=1; fi
+passed=$((passed + ${ip:-0}))
+failed=$((failed + ${if_:-1}))
 echo "=== fuzz (libFuzzer, bounded) ==="
 # The fuzz targets need clang's libFuzzer; a short bounded run keeps them from rotting.
 cmake -S . -B build-test-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -50,6 +61,6 @@ else
   failed=$((failed + 1))
   status=1
 fi
-echo "tests (normal, asan, tsan, fuzz):"
+echo "tests (normal, asan, tsan, install, fuzz):"
 echo "$passed passed, $failed failed"
 exit $status

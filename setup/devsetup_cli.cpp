@@ -1,6 +1,12 @@
 #include "setup/devsetup_cli.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -14,40 +20,58 @@
 #include "setup/mod_setup.h"
 #include "setup/opos_cls.h"
 #include "setup/text.h"
+#include "tools/cli/cli.h"
 
 namespace opos::setup {
 namespace {
 
 using namespace modSetup;
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
+constexpr int kOk = cli::kExitOk;
+constexpr int kFailed = cli::kExitFailure;
+constexpr int kUsage = cli::kExitUsage;
 
-const char kUsageText[] =
-    "usage: devsetup [--registry PATH] [--models DIR] COMMAND [ARGUMENTS]\n"
-    "\n"
-    "Commands:\n"
-    "  list                              devices of both classes with their logical names\n"
-    "  models                            base models and the device types they offer\n"
-    "  add TYPE                          create a device of TYPE under a free key name\n"
-    "  remove CLASS KEY                  delete a device and its logical names\n"
-    "  rename CLASS KEY NEW              rename a device key; its logical names follow\n"
-    "  ldn add CLASS KEY NAME            add a logical device name for a device\n"
-    "  ldn remove CLASS NAME             delete a logical device name\n"
-    "  ldn rename CLASS KEY OLD NEW      rename a logical device name of a device\n"
-    "  show CLASS KEY                    a device's settings\n"
-    "  set CLASS KEY SETTING VALUE       change a setting as the settings dialog does\n"
-    "  usb                               the maker's USB printers present, by port\n"
-    "  ports                             serial devices (UARTs, USB-serial adapters) and USB printers\n"
-    "  test CLASS KEY                    print the test page or open the drawer\n"
-    "\n"
-    "CLASS is POSPrinter or CashDrawer. SETTING is one of Port (COMn, or a serial device's\n"
-    "absolute path such as /dev/ttyUSB0), Baudrate, BitLength,\n"
-    "Parity, Stop, HandShake (by the dialog's texts, e.g. \"9600 bps\", \"NONE\"), InputBuf,\n"
-    "OutputBuf, InputSleep, Timeout, ImageSleep, OpenLevel, ConnectorPinNo, PulseOnTime,\n"
-    "PulseOffTime. The registry is PATH, else $OPOS_REGISTRY, else the system store; the\n"
-    "model files are read from DIR, else from the program's own directory.\n";
+}  // namespace
+
+const cli::Program& DevsetupProgram() {
+  static const cli::Program program{
+      "devsetup",
+      "[OPTIONS] [COMMAND [ARGUMENTS]]",
+      "set up OPOS receipt printers and cash drawers",
+      {
+          {"registry", 'r', "PATH", "registry store (else $OPOS_REGISTRY, else /var/lib/opos/registry.db)"},
+          {"models", 'm', "DIR", "model definition files (else the installed share/opos/models)"},
+      },
+      "Writes device entries for receipt printers and cash drawers into the registry\n"
+      "store from the model files; without a command it shows the setup windows.\n"
+      "\n"
+      "Commands:\n"
+      "  list                              devices of both classes with their logical names\n"
+      "  models                            base models and the device types they offer\n"
+      "  add TYPE                          create a device of TYPE under a free key name\n"
+      "  remove CLASS KEY                  delete a device and its logical names\n"
+      "  rename CLASS KEY NEW              rename a device key; its logical names follow\n"
+      "  ldn add CLASS KEY NAME            add a logical device name for a device\n"
+      "  ldn remove CLASS NAME             delete a logical device name\n"
+      "  ldn rename CLASS KEY OLD NEW      rename a logical device name of a device\n"
+      "  show CLASS KEY                    a device's settings\n"
+      "  set CLASS KEY SETTING VALUE       change a setting as the settings dialog does\n"
+      "  usb                               the maker's USB printers present, by port\n"
+      "  ports                             serial devices (UARTs, USB-serial adapters) and USB printers\n"
+      "  test CLASS KEY                    print the test page or open the drawer\n"
+      "\n"
+      "CLASS is POSPrinter or CashDrawer. SETTING is one of Port (COMn, or a serial device's\n"
+      "absolute path such as /dev/ttyUSB0), Baudrate, BitLength,\n"
+      "Parity, Stop, HandShake (by the dialog's texts, e.g. \"9600 bps\", \"NONE\"), InputBuf,\n"
+      "OutputBuf, InputSleep, Timeout, ImageSleep, OpenLevel, ConnectorPinNo, PulseOnTime,\n"
+      "PulseOffTime. Only add, remove, rename, ldn and set write the store; the other\n"
+      "commands report a store that does not exist instead of creating it.\n",
+      true,
+  };
+  return program;
+}
+
+namespace {
 
 class Cli {
  public:
@@ -63,12 +87,15 @@ class Cli {
   }
   int Usage(const std::string& message) {
     if (!message.empty()) err_ << "devsetup: " << message << "\n";
-    err_ << kUsageText;
+    err_ << cli::HelpText(DevsetupProgram());
     return kUsage;
   }
   void Note(const std::string& message) { err_ << "devsetup: " << message << "\n"; }
 
   bool OpenStore();
+  std::string StorePath() const;
+  // False with a message naming the path when the store is not there.
+  bool StoreExists();
   // The class argument, spelled as the registry spells it; empty when unknown.
   std::string ClassArg(const std::string& arg);
   // Loads the device or reports why not.
@@ -106,21 +133,14 @@ class Cli {
 };
 
 int Cli::Run(const std::vector<std::string>& argv) {
-  size_t i = 0;
-  while (i < argv.size() && StartsWith(argv[i], "--")) {
-    const std::string& opt = argv[i];
-    if (opt == "--help") {
-      out_ << kUsageText;
-      return kOk;
-    }
-    if (opt != "--registry" && opt != "--models") return Usage("unknown option " + opt);
-    if (i + 1 >= argv.size()) return Usage(opt + " needs a value");
-    (opt == "--registry" ? registryPath_ : modelDir_) = argv[i + 1];
-    i += 2;
-  }
-  if (i >= argv.size()) return Usage("");
-  const std::string cmd = argv[i];
-  std::vector<std::string> a(argv.begin() + static_cast<long>(i) + 1, argv.end());
+  cli::Parsed parsed;
+  const int done = cli::Parse(DevsetupProgram(), argv, &parsed, out_, err_);
+  if (done >= 0) return done;
+  if (const std::string* v = parsed.Get("registry")) registryPath_ = *v;
+  if (const std::string* v = parsed.Get("models")) modelDir_ = *v;
+  if (parsed.operands.empty()) return Usage("");
+  const std::string cmd = parsed.operands[0];
+  std::vector<std::string> a(parsed.operands.begin() + 1, parsed.operands.end());
   auto arity = [&](size_t n) { return a.size() == n; };
 
   struct Command {
@@ -149,11 +169,26 @@ int Cli::Run(const std::vector<std::string>& argv) {
     if (a.size() != want) return Usage("ldn " + sub + " takes " + std::to_string(want - 1) + " arguments");
   }
 
+  // Reading never creates a store: a mistyped path is reported, not made. models
+  // and usb do not read the store, so only a store the user named is checked.
+  if (cmd == "list" || cmd == "show" || cmd == "models" || cmd == "usb") {
+    const bool named = !registryPath_.empty() || std::getenv("OPOS_REGISTRY") != nullptr;
+    if ((cmd == "list" || cmd == "show" || named) && !StoreExists()) return kFailed;
+  }
   // Commands that need no registry.
   if (cmd == "models") return Models();
   if (cmd == "usb") return Usb();
   if (cmd == "ports") return Ports();
 
+  // A device cannot be added without its model files: say so before a store
+  // is made for it.
+  if (cmd == "add") {
+    const std::string dir = modelDir_.empty() ? DefaultModelDirectory() : modelDir_;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) {
+      return Error("model folder \"" + dir + "\" does not exist (--models chooses another)");
+    }
+  }
   if (!OpenStore()) return kFailed;
   if (cmd == "list") return List();
   if (cmd == "add") return Add(a[0]);
@@ -167,8 +202,26 @@ int Cli::Run(const std::vector<std::string>& argv) {
   return LdnRename(a[1], a[2], a[3], a[4]);
 }
 
+bool Cli::StoreExists() {
+  const std::string path = StorePath();
+  struct stat st{};
+  if (::stat(path.c_str(), &st) == 0) return true;
+  const int e = errno;
+  if (e == ENOENT) {
+    Error("registry store " + path + " does not exist (devsetup add creates it; --registry chooses another)");
+  } else {
+    Error("cannot reach registry store " + path + ": " + std::strerror(e));
+  }
+  return false;
+}
+
+std::string Cli::StorePath() const {
+  if (!registryPath_.empty()) return registryPath_;
+  return reg::Store::DefaultPath();
+}
+
 bool Cli::OpenStore() {
-  const std::string path = registryPath_.empty() ? reg::Store::DefaultPath() : registryPath_;
+  const std::string path = StorePath();
   std::string error;
   store_ = reg::Store::Open(path, &error);
   if (!store_) {
@@ -266,7 +319,7 @@ int Cli::List() {
 }
 
 int Cli::Models() {
-  const std::string dir = modelDir_.empty() ? ProgramDirectory() : modelDir_;
+  const std::string dir = modelDir_.empty() ? DefaultModelDirectory() : modelDir_;
   bool any = false;
   for (const char* deviceClass : {kPrinterClass, kDrawerClass}) {
     out_ << deviceClass << "\n";
@@ -290,7 +343,7 @@ int Cli::Models() {
 }
 
 int Cli::Add(const std::string& type) {
-  const std::string dir = modelDir_.empty() ? ProgramDirectory() : modelDir_;
+  const std::string dir = modelDir_.empty() ? DefaultModelDirectory() : modelDir_;
   std::vector<std::string> problems;
   std::string foundClass, foundBase, foundPath;
   for (const char* deviceClass : {kPrinterClass, kDrawerClass}) {

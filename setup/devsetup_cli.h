@@ -9,6 +9,7 @@
 
 #include "setup/device_test.h"
 #include "setup/opos_cls.h"
+#include "tools/cli/cli.h"
 
 namespace opos::setup {
 
@@ -18,6 +19,9 @@ namespace opos::setup {
 using TestRunner = std::function<std::vector<TestMessage>(
     const OPOSCls& device, const std::string& registryPath, std::vector<std::string>* notes,
     std::string* unavailable)>;
+
+// Options, commands and help text of devsetup (shared with its windows' front).
+const cli::Program& DevsetupProgram();
 
 // args without the program name. Returns the exit status: 0 done, 1 failed (with
 // a message on err), 2 bad usage. tester may be empty.

@@ -4,8 +4,8 @@
 #include "common/opos.h"
 
 #include "common/opos_ptr.h"
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 #include "setup/devsetup_test_runner.h"
 #include "setup/mod_setup.h"
 

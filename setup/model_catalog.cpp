@@ -40,6 +40,15 @@ std::string ProgramDirectory() {
   return exe.parent_path().string();
 }
 
+std::string DefaultModelDirectory() {
+  const std::string bin = ProgramDirectory();
+  if (bin.empty()) return bin;
+  std::error_code ec;
+  const fs::path installed = fs::path(bin) / OPOS_MODELS_FROM_BIN;
+  if (fs::is_directory(installed, ec)) return installed.lexically_normal().string();
+  return bin;
+}
+
 std::vector<BaseModel> ListBaseModels(const std::string& dir, const std::string& deviceClass,
                                       std::vector<std::string>* problems) {
   std::vector<std::string> files;

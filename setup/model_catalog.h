@@ -13,6 +13,11 @@ namespace opos::setup {
 // cannot be told.
 std::string ProgramDirectory();
 
+// Where the model files are read from by default: the installed data folder
+// (share/opos/models beside the program's bin/) when it is there, else the
+// program's own directory, where the build tree keeps a copy.
+std::string DefaultModelDirectory();
+
 struct BaseModel {
   std::string baseName;  // "SINFO" device type without its last letter
   std::string path;      // full path of its model file

@@ -43,7 +43,7 @@ int RunSetupWindows(int argc, char** argv, const WindowsOptions& options, const 
   }
   MainWindow::Options windowOptions;
   windowOptions.store = store.get();
-  windowOptions.modelDir = options.modelDir.empty() ? ProgramDirectory() : options.modelDir;
+  windowOptions.modelDir = options.modelDir.empty() ? DefaultModelDirectory() : options.modelDir;
   windowOptions.logoToolPath = NvLogoToolPath();
   windowOptions.tester = tester;
   MainWindow window(std::move(windowOptions), prompts);

@@ -5,8 +5,8 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 #include "tests/control/control_test_support.h"
 
 namespace opos::control::testing {

@@ -24,8 +24,8 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 #include "platform/clock.h"
 #include "platform/dispatch.h"
 #include "platform/registry_store.h"

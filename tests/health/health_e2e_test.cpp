@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "control/cash_drawer.h"
+#include "opos/cash_drawer.h"
 #include "platform/prompt.h"
 #include "tests/receipt/receipt_env.h"
 

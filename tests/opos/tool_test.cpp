@@ -448,6 +448,55 @@ TEST_F(ToolTest, RegsvrRegistersIntoTheChosenStore) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("DllRegisterServer"), std::string::npos) << r.err;
   EXPECT_EQ(Opos({"regsvr"}).status, 2);
+
+  // Unregistering removes both classes and their ProgIDs at once, and only once.
+  r = Opos({"--registry", other, "regsvr", "-u", SerialLibraryPath()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* key : {"HKCR\\KELVORA.CashDrawer.SO", "HKCR\\KELVORA.RecPrinter.SO", "HKCR\\CLSID"}) {
+    r = Opos({"--registry", other, "reg", "list", key});
+    EXPECT_TRUE(r.status == 1 || r.out.empty()) << key << ": " << r.out;
+  }
+  r = Opos({"--registry", other, "regsvr", "-u", SerialLibraryPath()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no class"), std::string::npos) << r.err;
+  EXPECT_EQ(Opos({"--registry", dir_ + "/none.db", "regsvr", "-u", SerialLibraryPath()}).status, 1);
+  EXPECT_FALSE(Exists(dir_ + "/none.db"));
+}
+
+TEST_F(ToolTest, CommandLineConventions) {
+  const std::string other = dir_ + "/conventions.db";
+  ASSERT_EQ(Opos({"--registry", other, "reg", "set", "HKLM\\SOFTWARE\\k", "v", "--sz", "x"}).status, 0);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // part of standard output
+  };
+  const Case cases[] = {
+      {{"--registry=" + other, "reg", "get", "HKLM\\SOFTWARE\\k", "v"}, 0, "x\n"},
+      {{"-r", other, "reg", "get", "HKLM\\SOFTWARE\\k", "v"}, 0, "x\n"},
+      {{"-r" + other, "reg", "get", "HKLM\\SOFTWARE\\k", "v"}, 0, "x\n"},
+      {{"-h"}, 0, "Usage: opos"},
+      {{"--help"}, 0, "Exit status:"},
+      {{"--version"}, 0, "opos (opos) "},
+      {{"--registry"}, 2, ""},
+      {{"--registry="}, 2, ""},
+      {{"--help=x"}, 2, ""},
+      {{"--bogus", "reg", "export"}, 2, ""},
+      {{}, 2, ""},
+      {{"frobnicate"}, 2, ""},
+      {{"print", "--help"}, 0, "Usage: opos print --device NAME TEXT"},
+      {{"run", "--class=Scanner", "--device=P"}, 2, ""},
+      {{"drawer", "--device"}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    const ToolResult r = Opos(c.args);
+    const std::string shown = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(r.status, c.status) << shown << ": " << r.err;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << shown << ": " << r.out;
+    if (c.status == 2) {
+      EXPECT_NE(r.err.find("opos"), std::string::npos) << shown;
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // their messages and exit codes, and bad input that must change nothing.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "setup/mod_regedit.h"
 #include "setup_test_util.h"
 
@@ -32,12 +34,36 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, UsageWithoutArgumentsAndForBadCommands) {
   RunResult r = RunDevsetup({});
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(Contains(r.err, "usage: devsetup")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "Usage: devsetup")) << r.err;
   EXPECT_EQ(Run({"frobnicate"}).status, 2);
   EXPECT_EQ(Run({"remove", "POSPrinter"}).status, 2);
   EXPECT_EQ(Run({"ldn", "move", "a", "b"}).status, 2);
   EXPECT_EQ(RunDevsetup({"--registry"}).status, 2);
   EXPECT_EQ(RunDevsetup({"--help"}).status, 0);
+}
+
+TEST_F(Cli, OptionFormsAndReadingCommandsOnAMissingStore) {
+  ASSERT_EQ(Run({"add", "QMT500S"}).status, 0);
+  EXPECT_EQ(RunDevsetup({"--registry=" + store.path(), "list"}).status, 0);
+  EXPECT_EQ(RunDevsetup({"-r", store.path(), "show", "POSPrinter", "QMT500S"}).status, 0);
+  RunResult r = RunDevsetup({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Contains(r.out, "devsetup (opos) ")) << r.out;
+  EXPECT_TRUE(Contains(RunDevsetup({"-h"}).out, "Exit status:"));
+  EXPECT_EQ(RunDevsetup({"--registry=", "list"}).status, 2);
+  EXPECT_EQ(RunDevsetup({"--list"}).status, 2);
+
+  TempDir dir;
+  const std::string missing = dir.File("typo.db");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list"}, {"show", "POSPrinter", "QMT500S"}, {"models"}, {"usb"}}) {
+    std::vector<std::string> all{"--registry", missing};
+    all.insert(all.end(), args.begin(), args.end());
+    r = RunDevsetup(all);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_TRUE(Contains(r.err, missing + " does not exist")) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(missing)) << args[0];
+  }
 }
 
 TEST_F(Cli, ModelsAreFoundBesideTheProgram) {

@@ -164,10 +164,10 @@ TEST(VprinterProgram, RejectsBadArgumentsWithAMessage) {
   };
   const Case cases[] = {
       {{}, 2, "--link PATH is required"},
-      {{"--link", dir.file("p"), "--bytes-per-second", "fast"}, 1, "--bytes-per-second"},
-      {{"--link", dir.file("p"), "--asb-at-power-on", "256"}, 1, "--asb-at-power-on"},
-      {{"--link", dir.file("p"), "--drawer-pins", "3"}, 1, "--drawer-pins"},
-      {{"--link", dir.file("p"), "--bytes-per-second", "10", "--lines-per-second", "2"}, 1, "not both"},
+      {{"--link", dir.file("p"), "--bytes-per-second", "fast"}, 2, "--bytes-per-second"},
+      {{"--link", dir.file("p"), "--asb-at-power-on", "256"}, 2, "--asb-at-power-on"},
+      {{"--link", dir.file("p"), "--drawer-pins", "3"}, 2, "--drawer-pins"},
+      {{"--link", dir.file("p"), "--bytes-per-second", "10", "--lines-per-second", "2"}, 2, "not both"},
       {{"--link", dir.file("p"), "extra"}, 2, "unexpected argument"},
   };
   for (const Case& c : cases) {

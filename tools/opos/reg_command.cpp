@@ -3,10 +3,13 @@
 #include <dlfcn.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -411,11 +414,74 @@ int RegCommand(const std::vector<std::string>& args, const std::string& storePat
   return Usage();
 }
 
+namespace {
+
+// The library's path as DllRegisterServer records it (the real path), also for
+// a file that is gone, so that a stale registration can still be removed.
+std::string RegisteredPathOf(const std::string& lib) {
+  char buf[PATH_MAX];
+  if (::realpath(lib.c_str(), buf)) return buf;
+  std::string abs = lib;
+  if (abs.empty() || abs[0] != '/') {
+    if (!::getcwd(buf, sizeof buf)) return lib;
+    abs = std::string(buf) + "/" + lib;
+  }
+  return std::filesystem::path(abs).lexically_normal().string();
+}
+
+// Removes every class whose InprocServer32 is the library, with its ProgID when
+// that still names the class: one import, so all of it goes or nothing does.
+int Unregister(const std::string& lib, const std::string& storePath) {
+  auto store = OpenExisting(storePath);
+  if (!store) return kExitFailure;
+  const std::string path = RegisteredPathOf(lib);
+  std::vector<std::string> clsids;
+  store->ListSubKeys(Root::ClassesRoot, "CLSID", &clsids);
+  std::string text = "Windows Registry Editor Version 5.00\n";
+  int found = 0;
+  for (const std::string& c : clsids) {
+    reg::Value v;
+    if (store->QueryValue(Root::ClassesRoot, "CLSID\\" + c + "\\InprocServer32", "", &v) != reg::kOk ||
+        v.type != reg::REG_SZ || reg::SzText(v.data) != path) {
+      continue;
+    }
+    ++found;
+    text += "\n[-HKEY_CLASSES_ROOT\\CLSID\\" + c + "]\n";
+    reg::Value progId, back;
+    if (store->QueryValue(Root::ClassesRoot, "CLSID\\" + c + "\\ProgID", "", &progId) == reg::kOk &&
+        progId.type == reg::REG_SZ) {
+      const std::string p = reg::SzText(progId.data);
+      if (!p.empty() && p.find_first_of("\\[]\n") == std::string::npos &&
+          store->QueryValue(Root::ClassesRoot, p + "\\CLSID", "", &back) == reg::kOk &&
+          strcasecmp(reg::SzText(back.data).c_str(), c.c_str()) == 0) {
+        text += "\n[-HKEY_CLASSES_ROOT\\" + p + "]\n";
+      }
+    }
+  }
+  if (found == 0) {
+    std::fprintf(stderr, "opos regsvr: no class in %s is registered to %s\n", storePath.c_str(), path.c_str());
+    return kExitFailure;
+  }
+  const long rc = store->Import(text);
+  if (rc != reg::kOk) {
+    std::fprintf(stderr, "opos regsvr: cannot remove the registration of %s from %s: %s (nothing was removed)\n",
+                 path.c_str(), storePath.c_str(), Describe(*store, rc).c_str());
+    return kExitFailure;
+  }
+  std::printf("unregistered %s from %s\n", path.c_str(), storePath.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
 int RegsvrCommand(const std::vector<std::string>& args, const std::string& storePath) {
-  if (args.size() != 1) {
-    std::fprintf(stderr, "usage: opos [--registry PATH] regsvr LIBRARY\n");
+  const bool unregister = !args.empty() && (args[0] == "-u" || args[0] == "--unregister");
+  const size_t first = unregister ? 1 : 0;
+  if (args.size() != first + 1) {
+    std::fprintf(stderr, "usage: opos [--registry PATH] regsvr [-u] LIBRARY\n");
     return kExitUsage;
   }
+  if (unregister) return Unregister(args[1], storePath);
   // A bare file name would send dlopen searching the library path instead of
   // taking the file the user named.
   std::string lib = args[0];

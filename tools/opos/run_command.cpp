@@ -15,9 +15,10 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 #include "platform/message_queue.h"
+#include "tools/cli/cli.h"
 #include "tools/opos/text_escapes.h"
 
 namespace opos::tool {
@@ -250,27 +251,32 @@ const char* ResultName(int32_t rc) {
   }
 }
 
-// --device NAME among the arguments; the rest left in order in *rest.
-bool TakeDevice(const std::vector<std::string>& args, const char* command, std::string* device,
-                std::vector<std::string>* rest) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--device") {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "opos %s: --device needs a name\n", command);
-        return false;
-      }
-      *device = args[++i];
-    } else if (args[i].rfind("--device=", 0) == 0) {
-      *device = args[i].substr(9);
-    } else {
-      rest->push_back(args[i]);
-    }
-  }
+const cli::Program kPrintProgram{
+    "opos print", "--device NAME TEXT", "print TEXT (with \\x escapes) on a POSPrinter and cut",
+    {{"device", 0, "NAME", "device key or logical device name"}}, "", false};
+const cli::Program kDrawerProgram{
+    "opos drawer", "--device NAME", "open a CashDrawer",
+    {{"device", 0, "NAME", "device key or logical device name"}}, "", false};
+const cli::Program kRunProgram{
+    "opos run", "--class POSPrinter|CashDrawer --device NAME [SCRIPT]",
+    "run a script of calls through the Control Object",
+    {{"class", 0, "CLASS", "POSPrinter or CashDrawer"}, {"device", 0, "NAME", "device key or logical device name"}},
+    "SCRIPT is a file; without it (or with -) the script is read from standard input.\n", false};
+
+// --device NAME among the arguments; the rest left in order in *rest. -1 to go
+// on, else the exit status.
+int TakeDevice(const cli::Program& program, const std::vector<std::string>& args, std::string* device,
+               std::vector<std::string>* rest) {
+  cli::Parsed parsed;
+  const int done = cli::Parse(program, args, &parsed, std::cout, std::cerr);
+  if (done >= 0) return done;
+  if (const std::string* d = parsed.Get("device")) *device = *d;
+  *rest = parsed.operands;
   if (device->empty()) {
-    std::fprintf(stderr, "opos %s: --device NAME is required\n", command);
-    return false;
+    std::fprintf(stderr, "%s: --device NAME is required\n", program.name);
+    return kExitUsage;
   }
-  return true;
+  return -1;
 }
 
 // One step of an everyday job; false (with a message) when it failed.
@@ -305,33 +311,16 @@ int RunScript(DeviceClass firstClass, const std::string& firstDevice, const std:
 
 int RunCommand(const std::vector<std::string>& args) {
   std::string className, device, scriptPath;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string* into) {
-      if (i + 1 >= args.size()) return false;
-      *into = args[++i];
-      return true;
-    };
-    if (a == "--class") {
-      if (!value(&className)) {
-        std::fprintf(stderr, "opos run: --class needs POSPrinter or CashDrawer\n");
-        return kExitUsage;
-      }
-    } else if (a == "--device") {
-      if (!value(&device)) {
-        std::fprintf(stderr, "opos run: --device needs a name\n");
-        return kExitUsage;
-      }
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      std::fprintf(stderr, "opos run: unknown option %s\n", a.c_str());
-      return kExitUsage;
-    } else if (scriptPath.empty()) {
-      scriptPath = a;
-    } else {
-      std::fprintf(stderr, "opos run: more than one script given\n");
-      return kExitUsage;
-    }
+  cli::Parsed parsed;
+  const int done = cli::Parse(kRunProgram, args, &parsed, std::cout, std::cerr);
+  if (done >= 0) return done;
+  if (const std::string* v = parsed.Get("class")) className = *v;
+  if (const std::string* v = parsed.Get("device")) device = *v;
+  if (parsed.operands.size() > 1) {
+    std::fprintf(stderr, "opos run: more than one script given\n");
+    return kExitUsage;
   }
+  if (!parsed.operands.empty()) scriptPath = parsed.operands[0];
   DeviceClass cls;
   if (className.empty() || !control::ParseDeviceClass(className, &cls)) {
     std::fprintf(stderr, "opos run: --class POSPrinter or --class CashDrawer is required\n");
@@ -368,7 +357,7 @@ int RunCommand(const std::vector<std::string>& args) {
 int PrintCommand(const std::vector<std::string>& args) {
   std::string device;
   std::vector<std::string> rest;
-  if (!TakeDevice(args, "print", &device, &rest)) return kExitUsage;
+  if (const int done = TakeDevice(kPrintProgram, args, &device, &rest); done >= 0) return done;
   if (rest.size() != 1) {
     std::fprintf(stderr, "opos print: give the text to print as one argument\n");
     return kExitUsage;
@@ -387,7 +376,7 @@ int PrintCommand(const std::vector<std::string>& args) {
 int DrawerCommand(const std::vector<std::string>& args) {
   std::string device;
   std::vector<std::string> rest;
-  if (!TakeDevice(args, "drawer", &device, &rest)) return kExitUsage;
+  if (const int done = TakeDevice(kDrawerProgram, args, &device, &rest); done >= 0) return done;
   if (!rest.empty()) {
     std::fprintf(stderr, "opos drawer: unexpected argument %s\n", rest[0].c_str());
     return kExitUsage;

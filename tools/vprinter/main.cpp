@@ -1,6 +1,5 @@
 // vprinter: a virtual ESC/POS receipt printer with a cash drawer, on a pseudo-terminal.
 #include <fcntl.h>
-#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -11,9 +10,12 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "tools/cli/cli.h"
 #include "tools/vprinter/control_command.h"
 #include "tools/vprinter/virtual_printer.h"
 
@@ -21,27 +23,31 @@ namespace {
 
 constexpr size_t kMaxControlLine = 256;
 
-void usage(FILE* to) {
-  std::fputs(
-      "usage: vprinter --link PATH [options]\n"
-      "  --link PATH               symbolic link to the printer's port (a pseudo-terminal)\n"
-      "  --capture FILE            append every received byte to FILE\n"
-      "  --line-state FILE         write 1 (powered) or 0 (off) to FILE; the serial library\n"
-      "                            reads it as CTS when OPOS_PTY_LINE_STATE names FILE\n"
-      "  --render DIR              draw each receipt as DIR/receipt-0001.png, ... at its cut,\n"
-      "                            and the unfinished one at exit (DIR is made if missing)\n"
-      "  --control FIFO            read control commands from FIFO (created if missing):\n"
-      "                            cover open|close, paper end|ok, power off|on,\n"
-      "                            drawer open|close, offline, online, status\n"
-      "  --bytes-per-second N      print speed in bytes per second (default: instant)\n"
-      "  --lines-per-second N      print speed in line feeds per second\n"
-      "  --drawer-auto-close MS    drawer closes MS milliseconds after it opened\n"
-      "  --sensor-high-when-open   drawer switch pulls pin 3 high while open (default low)\n"
-      "  --drawer-pins LIST        kick pins wired to the drawer: 2, 5 or 2,5 (default 2,5)\n"
-      "  --asb-at-power-on MASK    GS a mask in force after power on (default 0)\n"
-      "Prints \"ready SLAVE_PATH\" when the port is up; SIGINT or SIGTERM stop it.\n",
-      to);
-}
+const opos::cli::Program kProgram{
+    "vprinter",
+    "--link PATH [OPTIONS]",
+    "virtual ESC/POS receipt printer with a cash drawer",
+    {
+        {"link", 'l', "PATH", "symbolic link to the printer's port (a pseudo-terminal)"},
+        {"capture", 'c', "FILE", "append every received byte to FILE"},
+        {"line-state", 0, "FILE", "write 1 (powered) or 0 (off) to FILE; the serial library reads it as CTS when OPOS_PTY_LINE_STATE names FILE"},
+        {"render", 0, "DIR", "draw each receipt as DIR/receipt-0001.png, ... at its cut, and the unfinished one at exit (DIR is made if missing)"},
+        {"control", 0, "FIFO", "read control commands from FIFO (created if missing)"},
+        {"bytes-per-second", 0, "N", "print speed in bytes per second (default: instant)"},
+        {"lines-per-second", 0, "N", "print speed in line feeds per second"},
+        {"drawer-auto-close", 0, "MS", "drawer closes MS milliseconds after it opened"},
+        {"sensor-high-when-open", 0, nullptr, "drawer switch pulls pin 3 high while open (default low)"},
+        {"drawer-pins", 0, "LIST", "kick pins wired to the drawer: 2, 5 or 2,5 (default 2,5)"},
+        {"asb-at-power-on", 0, "MASK", "GS a mask in force after power on (default 0)"},
+    },
+    "Plays an ESC/POS receipt printer with a cash drawer on a pseudo-terminal, for\n"
+    "tests and demonstrations.\n"
+    "\n"
+    "Control commands (one per line on the FIFO): cover open|close, paper end|ok,\n"
+    "power off|on, drawer open|close, offline, online, status.\n"
+    "Prints \"ready SLAVE_PATH\" when the port is up; SIGINT or SIGTERM stop it.\n",
+    false,
+};
 
 bool parse_number(std::string_view text, unsigned long max, unsigned long* out) {
   int base = 10;
@@ -73,7 +79,12 @@ bool parse_pins(std::string_view text, vprinter::PrinterConfig* config) {
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "vprinter: %s\n", message.c_str());
-  return 1;
+  return opos::cli::kExitFailure;
+}
+
+int usage_fault(const std::string& message) {
+  std::fprintf(stderr, "vprinter: %s\nTry 'vprinter --help' for more information.\n", message.c_str());
+  return opos::cli::kExitUsage;
 }
 
 // Opens (creating if needed) the control FIFO. Opened read-write so that writers
@@ -119,73 +130,45 @@ void run_control_line(vprinter::VirtualPrinter& printer, std::string_view line) 
 int main(int argc, char** argv) {
   vprinter::VirtualPrinterOptions options;
   std::string control_path;
-  enum {
-    kLink = 1, kLineState, kCapture, kRender, kControl, kBps, kLps, kAutoClose, kSensorHigh, kPins, kAsbPowerOn, kHelp
-  };
-  static const option long_options[] = {
-      {"link", required_argument, nullptr, kLink},
-      {"line-state", required_argument, nullptr, kLineState},
-      {"capture", required_argument, nullptr, kCapture},
-      {"render", required_argument, nullptr, kRender},
-      {"control", required_argument, nullptr, kControl},
-      {"bytes-per-second", required_argument, nullptr, kBps},
-      {"lines-per-second", required_argument, nullptr, kLps},
-      {"drawer-auto-close", required_argument, nullptr, kAutoClose},
-      {"sensor-high-when-open", no_argument, nullptr, kSensorHigh},
-      {"drawer-pins", required_argument, nullptr, kPins},
-      {"asb-at-power-on", required_argument, nullptr, kAsbPowerOn},
-      {"help", no_argument, nullptr, kHelp},
-      {nullptr, 0, nullptr, 0},
-  };
-  int opt;
+  opos::cli::Parsed parsed;
+  const int done = opos::cli::Parse(kProgram, std::vector<std::string>(argv + 1, argv + argc), &parsed, std::cout,
+                                    std::cerr);
+  if (done >= 0) return done;
   unsigned long value = 0;
-  while ((opt = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
-    const std::string_view arg = optarg ? optarg : "";
-    switch (opt) {
-      case kLink: options.link_path = arg; break;
-      case kLineState: options.line_state_path = arg; break;
-      case kCapture: options.capture_path = arg; break;
-      case kRender:
-        if (arg.empty()) return fail("--render needs a folder");
-        options.render_dir = arg;
-        break;
-      case kControl: control_path = arg; break;
-      case kBps:
-        if (!parse_number(arg, 100000000, &value) || value == 0) return fail("--bytes-per-second needs a number from 1");
-        options.printer.bytes_per_second = static_cast<uint32_t>(value);
-        break;
-      case kLps:
-        if (!parse_number(arg, 100000, &value) || value == 0) return fail("--lines-per-second needs a number from 1");
-        options.printer.lines_per_second = static_cast<uint32_t>(value);
-        break;
-      case kAutoClose:
-        if (!parse_number(arg, 86400000, &value)) return fail("--drawer-auto-close needs milliseconds (0 to 86400000)");
-        options.printer.drawer_auto_close = std::chrono::milliseconds(value);
-        break;
-      case kSensorHigh: options.printer.sensor_high_when_open = true; break;
-      case kPins:
-        if (!parse_pins(arg, &options.printer)) return fail("--drawer-pins takes 2, 5 or 2,5");
-        break;
-      case kAsbPowerOn:
-        if (!parse_number(arg, 255, &value)) return fail("--asb-at-power-on needs a mask from 0 to 255");
-        options.printer.asb_mask_at_power_on = static_cast<uint8_t>(value);
-        break;
-      case kHelp: usage(stdout); return 0;
-      default: usage(stderr); return 2;
+  for (const auto& [name, arg] : parsed.options) {
+    if (name == "link") {
+      options.link_path = arg;
+    } else if (name == "line-state") {
+      options.line_state_path = arg;
+    } else if (name == "capture") {
+      options.capture_path = arg;
+    } else if (name == "render") {
+      if (arg.empty()) return usage_fault("--render needs a folder");
+      options.render_dir = arg;
+    } else if (name == "control") {
+      control_path = arg;
+    } else if (name == "bytes-per-second") {
+      if (!parse_number(arg, 100000000, &value) || value == 0) return usage_fault("--bytes-per-second needs a number from 1");
+      options.printer.bytes_per_second = static_cast<uint32_t>(value);
+    } else if (name == "lines-per-second") {
+      if (!parse_number(arg, 100000, &value) || value == 0) return usage_fault("--lines-per-second needs a number from 1");
+      options.printer.lines_per_second = static_cast<uint32_t>(value);
+    } else if (name == "drawer-auto-close") {
+      if (!parse_number(arg, 86400000, &value)) return usage_fault("--drawer-auto-close needs milliseconds (0 to 86400000)");
+      options.printer.drawer_auto_close = std::chrono::milliseconds(value);
+    } else if (name == "sensor-high-when-open") {
+      options.printer.sensor_high_when_open = true;
+    } else if (name == "drawer-pins") {
+      if (!parse_pins(arg, &options.printer)) return usage_fault("--drawer-pins takes 2, 5 or 2,5");
+    } else if (name == "asb-at-power-on") {
+      if (!parse_number(arg, 255, &value)) return usage_fault("--asb-at-power-on needs a mask from 0 to 255");
+      options.printer.asb_mask_at_power_on = static_cast<uint8_t>(value);
     }
   }
-  if (optind < argc) {
-    std::fprintf(stderr, "vprinter: unexpected argument \"%s\"\n", argv[optind]);
-    usage(stderr);
-    return 2;
-  }
-  if (options.link_path.empty()) {
-    std::fputs("vprinter: --link PATH is required\n", stderr);
-    usage(stderr);
-    return 2;
-  }
+  if (!parsed.operands.empty()) return usage_fault("unexpected argument \"" + parsed.operands[0] + "\"");
+  if (options.link_path.empty()) return usage_fault("--link PATH is required");
   if (options.printer.bytes_per_second != 0 && options.printer.lines_per_second != 0) {
-    return fail("give either --bytes-per-second or --lines-per-second, not both");
+    return usage_fault("give either --bytes-per-second or --lines-per-second, not both");
   }
 
   // Signals go to the signalfd only; blocked before any thread starts so that every

@@ -1,7 +1,7 @@
 // Control Object of the OPOS CashDrawer class.
 #pragma once
 
-#include "control/control_object.h"
+#include "opos/control_object.h"
 
 namespace opos::control {
 

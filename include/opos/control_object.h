@@ -17,20 +17,17 @@
 // for its own lookup; give it another path only when both are the same file.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "control/api.h"
-#include "control/members.h"
-#include "platform/dispatch.h"
+#include "opos/api.h"
+#include "opos/device_class.h"
 
-namespace opos::platform {
-class MessageQueue;
+namespace opos::com {
+struct Variant;  // the dispatch layer's argument type (not part of the installed API)
 }
 
 namespace opos::control {
@@ -51,9 +48,9 @@ class OPOS_CONTROL_API ControlObject {
   ControlObject(const ControlObject&) = delete;
   ControlObject& operator=(const ControlObject&) = delete;
 
-  DeviceClass Class() const { return class_; }
+  DeviceClass Class() const;
   // Store used to find the device (before Open); empty: Store::DefaultPath().
-  void SetRegistryPath(const std::string& path) { registryPath_ = path; }
+  void SetRegistryPath(const std::string& path);
 
   // Finds the device, creates its Service Object and calls OpenService. Any
   // failure to reach a Service Object gives OPOS_E_NOSERVICE (104), with the
@@ -64,11 +61,11 @@ class OPOS_CONTROL_API ControlObject {
   // OPOS_E_ILLEGAL inside this object's own event handler (the Service Object
   // would wait for that very delivery to finish).
   int32_t Close();
-  bool IsOpen() const { return so_ != nullptr; }
+  bool IsOpen() const;
   // The name given to the last Open.
-  const std::string& OpenedName() const { return openedName_; }
+  const std::string& OpenedName() const;
   // Why the last Open (or a refused call) failed; empty after success.
-  const std::string& LastErrorText() const { return lastError_; }
+  const std::string& LastErrorText() const;
 
   // Common methods. Each returns the OPOS result code (OPOS_E_CLOSED before Open).
   int32_t ClaimDevice(int32_t timeout);
@@ -111,20 +108,20 @@ class OPOS_CONTROL_API ControlObject {
   // none did. Reading it changes no result code.
   std::string LastErrorDetail();
 
-  // Calls a member by name (ControlMembers(Class()) lists them) with the caller's
-  // arguments; by-reference arguments point at the caller's cells. Returns
-  // DISP_E_UNKNOWNNAME, DISP_E_BADPARAMCOUNT or DISP_E_TYPEMISMATCH when the call
-  // does not fit a member; a Service Object that fails the call gives its
+  // Calls a member by name with dispatch arguments (the project's own tools use
+  // it; the typed methods above are the application interface). Returns
+  // DISP_E_UNKNOWNNAME, DISP_E_BADPARAMCOUNT or DISP_E_TYPEMISMATCH when the
+  // call does not fit a member; a Service Object that fails the call gives its
   // HRESULT (ResultCode then reads OPOS_E_NOSERVICE). Otherwise S_OK with the
   // member's result (Long, String, or Empty for members without one).
-  com::HRESULT Invoke(const std::string& member, std::vector<com::Variant>& args, com::Variant* result);
+  int32_t Invoke(const std::string& member, std::vector<com::Variant>& args, com::Variant* result);
 
   // Event handlers; set them before Open. The cash drawer raises only
   // StatusUpdate and DirectIO events.
-  void OnStatusUpdate(StatusUpdateHandler h) { onStatusUpdate_ = std::move(h); }
-  void OnError(ErrorHandler h) { onError_ = std::move(h); }
-  void OnOutputComplete(OutputCompleteHandler h) { onOutputComplete_ = std::move(h); }
-  void OnDirectIO(DirectIOHandler h) { onDirectIO_ = std::move(h); }
+  void OnStatusUpdate(StatusUpdateHandler h);
+  void OnError(ErrorHandler h);
+  void OnOutputComplete(OutputCompleteHandler h);
+  void OnDirectIO(DirectIOHandler h);
 
   // The opening thread's message queue: readable exactly while deliveries wait
   // (-1 before the first Open). Shared by every device opened on that thread.
@@ -138,45 +135,15 @@ class OPOS_CONTROL_API ControlObject {
   explicit ControlObject(DeviceClass c);
 
   // Calls a member with a LONG result; OPOS_E_NOSERVICE when the Service Object
-  // cannot perform the call.
+  // cannot perform the call. Defined with the dispatch types, inside the library.
   int32_t CallLong(const char* member, std::vector<com::Variant> args);
 
  private:
-  class Sink;
-
-  // True while open on another thread than the caller's.
-  bool ForeignThread() const;
-  int32_t Local(int32_t rc);
-  com::HRESULT Forward(size_t index, const com::Member& m, std::vector<com::Variant>& args,
-                       com::Variant* result);
-  void AnswerClosed(const com::Member& m, const std::vector<com::Variant>& args, com::Variant* result);
-  int32_t DoClose();
-
-  const DeviceClass class_;
-  std::string registryPath_;
-  std::string openedName_;
-  std::string lastError_;
-  com::IDispatch* so_ = nullptr;  // one counted reference while open
-  // DISPIDs on the Service Object, by position in ControlMembers(); looked up
-  // on first use after each Open.
-  std::vector<int32_t> dispids_;
-  std::vector<bool> dispidKnown_;
-  std::unique_ptr<Sink> sink_;
-  // The opening thread while open; the only cell a foreign thread reads, so
-  // that it is refused before it touches anything else.
-  std::atomic<std::thread::id> owner_{};
-  std::shared_ptr<platform::MessageQueue> queue_;
-  std::thread::id queueThread_{};
-  // ResultCode answered by this object itself (closed, or a call the Service
-  // Object could not take); while localResult_ it hides the Service Object's.
-  int32_t resultCode_ = 101;  // OPOS_E_CLOSED
-  bool localResult_ = true;
-  int inEvent_ = 0;  // depth of this object's handlers running on the opening thread
-
-  StatusUpdateHandler onStatusUpdate_;
-  ErrorHandler onError_;
-  OutputCompleteHandler onOutputComplete_;
-  DirectIOHandler onDirectIO_;
+  // Everything behind the interface: the Service Object, the event sink, the
+  // opening thread's queue. Kept out of this header so that the installed API
+  // carries no dispatch or platform types and the object's layout is private.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace opos::control

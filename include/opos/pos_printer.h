@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "control/control_object.h"
+#include "opos/control_object.h"
 
 namespace opos::control {
 
