@@ -14,7 +14,7 @@
 
 #include "control/cash_drawer.h"
 #include "platform/port_lock.h"
-#include "tests/receipt/receipt_env.h"
+#include "tests/fault_matrix/drawer_env.h"
 
 extern char** environ;
 
@@ -56,7 +56,7 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return std::string(Name(info.param.fault)) + "_x_" + Name(info.param.phase);
 }
 
-class FaultMatrix : public ReceiptEnvironment, public ::testing::WithParamInterface<Case> {
+class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterface<Case> {
  protected:
   void TearDown() override {
     EndHolder();
@@ -160,14 +160,7 @@ class FaultMatrix : public ReceiptEnvironment, public ::testing::WithParamInterf
 
   // The drawer on the printer's port, opened, claimed and enabled.
   void OpenDrawer() {
-    const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\Drawer";
-    SetSz(key, "", "KELVORA.CashDrawer.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}, {"ConnectorPinNo", 2}, {"OpenLevel", 1}}) {
-      SetDword(key, n, v);
-    }
-    SetSz(key, "Port", dir_ + "/printer");
-    SetSz(key, "DeviceName", "StandardCash");
+    AddDrawerKey();
     drawer_ = std::make_unique<control::CashDrawer>();
     drawer_->OnStatusUpdate([this](int32_t d) { events.push_back({"drawer", d}); });
     ASSERT_EQ(drawer_->Open("Drawer"), OPOS_SUCCESS);
