@@ -31,7 +31,13 @@ int ReadString(reg::Store& store, const std::string& path, const std::string& na
     *out = def;
     return 0;
   }
-  *out = reg::SzText(v.data);
+  std::string text = reg::SzText(v.data);
+  // 256 bytes without a terminator do not fit the buffer either.
+  if (text.size() > 255) {
+    *out = def;
+    return 0;
+  }
+  *out = std::move(text);
   return 1;
 }
 
