@@ -52,7 +52,7 @@ def test_cover_events_and_an_error_answered_with_retry(printer, vprinter):
     job = printer.output_id
     assert pump_until(printer, lambda: ("complete", job) in printer.events)
     assert errors and errors[0] == (opos.OPOS_E_EXTENDED, opos.OPOS_EPTR_COVER_OPEN)
-    assert ("status", opos.PTR_SUE_COVER_OK) in printer.events
+    assert pump_until(printer, lambda: ("status", opos.PTR_SUE_COVER_OK) in printer.events)
     assert b"after the cover" in vprinter.capture()
 
 
