@@ -4,8 +4,13 @@ open printer: the same calls through ctypes directly (the C API as Python
 reaches it) and through the package. Run by hand:
 
   OPOS_CONTROL_LIBRARY=build/control/libopos-control.so PYTHONPATH=python \\
-    bash tests/c_api/with_vprinter.sh build /usr/bin/python3 bench/python_binding.py
+    bash tests/c_api/with_vprinter.sh build /usr/bin/python3 bench/python_binding.py \\
+    build/bench/bench_c_api_calls
+
+The optional argument, bench_c_api_calls, first measures the same calls from C.
 """
+import subprocess
+import sys
 import timeit
 
 import opos
@@ -16,6 +21,9 @@ N = 200_000
 def per_call(stmt) -> float:
     return min(timeit.repeat(stmt, number=N, repeat=5)) / N * 1e9
 
+
+if len(sys.argv) > 1:
+    subprocess.run([sys.argv[1], "FrontPrinter"], check=True)
 
 with opos.POSPrinter("FrontPrinter") as printer:
     printer.claim(1000)
