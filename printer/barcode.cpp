@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "printer/code_page.h"
+
 namespace opos {
 namespace {
 
@@ -102,9 +104,13 @@ BarCodeCommand BuildBarCodeCommand(const BarcodeProfile& profile, const PrintPro
   if (request.height < 0) return refuse();
 
   std::string data;
-  if (ApplyBinaryConversion(props.BinaryConversion, request.data, data) != OPOS_SUCCESS) {
-    return refuse();
-  }
+  // Only the alphanumeric symbologies carry text (and its human-readable
+  // line); numeric data keeps its bytes, so its length rules see them.
+  const bool text = request.symbology == PTR_BCS_Code39 || request.symbology == PTR_BCS_Code93 ||
+                    request.symbology == PTR_BCS_Code128;
+  const int32_t converted = text ? PrintArgumentBytes(props, request.data, data)
+                                 : ApplyBinaryConversion(props.BinaryConversion, request.data, data);
+  if (converted != OPOS_SUCCESS) return refuse();
 
   const Symbology* sym = FindSymbology(request.symbology);
   if (sym == nullptr) return refuse();

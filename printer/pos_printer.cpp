@@ -8,6 +8,7 @@
 #include "platform/message_queue.h"
 #include "platform/so_members.h"
 #include "printer/barcode.h"
+#include "printer/code_page.h"
 #include "service/health_dialog.h"
 
 namespace opos {
@@ -280,7 +281,9 @@ int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
   std::string logo;
   PrintProperties props = Snapshot();
   props.BinaryConversion = OPOS_BC_NONE;
-  const int32_t rc = TranslatePrintData(*printerProfile_.translation, props, xlate_, data, logo);
+  std::string text(data);
+  Utf8ToCodeTable(props.CodeTable, text);
+  const int32_t rc = TranslatePrintData(*printerProfile_.translation, props, xlate_, text, logo);
   if (rc != OPOS_SUCCESS) return SetResult(rc);
   (location == PTR_L_TOP ? xlate_.strTopLogo : xlate_.strBottomLogo) = std::move(logo);
   return SetResult(OPOS_SUCCESS);

@@ -189,6 +189,7 @@ PrintProperties PrinterProperties::Snapshot(int32_t binaryConversion) const {
   p.RecLinesToPaperCut = (*this)[PIDXPtr_RecLinesToPaperCut].load();
   p.RecLineWidth = (*this)[PIDXPtr_RecLineWidth].load();
   p.RotateSpecial = (*this)[PIDXPtr_RotateSpecial].load();
+  p.CodeTable = CodeTableFor((*this)[PIDXPtr_CharacterSet].load());
   return p;
 }
 

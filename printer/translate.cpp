@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "printer/code_page.h"
+
 namespace opos {
 namespace {
 
@@ -468,7 +470,7 @@ PreparedPrint PreparePrintNormal(const TranslationProfile& profile, const PrintP
                                  TranslationState& state, std::string_view data) {
   PreparedPrint p;
   std::string converted;
-  p.result = ApplyBinaryConversion(props.BinaryConversion, data, converted);
+  p.result = PrintArgumentBytes(props, data, converted);
   if (p.result != OPOS_SUCCESS) return p;
 
   const bool rotated = state.nRotateMode == 1 || state.nRotateMode == 2;
@@ -507,7 +509,7 @@ PreparedPrint PreparePrintNormal(const TranslationProfile& profile, const PrintP
 int32_t ValidatePrintData(const TranslationProfile& profile, const PrintProperties& props,
                           TranslationState& state, std::string_view data) {
   std::string converted;
-  if (const int32_t r = ApplyBinaryConversion(props.BinaryConversion, data, converted); r != 0) {
+  if (const int32_t r = PrintArgumentBytes(props, data, converted); r != 0) {
     return r;
   }
   std::string scratch;

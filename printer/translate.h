@@ -50,6 +50,7 @@ struct PrintProperties {
   int32_t RecLinesToPaperCut = 5;
   int32_t RecLineWidth = 588;
   int32_t RotateSpecial = PTR_RP_NORMAL;
+  uint8_t CodeTable = 0;  // ESC t table of CharacterSet: text is converted to it
 };
 
 // Per-printer fields that live between calls (created zeroed with the

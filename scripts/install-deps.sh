@@ -2,8 +2,9 @@
 # Installs the Debian packages the build, the tests and the demo need.
 set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
+      python3 python3-pytest python3-setuptools python3-venv
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      clang libclang-rt-14-dev libpng-dev libzint-dev
+      clang libclang-rt-14-dev libpng-dev libzint-dev libfreetype-dev fonts-dejavu-core
       qt6-base-dev libgl-dev libxkbcommon-dev
       help2man lintian acl)
 missing=()

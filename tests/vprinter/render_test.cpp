@@ -109,6 +109,20 @@ TEST(RenderText, UnknownBytesAndResets) {
   EXPECT_EQ(render_one(cat({text("ab"), hex("1D 99"), line("cd")})).dots, render_one(line("abcd")).dots);
 }
 
+TEST(RenderText, UpperHalfReadsInTheSelectedCodeTable) {
+  auto one = [](const char* table_and_byte) { return render_one(cat({hex(table_and_byte), line("")})); };
+  const ReceiptImage e_acute = one("1B 74 02 90");  // 850: É
+  const ReceiptImage er = one("1B 74 11 90");       // 866: Р
+  const ReceiptImage box = one("1B 74 10 81");      // 1252 has no 0x81
+  EXPECT_NE(e_acute.dots, er.dots);
+  EXPECT_NE(e_acute.dots, box.dots);
+  EXPECT_NE(er.dots, box.dots);
+  EXPECT_EQ(one("1B 74 14 90").dots, box.dots) << "a Thai table has no mapping: the box";
+  // The same character through another table draws the same dots.
+  EXPECT_EQ(one("1B 74 10 C9").dots, e_acute.dots) << "1252: É";
+  EXPECT_EQ(one("1B 74 33 D0").dots, er.dots) << "1251: Р";
+}
+
 TEST(RenderImages, RasterDownloadedAndBitImagesPutTheirDots) {
   // GS v 0: two rows of two bytes; leftmost dot in bit 7.
   const ReceiptImage raster = render_one(hex("1D 76 30 00 02 00 02 00 80 01 00 FF"));

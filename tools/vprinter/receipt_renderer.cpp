@@ -7,8 +7,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "tools/vprinter/receipt_barcode.h"
+#include "tools/vprinter/receipt_code_page_font.h"
 #include "tools/vprinter/receipt_font.h"
 
 namespace vprinter {
@@ -152,9 +154,20 @@ int width_mul(const Style& s) { return std::clamp<int>(s.width, 1, 8); }
 int height_mul(const Style& s) { return std::clamp<int>(s.height, 1, 8); }
 
 // The dots of one character in its cell, before any size, style or rotation.
-Dots base_glyph(uint8_t ch, uint8_t font) {
+Dots base_glyph(uint8_t ch, uint8_t font, uint8_t code_table) {
   const FontSize f = font_size(font);
   Dots g(f.w, f.h);
+  if (ch >= 0x80) {
+    const std::vector<uint8_t> dots = code_page_glyph(code_table, ch, f.w, f.h);
+    if (!dots.empty()) {
+      for (int y = 0; y < f.h; ++y) {
+        for (int x = 0; x < f.w; ++x) {
+          if (dots[static_cast<size_t>(y * f.w + x)]) g.set(x, y);
+        }
+      }
+      return g;
+    }
+  }
   if (!has_glyph(ch)) {
     // No shape for this byte in the built-in table: an outlined box stands in for it.
     for (int x = 1; x < f.w - 2; ++x) {
@@ -184,7 +197,7 @@ int char_advance(const Style& s) {
 // A character as it goes on the line: enlarged, emphasised, underlined, rotated,
 // reversed, with its right-side spacing.
 Dots glyph_cell(uint8_t ch, const Style& s) {
-  const Dots base = base_glyph(ch, s.font);
+  const Dots base = base_glyph(ch, s.font, s.code_table);
   const int wm = width_mul(s), hm = height_mul(s);
   Dots g(base.w * wm, base.h * hm);
   for (int y = 0; y < g.h; ++y) {
