@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 
 using opos::control::CashDrawer;
 using opos::control::ControlObject;

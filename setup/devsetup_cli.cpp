@@ -1,6 +1,5 @@
 #include "setup/devsetup_cli.h"
 
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -204,13 +203,13 @@ int Cli::Run(const std::vector<std::string>& argv) {
 
 bool Cli::StoreExists() {
   const std::string path = StorePath();
-  struct stat st{};
-  if (::stat(path.c_str(), &st) == 0) return true;
-  const int e = errno;
-  if (e == ENOENT) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status)) return true;
+  if (status.type() == std::filesystem::file_type::not_found) {
     Error("registry store " + path + " does not exist (devsetup add creates it; --registry chooses another)");
   } else {
-    Error("cannot reach registry store " + path + ": " + std::strerror(e));
+    Error("cannot reach registry store " + path + ": " + ec.message());
   }
   return false;
 }

@@ -6,13 +6,14 @@
 // printer works again afterwards.
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
 #include <thread>
 
-#include "control/cash_drawer.h"
+#include "opos/cash_drawer.h"
 #include "platform/port_lock.h"
 #include "tests/fault_matrix/drawer_env.h"
 
@@ -119,11 +120,11 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   void Keep() { before_ += Printed(); }
   std::string AllPrinted() const { return before_ + Printed(); }
 
-  // Another process holds the printer side of the port (flock(1) on its lock file).
+  // Another process holds the port (flock(1) on its lock file).
   void HoldPort() {
-    char real[PATH_MAX];
-    ASSERT_NE(::realpath((dir_ + "/printer").c_str(), real), nullptr);
-    const std::string file = platform::PortLock::FileFor(real, "printer");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_ + "/printer").c_str(), &st), 0);
+    const std::string file = platform::PortLock::Directory() + "/" + platform::PortLock::FileName(st.st_rdev);
     int toHolder[2], fromHolder[2];
     ASSERT_EQ(::pipe(toHolder), 0);
     ASSERT_EQ(::pipe(fromHolder), 0);

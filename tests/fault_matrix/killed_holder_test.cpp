@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "control/cash_drawer.h"
+#include "opos/cash_drawer.h"
 #include "tests/fault_matrix/drawer_env.h"
 
 extern char** environ;

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "common/opos.h"
-#include "control/pos_printer.h"
+#include "opos/pos_printer.h"
 #include "tests/control/control_test_support.h"
 
 extern char** environ;

@@ -25,8 +25,8 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
-#include "control/cash_drawer.h"
-#include "control/pos_printer.h"
+#include "opos/cash_drawer.h"
+#include "opos/pos_printer.h"
 #include "platform/com_registry.h"
 #include "platform/registry_store.h"
 #include "tools/vprinter/virtual_printer.h"
