@@ -47,7 +47,9 @@ const cli::Program& DevsetupProgram() {
       "Commands:\n"
       "  list                              devices of both classes with their logical names\n"
       "  models                            base models and the device types they offer\n"
-      "  add TYPE                          create a device of TYPE under a free key name\n"
+      "  add [--unbound] TYPE              create a device of TYPE under a free key name; a USB\n"
+      "                                    type needs its printer plugged in unless --unbound\n"
+      "                                    adds it with no binding (set it later with set ... Port)\n"
       "  remove CLASS KEY                  delete a device and its logical names\n"
       "  rename CLASS KEY NEW              rename a device key; its logical names follow\n"
       "  ldn add CLASS KEY NAME            add a logical device name for a device\n"
@@ -108,7 +110,8 @@ class Cli {
 
   int List();
   int Models();
-  int Add(const std::string& type);
+  // unbound: a USB type is added with no printer bound, whether one is present or not.
+  int Add(const std::string& type, bool unbound);
   int Remove(const std::string& cls, const std::string& key);
   int Rename(const std::string& cls, const std::string& key, const std::string& newName);
   int LdnAdd(const std::string& cls, const std::string& key, const std::string& name);
@@ -140,6 +143,9 @@ int Cli::Run(const std::vector<std::string>& argv) {
   if (parsed.operands.empty()) return Usage("");
   const std::string cmd = parsed.operands[0];
   std::vector<std::string> a(parsed.operands.begin() + 1, parsed.operands.end());
+  // add's own flag, ahead of its type.
+  const bool unbound = cmd == "add" && !a.empty() && a[0] == "--unbound";
+  if (unbound) a.erase(a.begin());
   auto arity = [&](size_t n) { return a.size() == n; };
 
   struct Command {
@@ -190,7 +196,7 @@ int Cli::Run(const std::vector<std::string>& argv) {
   }
   if (!OpenStore()) return kFailed;
   if (cmd == "list") return List();
-  if (cmd == "add") return Add(a[0]);
+  if (cmd == "add") return Add(a[0], unbound);
   if (cmd == "remove") return Remove(a[0], a[1]);
   if (cmd == "rename") return Rename(a[0], a[1], a[2]);
   if (cmd == "show") return Show(a[0], a[1]);
@@ -341,7 +347,7 @@ int Cli::Models() {
   return kOk;
 }
 
-int Cli::Add(const std::string& type) {
+int Cli::Add(const std::string& type, bool unbound) {
   const std::string dir = modelDir_.empty() ? DefaultModelDirectory() : modelDir_;
   std::vector<std::string> problems;
   std::string foundClass, foundBase, foundPath;
@@ -367,15 +373,21 @@ int Cli::Add(const std::string& type) {
   if (foundClass == kDrawerClass && !modRegedit::EnumSubKeys(*store_, ClassKeyPath(kPrinterClass))) {
     return Error(kNoPrinterForDrawerMessage);
   }
+  if (unbound && !IsUsbType(type)) {
+    return Error("--unbound is for USB device types only; \"" + Printable(type) + "\" is not one");
+  }
   TypeRule rule;
-  if (IsUsbAddPair(type, foundBase)) rule = ApplyTypeRule(type, foundBase, cls_->NumberofDevices());
+  if (!unbound && IsUsbAddPair(type, foundBase)) {
+    rule = ApplyTypeRule(type, foundBase, cls_->NumberofDevices());
+  }
   if (!rule.canAdd) return Error(rule.message);
   if (!cls_->Read(foundPath, type)) return Error(cls_->LastError());
   // The add dialog drops its scratch pairs when it closes.
   if (KeyExists(*store_, kScratchKey)) store_->DeleteTree(reg::Root::LocalMachine, kScratchKey);
   out_ << cls_->mstrKeyName << "\n";
   if (IsUsbType(type)) {
-    Note("bind it to a USB printer with: devsetup set " + foundClass + " " + cls_->mstrKeyName +
+    Note(std::string(unbound ? "once its printer is plugged in, bind" : "bind") +
+         " it to a USB printer with: devsetup set " + foundClass + " " + cls_->mstrKeyName +
          " Port USB001 (see devsetup usb)");
   }
   return kOk;

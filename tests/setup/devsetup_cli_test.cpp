@@ -129,6 +129,40 @@ TEST_F(Cli, DrawerNeedsAPrinterAndUsbTypesNeedAUsbPrinter) {
   EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "Z9U"}).out, "SymbolicLink    usb:1-3\n"));
 }
 
+TEST_F(Cli, UnboundAddOfAUsbTypeWithNoPrinterIsBoundLater) {
+  RunResult r = Run({"add", "--unbound", "Z9U"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Z9U\n");
+  EXPECT_TRUE(Contains(r.err, "once its printer is plugged in")) << r.err;
+  EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "Z9U"}).out, "SymbolicLink    (not bound)\n"));
+  sys.AddDevice("1-3", "0483", "a049", 0);
+  ASSERT_EQ(Run({"set", "POSPrinter", "Z9U", "Port", "USB001"}).status, 0);
+  EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "Z9U"}).out, "SymbolicLink    usb:1-3\n"));
+  // With a printer present the flag still leaves the new device unbound.
+  ASSERT_EQ(Run({"add", "--unbound", "Z9U"}).out, "Z9U_2\n");
+  EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "Z9U_2"}).out, "SymbolicLink    (not bound)\n"));
+
+  // Misuse changes nothing.
+  const std::string before = store.Dump();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"add", "--unbound", "Z7S"}, 1, "USB device types only"},
+           {{"add", "--unbound"}, 2, "add takes 1 argument"},
+           {{"add", "Z9U", "--unbound"}, 2, "add takes 1 argument"},
+           {{"add", "--unbound", "--unbound", "Z9U"}, 2, "add takes 1 argument"},
+       }) {
+    r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args.back();
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+  }
+  EXPECT_EQ(store.Dump(), before);
+  EXPECT_TRUE(Contains(Run({"--help"}).out, "add [--unbound] TYPE"));
+}
+
 TEST_F(Cli, SetFollowsTheDialogAndRefusesWhatItWouldNotOffer) {
   ASSERT_EQ(Run({"add", "Z7S"}).status, 0);
   EXPECT_EQ(Run({"set", "POSPrinter", "Z7S", "Baudrate", "19200 bps"}).status, 0);
