@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/serial_enum.h"
 #include "setup/model_catalog.h"
 #include "setup/text.h"
 
@@ -84,6 +85,11 @@ SettingsForm OpenSettingsForm(OPOSCls& cls) {
   const bool usbType = IsUsbType(cls.mstrDeviceName);
   if (kind == PortKind::Serial) {
     for (int i = 1; i <= 10; ++i) form.portChoices.push_back("COM" + std::to_string(i));
+    // Then the machine's own serial devices by path, so that a USB-serial
+    // adapter can be chosen without making a COM link for it.
+    for (const platform::SerialDevice& d : platform::EnumerateSerialDevices()) {
+      form.portChoices.push_back(d.path);
+    }
   } else if (kind == PortKind::Usb && usbType) {
     int32_t n = cls.NumberofDevices();
     if (n > 0 && n < 100) {

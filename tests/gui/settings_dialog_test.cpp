@@ -134,6 +134,20 @@ TEST_F(SettingsWindow, ParallelPrinterHasNoSerialChoicesAndSavesThemAsZero) {
   }
 }
 
+TEST_F(SettingsWindow, SerialPortOffersAFoundAdapterByPath) {
+  std::filesystem::create_directories(sys.root() + "/class/tty/ttyUSB0");
+  Make("QMT500S");
+  Open();
+  SettingsDialog* d = OpenSettings("POSPrinter", "QMT500S");
+  ASSERT_NE(d, nullptr);
+  const std::vector<std::string> items = Items(Box(d, 0));
+  ASSERT_EQ(items.size(), 11u);
+  EXPECT_EQ(items[9], "COM10");
+  ASSERT_TRUE(Choose(Box(d, 0), "/dev/ttyUSB0"));
+  Click(d, "cmdExecute1");
+  EXPECT_EQ(Sz(kPrinterKey + "\\QMT500S", "Port"), "/dev/ttyUSB0");
+}
+
 TEST_F(SettingsWindow, SerialDrawerEditsPortAndDrawerSettings) {
   Make("QMT500S");
   Make("StandardCashS");

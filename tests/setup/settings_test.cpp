@@ -2,6 +2,8 @@
 // it offers per port kind, what it saves, the USB binding, and the test sequence.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "setup/device_settings.h"
 #include "setup/device_test.h"
 #include "setup/mod_regedit.h"
@@ -94,6 +96,23 @@ TEST_F(Settings, SerialDrawerOffersSerialAndDrawerChoices) {
   EXPECT_EQ(cls.mlngPulseOffTime, 250);
   EXPECT_EQ(cls.mstrPort, "COM10");
   EXPECT_EQ(cls.mlngBitLength, 1) << "untouched choices keep their codes";
+}
+
+TEST_F(Settings, SerialPortOffersTheFoundSerialDevicesAfterTheComPorts) {
+  // A probed UART, a legacy port with no UART behind it, a USB-serial adapter.
+  const std::string tty = sys.root() + "/class/tty";
+  testing::WriteFile(tty + "/ttyS0/type", "4\n");
+  testing::WriteFile(tty + "/ttyS1/type", "0\n");
+  std::filesystem::create_directories(tty + "/ttyUSB0");
+  Make("KLP_QMT500.inf", "QMT500S");
+  std::vector<std::string> want;
+  for (int i = 1; i <= 10; ++i) want.push_back("COM" + std::to_string(i));
+  want.insert(want.end(), {"/dev/ttyS0", "/dev/ttyUSB0"});
+  EXPECT_EQ(OpenSettingsForm(cls).portChoices, want);
+  SetAndSave("Port", "/dev/ttyUSB0");
+  EXPECT_EQ(cls.mstrPort, "/dev/ttyUSB0");
+  // Opened on a path port, the form still offers the same list.
+  EXPECT_EQ(OpenSettingsForm(cls).portChoices, want);
 }
 
 TEST_F(Settings, StoredCodeWithoutTextIsKeptNotZeroed) {
