@@ -70,11 +70,14 @@ class KeyValues {
   // Present and at most 256 bytes: true with the text; else false with def.
   bool Text(const char* name, const std::string& def, std::string* out) const {
     const reg::Value* v = reg::FindValue(values_, name);
-    if (v == nullptr || v->data.size() > 256) {
+    // The reader's buffer holds 255 characters and the terminator: a longer
+    // text (also 256 bytes without a terminator) is refused, never cut.
+    std::string text = v == nullptr || v->data.size() > 256 ? std::string() : reg::SzText(v->data);
+    if (v == nullptr || v->data.size() > 256 || text.size() > 255) {
       *out = def;
       return false;
     }
-    *out = reg::SzText(v->data);
+    *out = std::move(text);
     return true;
   }
 
