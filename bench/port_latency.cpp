@@ -21,6 +21,7 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
+#include "bench/event_sink.h"
 #include "platform/dispatch.h"
 #include "platform/message_queue.h"
 #include "platform/registry_store.h"
@@ -39,20 +40,8 @@ const LibraryProfile kBenchLibrary = {
     1004001, 1003001, 1000, 1, 0, &CreateSerialPort};
 
 // Stands in for the Control Object: notes when each event arrives.
-class EventLog final : public com::IDispatch {
+class EventLog final : public bench::EventSinkBase {
  public:
-  uint32_t AddRef() override { return 1; }
-  uint32_t Release() override { return 1; }
-  com::HRESULT GetIDsOfNames(const std::string& name, int32_t* dispid) override {
-    static const char* kNames[] = {"SODirectIO", "SOError", "SOOutputComplete", "SOStatusUpdate"};
-    for (int i = 0; i < 4; ++i) {
-      if (name == kNames[i]) {
-        *dispid = i + 1;
-        return com::S_OK;
-      }
-    }
-    return com::DISP_E_UNKNOWNNAME;
-  }
   com::HRESULT Invoke(int32_t dispid, std::vector<com::Variant>& args, com::Variant*) override {
     int32_t data = 0;
     if (!args.empty()) (void)args[0].AsLong(&data);

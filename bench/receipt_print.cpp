@@ -18,6 +18,7 @@
 
 #include "common/opos.h"
 #include "common/opos_ptr.h"
+#include "bench/event_sink.h"
 #include "platform/dispatch.h"
 #include "platform/registry_store.h"
 #include "printer/pos_printer.h"
@@ -68,20 +69,8 @@ const LibraryProfile kBenchLibrary = {
     1004001, 1003001, 1000, 1, 0, &MakeTimedPort};
 
 // Stands in for the Control Object: knows the event names, ignores the calls.
-class NullSink final : public com::IDispatch {
+class NullSink final : public bench::EventSinkBase {
  public:
-  uint32_t AddRef() override { return 1; }
-  uint32_t Release() override { return 1; }
-  com::HRESULT GetIDsOfNames(const std::string& name, int32_t* dispid) override {
-    static const char* kNames[] = {"SODirectIO", "SOError", "SOOutputComplete", "SOStatusUpdate"};
-    for (int i = 0; i < 4; ++i) {
-      if (name == kNames[i]) {
-        *dispid = i + 1;
-        return com::S_OK;
-      }
-    }
-    return com::DISP_E_UNKNOWNNAME;
-  }
   com::HRESULT Invoke(int32_t, std::vector<com::Variant>&, com::Variant*) override { return com::S_OK; }
 };
 
