@@ -37,15 +37,23 @@ void BM_AsciiCopyOnly(benchmark::State& s) {
 }
 BENCHMARK(BM_AsciiCopyOnly);
 
-void BM_Ascii437(benchmark::State& s) { Convert(s, 437, Lines("Item 1042 Fresh produce          1.99\n")); }
+void BM_Ascii437(benchmark::State& s) {
+  Convert(s, 437, Lines("Item 1042 Fresh produce          1.99\n"));
+}
 BENCHMARK(BM_Ascii437);
-void BM_Latin850(benchmark::State& s) { Convert(s, 850, Lines("Caf\xc3\xa9 cr\xc3\xa8me  Gr\xc3\xbc\xc3\x9f" "e  2,40\n")); }
+void BM_Latin850(benchmark::State& s) {
+  Convert(s, 850,
+          Lines("Caf\xc3\xa9 cr\xc3\xa8me  Gr\xc3\xbc\xc3\x9f"
+                "e  2,40\n"));
+}
 BENCHMARK(BM_Latin850);
 void BM_Cyrillic866(benchmark::State& s) {
   Convert(s, 866, Lines("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xd0\xbc\xd0\xb8\xd1\x80 12,50\n"));
 }
 BENCHMARK(BM_Cyrillic866);
-void BM_Chinese936(benchmark::State& s) { Convert(s, 936, Lines("\xe4\xb8\xad\xe6\x96\x87 \xe5\x95\x86\xe5\xba\x97 12.50\n")); }
+void BM_Chinese936(benchmark::State& s) {
+  Convert(s, 936, Lines("\xe4\xb8\xad\xe6\x96\x87 \xe5\x95\x86\xe5\xba\x97 12.50\n"));
+}
 BENCHMARK(BM_Chinese936);
 
 }  // namespace

@@ -26,7 +26,8 @@ std::string DeviceRegText(int n) {
                            "OutputBuf", "InputSleep", "Timeout", "ImageSleep", "IdleSleep", "PortShare"}) {
     t += std::string("\"") + name + "\"=dword:00000006\n";
   }
-  for (const char* name : {"BaudrateSel", "BitLengthSel", "ParitySel", "StopSel", "HandShakeSel", "XonXoffSel"}) {
+  for (const char* name :
+       {"BaudrateSel", "BitLengthSel", "ParitySel", "StopSel", "HandShakeSel", "XonXoffSel"}) {
     t += std::string("\"") + name + "\"=\"0,1,2\"\n";
   }
   return t + "\n";

@@ -28,11 +28,13 @@ void BM_EventThroughput(benchmark::State& state) {
   opos::CEventQueue queue(stateLock);
   auto target = opos::platform::MessageQueue::ForCurrentThread();
   std::atomic<int> delivered{0};
-  queue.Start(target, [&](opos::CSOEvent&) { delivered.fetch_add(1, std::memory_order_relaxed); }, false, false);
+  queue.Start(
+      target, [&](opos::CSOEvent&) { delivered.fetch_add(1, std::memory_order_relaxed); }, false, false);
   for (auto _ : state) {
     delivered = 0;
     std::thread worker([&] {
-      for (int i = 0; i < burst; ++i) queue.QueueEvent(std::make_unique<opos::CSOEvent>(opos::SOE_STATUSUPDATE, i));
+      for (int i = 0; i < burst; ++i)
+        queue.QueueEvent(std::make_unique<opos::CSOEvent>(opos::SOE_STATUSUPDATE, i));
     });
     while (delivered.load(std::memory_order_relaxed) < burst) target->PumpFor(1);
     worker.join();
@@ -49,7 +51,8 @@ void BM_EventLatency(benchmark::State& state) {
   opos::CEventQueue queue(stateLock);
   auto target = opos::platform::MessageQueue::ForCurrentThread();
   std::atomic<int64_t> deliveredAt{0};
-  queue.Start(target, [&](opos::CSOEvent&) { deliveredAt = NowNs(); }, false, false);
+  queue.Start(
+      target, [&](opos::CSOEvent&) { deliveredAt = NowNs(); }, false, false);
   std::vector<double> samples;
   for (auto _ : state) {
     deliveredAt = 0;

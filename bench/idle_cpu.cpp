@@ -33,7 +33,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace opos;
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
 int Fail(const std::string& what) {
   std::fprintf(stderr, "bench_idle_cpu: %s\n", what.c_str());
@@ -80,12 +82,17 @@ bool AddDevice(reg::Store& store, bool drawer, const std::string& port) {
     ok = ok && store.SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(v)}) == reg::kOk;
   };
   auto dword = [&](const char* name, uint32_t v) {
-    ok = ok && store.SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}) == reg::kOk;
+    ok = ok &&
+         store.SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}) == reg::kOk;
   };
   sz("", drawer ? "KELVORA.CashDrawer.SO" : "KELVORA.RecPrinter.SO");
   sz("Port", port);
-  for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                      {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}}) {
+  for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                      {"BitLength", 8},
+                      {"HandShake", 0},
+                      {"Parity", 0},
+                      {"Stop", 1},
+                      {"XonXoff", 0}}) {
     dword(n, v);
   }
   if (drawer) {
@@ -113,7 +120,8 @@ int Run(const std::string& dir, int seconds, pid_t* vprinter) {
   const std::string link = dir + "/printer";
   *vprinter = StartVprinter(link);
   if (*vprinter < 0) return Fail("cannot start " OPOS_BUILD_DIR "/tools/vprinter/vprinter");
-  if (!AddDevice(*store, false, link) || !AddDevice(*store, true, link)) return Fail("cannot write the device keys");
+  if (!AddDevice(*store, false, link) || !AddDevice(*store, true, link))
+    return Fail("cannot write the device keys");
 
   control::POSPrinter printer;
   control::CashDrawer drawer;
@@ -142,8 +150,8 @@ int Run(const std::string& dir, int seconds, pid_t* vprinter) {
   const double cpu = user + system;
   std::printf("idle claimed+enabled printer and drawer on one serial port (libserialso.so):\n");
   std::printf("  %.1f ms CPU in %.2f s = %.3f %% of one core\n", cpu * 1000.0, wall, 100.0 * cpu / wall);
-  std::printf("  (user %.1f ms, system %.1f ms; the virtual printer's own process not counted)\n", user * 1000.0,
-              system * 1000.0);
+  std::printf("  (user %.1f ms, system %.1f ms; the virtual printer's own process not counted)\n",
+              user * 1000.0, system * 1000.0);
 
   drawer.ReleaseDevice();
   drawer.Close();

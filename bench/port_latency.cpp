@@ -35,9 +35,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const LibraryProfile kBenchLibrary = {
-    "serialso", TransportKind::Serial, "KELVORA.RecPrinter.SO", "KELVORA.CashDrawer.SO", {}, {},
-    1004001, 1003001, 1000, 1, 0, &CreateSerialPort};
+const LibraryProfile kBenchLibrary = {"serialso",
+                                      TransportKind::Serial,
+                                      "KELVORA.RecPrinter.SO",
+                                      "KELVORA.CashDrawer.SO",
+                                      {},
+                                      {},
+                                      1004001,
+                                      1003001,
+                                      1000,
+                                      1,
+                                      0,
+                                      &CreateSerialPort};
 
 // Stands in for the Control Object: notes when each event arrives.
 class EventLog final : public bench::EventSinkBase {
@@ -117,8 +126,12 @@ class Rig {
     sz("", "KELVORA.RecPrinter.SO");
     sz("Port", options.link_path);
     sz("DeviceName", model);
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 10}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 10},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0}}) {
       dw(n, v);
     }
     store.reset();
@@ -222,7 +235,8 @@ void BM_ProcessIdJobs(benchmark::State& state) {
       break;
     }
   }
-  state.counters["jobs_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["jobs_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ProcessIdJobs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
@@ -370,7 +384,9 @@ BENCHMARK(BM_SerialRateLimitedWrite)->Unit(benchmark::kMillisecond)->UseRealTime
 
 }  // namespace
 
-const LibraryProfile& ThisLibrary() { return kBenchLibrary; }
+const LibraryProfile& ThisLibrary() {
+  return kBenchLibrary;
+}
 
 }  // namespace opos
 

@@ -62,11 +62,22 @@ class TimedPort final : public CPortObject {
   std::unique_ptr<CPortObject> inner_;
 };
 
-std::unique_ptr<CPortObject> MakeTimedPort() { return std::make_unique<TimedPort>(); }
+std::unique_ptr<CPortObject> MakeTimedPort() {
+  return std::make_unique<TimedPort>();
+}
 
-const LibraryProfile kBenchLibrary = {
-    "serialso", TransportKind::Serial, "KELVORA.RecPrinter.SO", "KELVORA.CashDrawer.SO", {}, {},
-    1004001, 1003001, 1000, 1, 0, &MakeTimedPort};
+const LibraryProfile kBenchLibrary = {"serialso",
+                                      TransportKind::Serial,
+                                      "KELVORA.RecPrinter.SO",
+                                      "KELVORA.CashDrawer.SO",
+                                      {},
+                                      {},
+                                      1004001,
+                                      1003001,
+                                      1000,
+                                      1,
+                                      0,
+                                      &MakeTimedPort};
 
 // Stands in for the Control Object: knows the event names, ignores the calls.
 class NullSink final : public bench::EventSinkBase {
@@ -138,7 +149,8 @@ class Rig {
 std::string Receipt() {
   std::string r = "\x1b|cA\x1b|bC\x1b|2CKELVORA MARKET\x1b|N\n\x1b|cAHigh Street 1\n\n";
   for (int i = 0; r.size() < 1900; ++i) {
-    r += "Item " + std::to_string(100 + i) + "  Organic produce, loose   " + std::to_string(1 + i % 9) + ".99\n";
+    r += "Item " + std::to_string(100 + i) + "  Organic produce, loose   " + std::to_string(1 + i % 9) +
+         ".99\n";
   }
   r += "\x1b|bC\x1b|2vCTOTAL                     123.45\x1b|N\n\x1b|fP";
   return r;
@@ -196,7 +208,8 @@ void BM_IdleClaimedPrinterCpu(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::seconds(10));
     getrusage(RUSAGE_SELF, &after);
     auto us = [](const timeval& t) { return t.tv_sec * 1e6 + t.tv_usec; };
-    const double cpu = (us(after.ru_utime) - us(before.ru_utime)) + (us(after.ru_stime) - us(before.ru_stime));
+    const double cpu =
+        (us(after.ru_utime) - us(before.ru_utime)) + (us(after.ru_stime) - us(before.ru_stime));
     state.counters["cpu_ms_per_10s"] = cpu / 1000.0;
     state.counters["cpu_pct"] = cpu / 1e7 * 100.0;
   }
@@ -205,7 +218,9 @@ BENCHMARK(BM_IdleClaimedPrinterCpu)->Unit(benchmark::kMillisecond)->UseRealTime(
 
 }  // namespace
 
-const LibraryProfile& ThisLibrary() { return kBenchLibrary; }
+const LibraryProfile& ThisLibrary() {
+  return kBenchLibrary;
+}
 
 }  // namespace opos
 

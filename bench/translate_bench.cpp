@@ -11,8 +11,8 @@ std::string Receipt() {
   std::string r = "\x1b|cA\x1b|2C\x1b|bCZENTRIM MARKET\n\x1b|N\x1b|cA12 Harbour Road\n";
   r += "\x1b|cATel 0123 456789\n\x1b|lF";
   for (int i = 0; i < 32; ++i) {
-    r += "Item " + std::to_string(1000 + i) + " Fresh produce        \x1b|bC" +
-         std::to_string(i + 1) + ".99\x1b|N\n";
+    r += "Item " + std::to_string(1000 + i) + " Fresh produce        \x1b|bC" + std::to_string(i + 1) +
+         ".99\x1b|N\n";
   }
   r += "\x1b|uC------------------------------------------\x1b|N\n";
   r += "\x1b|2vC\x1b|3hCTOTAL      123.45\x1b|N\n";
@@ -29,8 +29,7 @@ void BM_TranslatePrintData(benchmark::State& s) {
   std::string out;
   for (auto _ : s) {
     out.clear();
-    benchmark::DoNotOptimize(
-        opos::TranslatePrintData(opos::kSerialTranslation, props, state, receipt, out));
+    benchmark::DoNotOptimize(opos::TranslatePrintData(opos::kSerialTranslation, props, state, receipt, out));
     benchmark::DoNotOptimize(out.data());
   }
   s.SetBytesProcessed(static_cast<int64_t>(s.iterations()) * static_cast<int64_t>(receipt.size()));

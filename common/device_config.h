@@ -21,9 +21,9 @@ struct DeviceConfig {
   // device takes at once.
   int32_t WriteChunk = -1;
   int32_t WritePauseMs = -1;
-  std::string DeviceName;      // model name, handed to the port object
-  std::string ConfigKeyPath;   // device key that OpenService used
-  std::string TraceFile;       // "TraceFile": the field trace's file; "" off (OPOS_TRACE wins)
+  std::string DeviceName;     // model name, handed to the port object
+  std::string ConfigKeyPath;  // device key that OpenService used
+  std::string TraceFile;      // "TraceFile": the field trace's file; "" off (OPOS_TRACE wins)
 };
 
 // The "WritePacing" value of a parallel or USB device: "CHUNK[,PAUSE]", CHUNK

@@ -209,11 +209,20 @@ struct PtrCapabilityValue {
   int32_t value;
 };
 inline constexpr PtrCapabilityValue kPtrCapabilities[] = {
-    {PIDXPtr_CapCoverSensor, 1}, {PIDXPtr_CapRecBarCode, 1}, {PIDXPtr_CapRecBitmap, 1},
-    {PIDXPtr_CapRecBold, 1},     {PIDXPtr_CapRecDhigh, 1},   {PIDXPtr_CapRecDwide, 1},
-    {PIDXPtr_CapRecDwideDhigh, 1}, {PIDXPtr_CapRecLeft90, 1}, {PIDXPtr_CapRecPapercut, 1},
-    {PIDXPtr_CapRecPresent, 1},  {PIDXPtr_CapRecRight90, 1}, {PIDXPtr_CapRecUnderline, 1},
-    {PIDXPtr_CapCharacterSet, PTR_CCS_ASCII}, {PIDXPtr_CapTransaction, 1},
+    {PIDXPtr_CapCoverSensor, 1},
+    {PIDXPtr_CapRecBarCode, 1},
+    {PIDXPtr_CapRecBitmap, 1},
+    {PIDXPtr_CapRecBold, 1},
+    {PIDXPtr_CapRecDhigh, 1},
+    {PIDXPtr_CapRecDwide, 1},
+    {PIDXPtr_CapRecDwideDhigh, 1},
+    {PIDXPtr_CapRecLeft90, 1},
+    {PIDXPtr_CapRecPapercut, 1},
+    {PIDXPtr_CapRecPresent, 1},
+    {PIDXPtr_CapRecRight90, 1},
+    {PIDXPtr_CapRecUnderline, 1},
+    {PIDXPtr_CapCharacterSet, PTR_CCS_ASCII},
+    {PIDXPtr_CapTransaction, 1},
 };
 
 }  // namespace opos

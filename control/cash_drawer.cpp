@@ -7,7 +7,9 @@ namespace opos::control {
 
 using com::Variant;
 
-int32_t CashDrawer::OpenDrawer() { return CallLong("OpenDrawer", {}); }
+int32_t CashDrawer::OpenDrawer() {
+  return CallLong("OpenDrawer", {});
+}
 
 int32_t CashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequency, int32_t beepDuration,
                                        int32_t beepDelay) {
@@ -15,7 +17,11 @@ int32_t CashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequenc
                                          Variant::Long(beepDuration), Variant::Long(beepDelay)});
 }
 
-bool CashDrawer::DrawerOpened() { return GetPropertyNumber(PIDXCash_DrawerOpened) != 0; }
-bool CashDrawer::CapStatus() { return GetPropertyNumber(PIDXCash_CapStatus) != 0; }
+bool CashDrawer::DrawerOpened() {
+  return GetPropertyNumber(PIDXCash_DrawerOpened) != 0;
+}
+bool CashDrawer::CapStatus() {
+  return GetPropertyNumber(PIDXCash_CapStatus) != 0;
+}
 
 }  // namespace opos::control

@@ -22,7 +22,9 @@ using com::VT;
 
 namespace {
 
-bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
+bool Is(const char* a, const char* b) {
+  return strcasecmp(a, b) == 0;
+}
 
 int32_t LongOf(const Variant& v) {
   int32_t x = 0;
@@ -296,9 +298,12 @@ HRESULT ControlObject::Impl::Invoke(const std::string& member, std::vector<Varia
   if (ForeignThread()) {
     // Refused without touching anything: the Service Object is not safe to
     // enter from a second thread.
-    if (Is(m.name, "GetPropertyNumber")) *result = Variant::Long(0);
-    else if (m.resultIsString) *result = Variant::String("");
-    else if (m.hasResult) *result = Variant::Long(OPOS_E_ILLEGAL);
+    if (Is(m.name, "GetPropertyNumber"))
+      *result = Variant::Long(0);
+    else if (m.resultIsString)
+      *result = Variant::String("");
+    else if (m.hasResult)
+      *result = Variant::Long(OPOS_E_ILLEGAL);
     return com::S_OK;
   }
   if (Is(m.name, "Close") || Is(m.name, "CloseService")) {
@@ -324,7 +329,8 @@ HRESULT ControlObject::Impl::Invoke(const std::string& member, std::vector<Varia
   return Forward(static_cast<size_t>(id - 1), m, args, result);
 }
 
-HRESULT ControlObject::Impl::Forward(size_t index, const com::Member& m, std::vector<Variant>& args, Variant* result) {
+HRESULT ControlObject::Impl::Forward(size_t index, const com::Member& m, std::vector<Variant>& args,
+                                     Variant* result) {
   if (!dispidKnown_[index]) {
     int32_t id = 0;
     const HRESULT hr = so_->GetIDsOfNames(m.name, &id);
@@ -350,12 +356,15 @@ HRESULT ControlObject::Impl::Forward(size_t index, const com::Member& m, std::ve
   return com::S_OK;
 }
 
-void ControlObject::Impl::AnswerClosed(const com::Member& m, const std::vector<Variant>& args, Variant* result) {
+void ControlObject::Impl::AnswerClosed(const com::Member& m, const std::vector<Variant>& args,
+                                       Variant* result) {
   if (Is(m.name, "GetPropertyNumber")) {
     const int32_t index = LongOf(args[0]);
     int32_t v = 0;
-    if (index == PIDX_ResultCode) v = resultCode_;
-    else if (index == PIDX_State) v = OPOS_S_CLOSED;
+    if (index == PIDX_ResultCode)
+      v = resultCode_;
+    else if (index == PIDX_State)
+      v = OPOS_S_CLOSED;
     *result = Variant::Long(v);
     return;
   }
@@ -371,20 +380,42 @@ void ControlObject::Impl::AnswerClosed(const com::Member& m, const std::vector<V
 ControlObject::ControlObject(DeviceClass c) : impl_(std::make_unique<Impl>(c)) {}
 ControlObject::~ControlObject() = default;
 
-DeviceClass ControlObject::Class() const { return impl_->class_; }
-void ControlObject::SetRegistryPath(const std::string& path) { impl_->registryPath_ = path; }
-int32_t ControlObject::Open(const std::string& deviceName) { return impl_->Open(deviceName); }
-int32_t ControlObject::Close() { return impl_->Close(); }
-bool ControlObject::IsOpen() const { return impl_->IsOpen(); }
-const std::string& ControlObject::OpenedName() const { return impl_->openedName_; }
-const std::string& ControlObject::LastErrorText() const { return impl_->lastError_; }
+DeviceClass ControlObject::Class() const {
+  return impl_->class_;
+}
+void ControlObject::SetRegistryPath(const std::string& path) {
+  impl_->registryPath_ = path;
+}
+int32_t ControlObject::Open(const std::string& deviceName) {
+  return impl_->Open(deviceName);
+}
+int32_t ControlObject::Close() {
+  return impl_->Close();
+}
+bool ControlObject::IsOpen() const {
+  return impl_->IsOpen();
+}
+const std::string& ControlObject::OpenedName() const {
+  return impl_->openedName_;
+}
+const std::string& ControlObject::LastErrorText() const {
+  return impl_->lastError_;
+}
 int32_t ControlObject::Invoke(const std::string& member, std::vector<Variant>& args, Variant* result) {
   return impl_->Invoke(member, args, result);
 }
-void ControlObject::OnStatusUpdate(StatusUpdateHandler h) { impl_->onStatusUpdate_ = std::move(h); }
-void ControlObject::OnError(ErrorHandler h) { impl_->onError_ = std::move(h); }
-void ControlObject::OnOutputComplete(OutputCompleteHandler h) { impl_->onOutputComplete_ = std::move(h); }
-void ControlObject::OnDirectIO(DirectIOHandler h) { impl_->onDirectIO_ = std::move(h); }
+void ControlObject::OnStatusUpdate(StatusUpdateHandler h) {
+  impl_->onStatusUpdate_ = std::move(h);
+}
+void ControlObject::OnError(ErrorHandler h) {
+  impl_->onError_ = std::move(h);
+}
+void ControlObject::OnOutputComplete(OutputCompleteHandler h) {
+  impl_->onOutputComplete_ = std::move(h);
+}
+void ControlObject::OnDirectIO(DirectIOHandler h) {
+  impl_->onDirectIO_ = std::move(h);
+}
 
 int32_t ControlObject::CallLong(const char* member, std::vector<Variant> args) {
   Variant r;
@@ -393,9 +424,15 @@ int32_t ControlObject::CallLong(const char* member, std::vector<Variant> args) {
   return r.lVal;
 }
 
-int32_t ControlObject::ClaimDevice(int32_t timeout) { return CallLong("ClaimDevice", {Variant::Long(timeout)}); }
-int32_t ControlObject::ReleaseDevice() { return CallLong("ReleaseDevice", {}); }
-int32_t ControlObject::CheckHealth(int32_t level) { return CallLong("CheckHealth", {Variant::Long(level)}); }
+int32_t ControlObject::ClaimDevice(int32_t timeout) {
+  return CallLong("ClaimDevice", {Variant::Long(timeout)});
+}
+int32_t ControlObject::ReleaseDevice() {
+  return CallLong("ReleaseDevice", {});
+}
+int32_t ControlObject::CheckHealth(int32_t level) {
+  return CallLong("CheckHealth", {Variant::Long(level)});
+}
 int32_t ControlObject::COFreezeEvents(int32_t freeze) {
   return CallLong("COFreezeEvents", {Variant::Long(freeze)});
 }
@@ -429,28 +466,70 @@ void ControlObject::SetPropertyString(int32_t index, const std::string& value) {
   (void)Invoke("SetPropertyString", args, nullptr);
 }
 
-int32_t ControlObject::ResultCode() { return GetPropertyNumber(PIDX_ResultCode); }
-int32_t ControlObject::ResultCodeExtended() { return GetPropertyNumber(PIDX_ResultCodeExtended); }
-int32_t ControlObject::State() { return GetPropertyNumber(PIDX_State); }
-bool ControlObject::Claimed() { return GetPropertyNumber(PIDX_Claimed) != 0; }
-bool ControlObject::DeviceEnabled() { return GetPropertyNumber(PIDX_DeviceEnabled) != 0; }
-void ControlObject::SetDeviceEnabled(bool enabled) { SetPropertyNumber(PIDX_DeviceEnabled, enabled ? 1 : 0); }
-bool ControlObject::FreezeEvents() { return GetPropertyNumber(PIDX_FreezeEvents) != 0; }
-void ControlObject::SetFreezeEvents(bool freeze) { SetPropertyNumber(PIDX_FreezeEvents, freeze ? 1 : 0); }
-int32_t ControlObject::BinaryConversion() { return GetPropertyNumber(PIDX_BinaryConversion); }
-void ControlObject::SetBinaryConversion(int32_t value) { SetPropertyNumber(PIDX_BinaryConversion, value); }
-int32_t ControlObject::PowerNotify() { return GetPropertyNumber(PIDX_PowerNotify); }
-void ControlObject::SetPowerNotify(int32_t value) { SetPropertyNumber(PIDX_PowerNotify, value); }
-int32_t ControlObject::PowerState() { return GetPropertyNumber(PIDX_PowerState); }
-int32_t ControlObject::CapPowerReporting() { return GetPropertyNumber(PIDX_CapPowerReporting); }
-int32_t ControlObject::ServiceObjectVersion() { return GetPropertyNumber(PIDX_ServiceObjectVersion); }
-std::string ControlObject::CheckHealthText() { return GetPropertyString(PIDX_CheckHealthText); }
-std::string ControlObject::DeviceDescription() { return GetPropertyString(PIDX_DeviceDescription); }
-std::string ControlObject::DeviceName() { return GetPropertyString(PIDX_DeviceName); }
-std::string ControlObject::ServiceObjectDescription() { return GetPropertyString(PIDX_ServiceObjectDescription); }
-std::string ControlObject::LastErrorDetail() { return GetPropertyString(PIDXx_LastErrorDetail); }
+int32_t ControlObject::ResultCode() {
+  return GetPropertyNumber(PIDX_ResultCode);
+}
+int32_t ControlObject::ResultCodeExtended() {
+  return GetPropertyNumber(PIDX_ResultCodeExtended);
+}
+int32_t ControlObject::State() {
+  return GetPropertyNumber(PIDX_State);
+}
+bool ControlObject::Claimed() {
+  return GetPropertyNumber(PIDX_Claimed) != 0;
+}
+bool ControlObject::DeviceEnabled() {
+  return GetPropertyNumber(PIDX_DeviceEnabled) != 0;
+}
+void ControlObject::SetDeviceEnabled(bool enabled) {
+  SetPropertyNumber(PIDX_DeviceEnabled, enabled ? 1 : 0);
+}
+bool ControlObject::FreezeEvents() {
+  return GetPropertyNumber(PIDX_FreezeEvents) != 0;
+}
+void ControlObject::SetFreezeEvents(bool freeze) {
+  SetPropertyNumber(PIDX_FreezeEvents, freeze ? 1 : 0);
+}
+int32_t ControlObject::BinaryConversion() {
+  return GetPropertyNumber(PIDX_BinaryConversion);
+}
+void ControlObject::SetBinaryConversion(int32_t value) {
+  SetPropertyNumber(PIDX_BinaryConversion, value);
+}
+int32_t ControlObject::PowerNotify() {
+  return GetPropertyNumber(PIDX_PowerNotify);
+}
+void ControlObject::SetPowerNotify(int32_t value) {
+  SetPropertyNumber(PIDX_PowerNotify, value);
+}
+int32_t ControlObject::PowerState() {
+  return GetPropertyNumber(PIDX_PowerState);
+}
+int32_t ControlObject::CapPowerReporting() {
+  return GetPropertyNumber(PIDX_CapPowerReporting);
+}
+int32_t ControlObject::ServiceObjectVersion() {
+  return GetPropertyNumber(PIDX_ServiceObjectVersion);
+}
+std::string ControlObject::CheckHealthText() {
+  return GetPropertyString(PIDX_CheckHealthText);
+}
+std::string ControlObject::DeviceDescription() {
+  return GetPropertyString(PIDX_DeviceDescription);
+}
+std::string ControlObject::DeviceName() {
+  return GetPropertyString(PIDX_DeviceName);
+}
+std::string ControlObject::ServiceObjectDescription() {
+  return GetPropertyString(PIDX_ServiceObjectDescription);
+}
+std::string ControlObject::LastErrorDetail() {
+  return GetPropertyString(PIDXx_LastErrorDetail);
+}
 
-int ControlObject::EventFd() const { return impl_->queue_ ? impl_->queue_->Fd() : -1; }
+int ControlObject::EventFd() const {
+  return impl_->queue_ ? impl_->queue_->Fd() : -1;
+}
 
 size_t ControlObject::DispatchEvents() {
   if (impl_->queue_ && impl_->queueThread_ != std::this_thread::get_id()) return 0;

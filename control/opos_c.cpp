@@ -116,7 +116,9 @@ int32_t OnDrawer(opos_device* d, F&& f) {
   return Guard(d, [&](ControlObject& co) { return f(static_cast<CashDrawer&>(co)); });
 }
 
-std::string Str(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
+std::string Str(const char* s) {
+  return s != nullptr ? std::string(s) : std::string();
+}
 
 char* Copy(const std::string& s) {
   char* out = static_cast<char*>(std::malloc(s.size() + 1));
@@ -128,17 +130,22 @@ char* Copy(const std::string& s) {
 
 extern "C" {
 
-opos_device* opos_printer_new(void) { return Create(OPOSC_POSPRINTER); }
-opos_device* opos_cash_drawer_new(void) { return Create(OPOSC_CASHDRAWER); }
+opos_device* opos_printer_new(void) {
+  return Create(OPOSC_POSPRINTER);
+}
+opos_device* opos_cash_drawer_new(void) {
+  return Create(OPOSC_CASHDRAWER);
+}
 
 void opos_device_free(opos_device* device) {
   try {
     delete device;
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
-int32_t opos_device_class(const opos_device* device) { return device != nullptr ? device->deviceClass : 0; }
+int32_t opos_device_class(const opos_device* device) {
+  return device != nullptr ? device->deviceClass : 0;
+}
 
 void opos_set_event_callback(opos_device* device, opos_event_fn fn, void* user) {
   if (device == nullptr) return;
@@ -149,7 +156,8 @@ void opos_set_event_callback(opos_device* device, opos_event_fn fn, void* user) 
 void opos_event_set_text(opos_event* event, const char* text) {
   // Only the event being delivered can be answered.
   EventFrame* frame = tFrame;
-  if (event == nullptr || frame == nullptr || &frame->event != event || event->type != OPOSC_EV_DIRECT_IO) return;
+  if (event == nullptr || frame == nullptr || &frame->event != event || event->type != OPOSC_EV_DIRECT_IO)
+    return;
   try {
     frame->text = Str(text);
   } catch (...) {
@@ -158,7 +166,9 @@ void opos_event_set_text(opos_event* event, const char* text) {
   event->text = frame->text.c_str();
 }
 
-int opos_event_fd(const opos_device* device) { return device != nullptr ? device->object->EventFd() : -1; }
+int opos_event_fd(const opos_device* device) {
+  return device != nullptr ? device->object->EventFd() : -1;
+}
 
 size_t opos_dispatch_events(opos_device* device) {
   if (device == nullptr) return 0;
@@ -192,12 +202,13 @@ const char* opos_last_error_text(const opos_device* device) {
   if (device == nullptr) return "";
   try {
     const_cast<opos_device*>(device)->lastError = device->object->LastErrorText();
-  } catch (...) {
-  }
+  } catch (...) {}
   return device->lastError.c_str();
 }
 
-void opos_string_free(char* text) { std::free(text); }
+void opos_string_free(char* text) {
+  std::free(text);
+}
 
 int32_t opos_claim_device(opos_device* device, int32_t timeout) {
   return Guard(device, [=](ControlObject& co) { return co.ClaimDevice(timeout); });
@@ -209,7 +220,8 @@ int32_t opos_check_health(opos_device* device, int32_t level) {
   return Guard(device, [=](ControlObject& co) { return co.CheckHealth(level); });
 }
 
-int32_t opos_direct_io(opos_device* device, int32_t command, int32_t* data, const char* text, char** text_out) {
+int32_t opos_direct_io(opos_device* device, int32_t command, int32_t* data, const char* text,
+                       char** text_out) {
   if (text_out != nullptr) *text_out = nullptr;
   return Guard(device, [&](ControlObject& co) {
     int32_t value = data != nullptr ? *data : 0;
@@ -290,7 +302,8 @@ int32_t opos_printer_print_normal_n(opos_device* p, int32_t station, const char*
     return o.PrintNormal(station, length != 0 ? std::string(data, length) : std::string());
   });
 }
-int32_t opos_printer_print_two_normal(opos_device* p, int32_t stations, const char* data1, const char* data2) {
+int32_t opos_printer_print_two_normal(opos_device* p, int32_t stations, const char* data1,
+                                      const char* data2) {
   return OnPrinter(p, [&](POSPrinter& o) { return o.PrintTwoNormal(stations, Str(data1), Str(data2)); });
 }
 int32_t opos_printer_rotate_print(opos_device* p, int32_t station, int32_t rotation) {
@@ -298,7 +311,8 @@ int32_t opos_printer_rotate_print(opos_device* p, int32_t station, int32_t rotat
 }
 int32_t opos_printer_set_bitmap(opos_device* p, int32_t number, int32_t station, const char* fileName,
                                 int32_t width, int32_t alignment) {
-  return OnPrinter(p, [&](POSPrinter& o) { return o.SetBitmap(number, station, Str(fileName), width, alignment); });
+  return OnPrinter(
+      p, [&](POSPrinter& o) { return o.SetBitmap(number, station, Str(fileName), width, alignment); });
 }
 int32_t opos_printer_set_logo(opos_device* p, int32_t location, const char* data) {
   return OnPrinter(p, [&](POSPrinter& o) { return o.SetLogo(location, Str(data)); });

@@ -21,23 +21,35 @@ CCashDrawer::~CCashDrawer() {
   StopWorkers();
 }
 
-const com::MemberTable& CCashDrawer::Members() const { return DrawerServiceMembers(); }
+const com::MemberTable& CCashDrawer::Members() const {
+  return DrawerServiceMembers();
+}
 
 HRESULT CCashDrawer::CallMember(size_t index, std::vector<Variant>& a, Variant* r) {
   int32_t l[4] = {};
   for (size_t i = 0; i < a.size() && i < 4; ++i) a[i].AsLong(&l[i]);
   switch (index) {
-    case 6: *r = Variant::Long(CheckHealth(l[0])); return com::S_OK;
-    case 9: *r = Variant::Long(DirectIO(l[0], a[1].plVal, a[2].pstrVal)); return com::S_OK;
-    case 11: *r = Variant::Long(OpenDrawer()); return com::S_OK;
-    case 12: *r = Variant::Long(WaitForDrawerClose(l[0], l[1], l[2], l[3])); return com::S_OK;
-    default: return com::DISP_E_MEMBERNOTFOUND;
+    case 6:
+      *r = Variant::Long(CheckHealth(l[0]));
+      return com::S_OK;
+    case 9:
+      *r = Variant::Long(DirectIO(l[0], a[1].plVal, a[2].pstrVal));
+      return com::S_OK;
+    case 11:
+      *r = Variant::Long(OpenDrawer());
+      return com::S_OK;
+    case 12:
+      *r = Variant::Long(WaitForDrawerClose(l[0], l[1], l[2], l[3]));
+      return com::S_OK;
+    default:
+      return com::DISP_E_MEMBERNOTFOUND;
   }
 }
 
 void CCashDrawer::DeliverEvent(CSOEvent& e) {
   if (e.kind == SOE_DIRECTIO) {
-    std::vector<Variant> args{Variant::Long(e.param1), Variant::LongRef(&e.param2), Variant::StringRef(&e.text)};
+    std::vector<Variant> args{Variant::Long(e.param1), Variant::LongRef(&e.param2),
+                              Variant::StringRef(&e.text)};
     CallControlObject(0, args);
   } else if (e.kind == SOE_STATUSUPDATE) {
     std::vector<Variant> args{Variant::Long(e.param1)};
@@ -47,9 +59,12 @@ void CCashDrawer::DeliverEvent(CSOEvent& e) {
 
 int32_t CCashDrawer::GetPropertyNumber(int32_t index) {
   switch (index) {
-    case PIDXCash_CapStatus: return 1;
-    case PIDXCash_DrawerOpened: return drawerOpened_.load();
-    default: return CServiceObject::GetPropertyNumber(index);
+    case PIDXCash_CapStatus:
+      return 1;
+    case PIDXCash_DrawerOpened:
+      return drawerOpened_.load();
+    default:
+      return CServiceObject::GetPropertyNumber(index);
   }
 }
 
@@ -113,9 +128,14 @@ int32_t CCashDrawer::OpenDrawer() {
 
   const uint8_t* pulse = nullptr;
   switch (config_.ConnectorPinNo) {
-    case 2: pulse = kPulsePin2; break;
-    case 5: pulse = kPulsePin5; break;
-    default: break;  // no connector configured: nothing to send
+    case 2:
+      pulse = kPulsePin2;
+      break;
+    case 5:
+      pulse = kPulsePin5;
+      break;
+    default:
+      break;  // no connector configured: nothing to send
   }
   if (pulse) {
     // A printer that never goes quiet would have the drawer stay shut while
@@ -144,8 +164,8 @@ int32_t CCashDrawer::WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequen
   if (!WaitPrinterQuiet()) return SetResult(OPOS_E_ILLEGAL);
   {
     const PrinterView printer = ViewPrinter();
-    const int32_t latched = (printer.attached && printer.hasPort) ? printer.errorLatched
-                                                                  : port_->errorLatched.load();
+    const int32_t latched =
+        (printer.attached && printer.hasPort) ? printer.errorLatched : port_->errorLatched.load();
     if (latched) return SetResult(OPOS_E_ILLEGAL);
   }
   for (int i = 0; i < drawerProfile_.pumpWaitsBeforeLook; ++i) platform::PumpWait();

@@ -34,9 +34,12 @@ inline constexpr DrawerProfile kUsbDrawer{true, 1000, 50, true, 4, true, true};
 
 constexpr const DrawerProfile& DrawerProfileFor(TransportKind kind) {
   switch (kind) {
-    case TransportKind::Parallel: return kParallelDrawer;
-    case TransportKind::Usb: return kUsbDrawer;
-    case TransportKind::Serial: break;
+    case TransportKind::Parallel:
+      return kParallelDrawer;
+    case TransportKind::Usb:
+      return kUsbDrawer;
+    case TransportKind::Serial:
+      break;
   }
   return kSerialDrawer;
 }

@@ -99,7 +99,9 @@ void CCashDrawer::OnClaimStartWorkers() {
   reconcileThread_ = std::thread([this] { DrawerReconcileThread(); });
 }
 
-void CCashDrawer::OnReleaseStopWorkers() { StopWorkers(); }
+void CCashDrawer::OnReleaseStopWorkers() {
+  StopWorkers();
+}
 
 void CCashDrawer::StopWorkers() {
   // Every signal is raised so that each thread wakes, sees the stop flag and
@@ -156,8 +158,8 @@ void CCashDrawer::DrawerEventThread() {
       }
     }
     if (report >= 0) {
-      QueueEvent(std::make_unique<CSOEvent>(SOE_STATUSUPDATE,
-                                            report ? CASH_SUE_DRAWEROPEN : CASH_SUE_DRAWERCLOSED));
+      QueueEvent(
+          std::make_unique<CSOEvent>(SOE_STATUSUPDATE, report ? CASH_SUE_DRAWEROPEN : CASH_SUE_DRAWERCLOSED));
     }
   }
 }

@@ -15,8 +15,9 @@ using namespace opos;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
   const uint8_t pick = in.byte();
-  const opos::BarcodeProfile& profile =
-      pick % 3 == 0 ? opos::kSerialBarcode : pick % 3 == 1 ? opos::kParallelBarcode : opos::kUsbBarcode;
+  const opos::BarcodeProfile& profile = pick % 3 == 0   ? opos::kSerialBarcode
+                                        : pick % 3 == 1 ? opos::kParallelBarcode
+                                                        : opos::kUsbBarcode;
   opos::PrintProperties props;
   props.BinaryConversion = (pick >> 2) % 4;  // 3: not a conversion
   props.MapMode = 1 + ((pick >> 4) & 3);
@@ -41,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string& b = cmd.bytes;
   check(b.size() >= 19);
-  check(b.compare(0, 2, "\x1d\x66") == 0 && b.compare(3, 2, "\x1d\x77") == 0 && b.compare(6, 2, "\x1d\x68") == 0 &&
-        b.compare(9, 2, "\x1b\x61") == 0 && b.compare(12, 2, "\x1d\x48") == 0 && b.compare(15, 2, "\x1d\x6b") == 0);
+  check(b.compare(0, 2, "\x1d\x66") == 0 && b.compare(3, 2, "\x1d\x77") == 0 &&
+        b.compare(6, 2, "\x1d\x68") == 0 && b.compare(9, 2, "\x1b\x61") == 0 &&
+        b.compare(12, 2, "\x1d\x48") == 0 && b.compare(15, 2, "\x1d\x6b") == 0);
   const uint8_t module = static_cast<uint8_t>(b[5]), height = static_cast<uint8_t>(b[8]);
   check(module >= 2 && module <= 6 && height >= 1);
   check(b.size() == 19 + static_cast<uint8_t>(b[18]));

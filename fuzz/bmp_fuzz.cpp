@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const opos::DownloadImage block = opos::BuildDownloadBlock(image, target);
   if (block.result != OPOS_SUCCESS) {
     check(block.block.empty());
-    check(block.result == OPOS_E_ILLEGAL || (block.result == OPOS_E_EXTENDED && block.extended == OPOS_EPTR_TOOBIG));
+    check(block.result == OPOS_E_ILLEGAL ||
+          (block.result == OPOS_E_EXTENDED && block.extended == OPOS_EPTR_TOOBIG));
     return 0;
   }
   check(block.block.size() >= 4);
@@ -48,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(x >= 1 && x <= opos::kMaxDownloadX && y >= 1 && y <= opos::kMaxDownloadY);
   check(x * y <= opos::kMaxDownloadBytes);
   check(block.block.size() == 4 + x * y * 8);
-  check(x == static_cast<size_t>((target.width + 7) / 8) && y == static_cast<size_t>((target.height + 7) / 8));
+  check(x == static_cast<size_t>((target.width + 7) / 8) &&
+        y == static_cast<size_t>((target.height + 7) / 8));
   return 0;
 }

@@ -65,10 +65,17 @@ void run_model(const uint8_t* data, size_t size) {
     model.receive(std::span<const uint8_t>(data + i, take), now);
     i += take;
     switch (op >> 6) {
-      case 1: model.set_cover_open((op & 1) != 0, now); break;
-      case 2: model.set_power((op & 2) == 0, now); break;
-      case 3: model.set_paper_end((op & 4) != 0, now); break;
-      default: break;
+      case 1:
+        model.set_cover_open((op & 1) != 0, now);
+        break;
+      case 2:
+        model.set_power((op & 2) == 0, now);
+        break;
+      case 3:
+        model.set_paper_end((op & 4) != 0, now);
+        break;
+      default:
+        break;
     }
     now += std::chrono::milliseconds(op & 0x0F);
     model.advance(now);

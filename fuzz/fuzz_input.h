@@ -63,14 +63,15 @@ class Input {
 inline const std::string& ScratchDir() {
   // Never destroyed: the exit handler below still needs it.
   static const std::string* dir = [] {
-    std::string tmpl = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/opos-fuzz-XXXXXX");
+    std::string tmpl =
+        (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/opos-fuzz-XXXXXX");
     check(mkdtemp(tmpl.data()) != nullptr);
     return new std::string(tmpl);
   }();
   static const bool cleanup = std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(*dir, ec);
-  }) == 0;
+                                std::error_code ec;
+                                std::filesystem::remove_all(*dir, ec);
+                              }) == 0;
   (void)cleanup;
   return *dir;
 }

@@ -15,9 +15,10 @@ using opos::reg::Store;
 
 namespace {
 
-const char* const kNames[] = {"Port", "SymbolicLink", "DeviceName", "Baudrate", "BitLength", "HandShake",
-                              "Parity", "Stop", "XonXoff", "InputBuf", "OutputBuf", "InputSleep",
-                              "ImageSleep", "ConnectorPinNo", "OpenLevel", "DspPort", ""};
+const char* const kNames[] = {
+    "Port",       "SymbolicLink",   "DeviceName", "Baudrate", "BitLength", "HandShake",
+    "Parity",     "Stop",           "XonXoff",    "InputBuf", "OutputBuf", "InputSleep",
+    "ImageSleep", "ConnectorPinNo", "OpenLevel",  "DspPort",  ""};
 
 Store& TheStore() {
   static std::unique_ptr<Store> store = [] {
@@ -59,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name = pick < 0xF0 ? kNames[pick % std::size(kNames)] : in.bytes(16);
     const uint32_t type = (pick & 0x08) ? in.byte() : opos::reg::REG_SZ + (pick >> 4) % 4;
     const std::string bytes = in.bytes(300);
-    (void)store.SetValue(Root::LocalMachine, key, {name, type, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    (void)store.SetValue(Root::LocalMachine, key,
+                         {name, type, std::vector<uint8_t>(bytes.begin(), bytes.end())});
   }
 
   const std::string resolved = opos::ResolveDeviceKey(store, classKey, "Shop");

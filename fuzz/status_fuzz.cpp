@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t count = 1 + cuts.byte() % 4;
     const size_t end = std::min(messages.size(), next + count);
     std::vector<uint8_t> read;
-    for (size_t i = next; i < end; ++i) read.insert(read.end(), messages[i].bytes.begin(), messages[i].bytes.end());
+    for (size_t i = next; i < end; ++i)
+      read.insert(read.end(), messages[i].bytes.begin(), messages[i].bytes.end());
     const uint8_t cut = cuts.byte();
     const bool split = (cut & 0x80) && read.size() > 1;
     if (split) read.resize(1 + cut % (read.size() - 1));

@@ -34,7 +34,9 @@ const fs::path& Root() {
   return root;
 }
 
-void Write(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+void Write(const fs::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
 
 std::string Id(fuzz::Input& in, const char* maker, bool* isMaker) {
   const uint8_t how = in.byte();
@@ -62,7 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::replace(name.begin(), name.end(), '\0', '_');
       if (name.empty() || name == "." || name == "..") name = "usb1";
       if (std::isdigit(static_cast<unsigned char>(name[0]))) name.insert(0, "x");  // never a socket
-      if (kind & 1) fs::create_directories(devices / name, ec); else Write(devices / name, "x");
+      if (kind & 1)
+        fs::create_directories(devices / name, ec);
+      else
+        Write(devices / name, "x");
       continue;
     }
     Expected e;
@@ -101,8 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string why;
     const std::string node = opos::usb::ResolveUsbDevicePath(p.devicePath, &why);
     const auto m = makers.find(p.sysfsName);
-    if (m != makers.end()) check(m->second.lowestLp.empty() ? node.empty() && !why.empty()
-                                                             : node == "/dev/usb/" + m->second.lowestLp);
+    if (m != makers.end())
+      check(m->second.lowestLp.empty() ? node.empty() && !why.empty()
+                                       : node == "/dev/usb/" + m->second.lowestLp);
   }
   check(w == want.size());
   check(opos::usb::CountPresentDevices() >= static_cast<int>(found.size()));

@@ -7,8 +7,7 @@ namespace opos::platform {
 
 uint32_t TickCount() {
   using namespace std::chrono;
-  return static_cast<uint32_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void SleepMs(int ms) {

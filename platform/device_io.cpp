@@ -63,7 +63,9 @@ IoStatus ClassifyDeviceError(int err) {
   }
 }
 
-std::string ErrorText(int err) { return std::generic_category().message(err); }
+std::string ErrorText(int err) {
+  return std::generic_category().message(err);
+}
 
 bool IdentifyDevice(const std::string& path, DeviceIdentity* out) {
   struct stat st {};

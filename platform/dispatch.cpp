@@ -7,8 +7,8 @@ namespace opos::com {
 
 std::string Guid::ToString() const {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", d1, d2, d3,
-                d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", d1, d2, d3, d4[0],
+                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
   return buf;
 }
 
@@ -37,14 +37,26 @@ bool Guid::Parse(const std::string& text, Guid* out) {
 }
 
 bool Variant::AsLong(int32_t* out) const {
-  if (vt == VT::Long) { *out = lVal; return true; }
-  if (vt == VT::LongRef && plVal) { *out = *plVal; return true; }
+  if (vt == VT::Long) {
+    *out = lVal;
+    return true;
+  }
+  if (vt == VT::LongRef && plVal) {
+    *out = *plVal;
+    return true;
+  }
   return false;
 }
 
 bool Variant::AsString(std::string* out) const {
-  if (vt == VT::String) { *out = strVal; return true; }
-  if (vt == VT::StringRef && pstrVal) { *out = *pstrVal; return true; }
+  if (vt == VT::String) {
+    *out = strVal;
+    return true;
+  }
+  if (vt == VT::StringRef && pstrVal) {
+    *out = *pstrVal;
+    return true;
+  }
   return false;
 }
 
@@ -73,12 +85,24 @@ HRESULT MemberTable::Check(int32_t dispid, const std::vector<Variant>& args) con
     const VT got = args[i].vt;
     bool ok = false;
     switch (want) {
-      case VT::Long: ok = got == VT::Long || (got == VT::LongRef && args[i].plVal); break;
-      case VT::String: ok = got == VT::String || (got == VT::StringRef && args[i].pstrVal); break;
-      case VT::LongRef: ok = got == VT::LongRef && args[i].plVal; break;
-      case VT::StringRef: ok = got == VT::StringRef && args[i].pstrVal; break;
-      case VT::Dispatch: ok = got == VT::Dispatch; break;
-      case VT::Empty: ok = false; break;
+      case VT::Long:
+        ok = got == VT::Long || (got == VT::LongRef && args[i].plVal);
+        break;
+      case VT::String:
+        ok = got == VT::String || (got == VT::StringRef && args[i].pstrVal);
+        break;
+      case VT::LongRef:
+        ok = got == VT::LongRef && args[i].plVal;
+        break;
+      case VT::StringRef:
+        ok = got == VT::StringRef && args[i].pstrVal;
+        break;
+      case VT::Dispatch:
+        ok = got == VT::Dispatch;
+        break;
+      case VT::Empty:
+        ok = false;
+        break;
     }
     if (!ok) return DISP_E_TYPEMISMATCH;
   }

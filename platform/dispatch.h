@@ -26,7 +26,9 @@ inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x8004
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
 inline constexpr HRESULT CO_E_DLLNOTFOUND = static_cast<HRESULT>(0x800401F8u);
 inline constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
-inline bool Succeeded(HRESULT hr) { return hr >= 0; }
+inline bool Succeeded(HRESULT hr) {
+  return hr >= 0;
+}
 
 struct Guid {
   uint32_t d1 = 0;
@@ -51,11 +53,36 @@ struct Variant {
   std::string* pstrVal = nullptr;
   IDispatch* pdispVal = nullptr;  // not reference counted by the Variant
 
-  static Variant Long(int32_t v) { Variant x; x.vt = VT::Long; x.lVal = v; return x; }
-  static Variant LongRef(int32_t* p) { Variant x; x.vt = VT::LongRef; x.plVal = p; return x; }
-  static Variant String(std::string s) { Variant x; x.vt = VT::String; x.strVal = std::move(s); return x; }
-  static Variant StringRef(std::string* p) { Variant x; x.vt = VT::StringRef; x.pstrVal = p; return x; }
-  static Variant Dispatch(IDispatch* p) { Variant x; x.vt = VT::Dispatch; x.pdispVal = p; return x; }
+  static Variant Long(int32_t v) {
+    Variant x;
+    x.vt = VT::Long;
+    x.lVal = v;
+    return x;
+  }
+  static Variant LongRef(int32_t* p) {
+    Variant x;
+    x.vt = VT::LongRef;
+    x.plVal = p;
+    return x;
+  }
+  static Variant String(std::string s) {
+    Variant x;
+    x.vt = VT::String;
+    x.strVal = std::move(s);
+    return x;
+  }
+  static Variant StringRef(std::string* p) {
+    Variant x;
+    x.vt = VT::StringRef;
+    x.pstrVal = p;
+    return x;
+  }
+  static Variant Dispatch(IDispatch* p) {
+    Variant x;
+    x.vt = VT::Dispatch;
+    x.pdispVal = p;
+    return x;
+  }
 
   // Value as a LONG (by value or by reference); false when not numeric.
   bool AsLong(int32_t* out) const;

@@ -10,7 +10,9 @@
 
 namespace opos::platform {
 
-MessageQueue::MessageQueue() { fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+MessageQueue::MessageQueue() {
+  fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 MessageQueue::~MessageQueue() {
   if (fd_ >= 0) close(fd_);
@@ -64,6 +66,8 @@ void MessageQueue::PumpFor(int timeoutMs) {
   }
 }
 
-void PumpWait(int ms) { MessageQueue::ForCurrentThread()->PumpFor(ms); }
+void PumpWait(int ms) {
+  MessageQueue::ForCurrentThread()->PumpFor(ms);
+}
 
 }  // namespace opos::platform

@@ -22,7 +22,9 @@ int LeftMs(Clock::time_point deadline) {
 
 }  // namespace
 
-PollableEvent::PollableEvent() { fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+PollableEvent::PollableEvent() {
+  fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 PollableEvent::~PollableEvent() {
   if (fd_ >= 0) close(fd_);

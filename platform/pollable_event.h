@@ -33,7 +33,7 @@ class PollableEvent {
 
 // What ended a WaitForInput.
 struct InputWait {
-  bool input = false;     // the device has bytes (or an error or hang-up to report)
+  bool input = false;      // the device has bytes (or an error or hang-up to report)
   bool signalled = false;  // one of the signals is set
 };
 

@@ -32,8 +32,12 @@ PromptHook CurrentPromptHook() {
   return HookCell();
 }
 
-bool TryBeginModalCheck() { return !modalCheckRunning.exchange(true); }
+bool TryBeginModalCheck() {
+  return !modalCheckRunning.exchange(true);
+}
 
-void EndModalCheck() { modalCheckRunning.store(false); }
+void EndModalCheck() {
+  modalCheckRunning.store(false);
+}
 
 }  // namespace opos::platform

@@ -10,7 +10,9 @@ namespace {
 constexpr const char* kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr const char* kHeader4 = "REGEDIT4";
 
-std::string LinePrefix(int line) { return "line " + std::to_string(line) + ": "; }
+std::string LinePrefix(int line) {
+  return "line " + std::to_string(line) + ": ";
+}
 
 std::string CodePoint(uint32_t cp) {
   char buf[16];
@@ -19,8 +21,7 @@ std::string CodePoint(uint32_t cp) {
 }
 
 std::string NotEightBit(int line, uint32_t cp) {
-  return LinePrefix(line) + "character " + CodePoint(cp) +
-         " cannot be stored as 8-bit text";
+  return LinePrefix(line) + "character " + CodePoint(cp) + " cannot be stored as 8-bit text";
 }
 
 // Regedit writes UTF-16LE; the store keeps 8-bit text, so every character must
@@ -111,7 +112,9 @@ bool Decode(const std::string& in, std::string* out, std::string* error) {
   return true;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string TrimLeft(const std::string& s) {
   size_t i = 0;
@@ -179,8 +182,7 @@ bool ReadQuoted(const std::string& s, size_t* pos, std::string* out, const char*
 }
 
 // Comma-separated bytes of a hex value, continuation lines already joined.
-bool ParseHexList(const std::string& list, std::vector<uint8_t>* out, int line,
-                  std::string* error) {
+bool ParseHexList(const std::string& list, std::vector<uint8_t>* out, int line, std::string* error) {
   out->clear();
   if (AllSpace(list, 0)) return true;
   size_t i = 0;
@@ -286,8 +288,8 @@ bool Parse(const std::string& text, std::vector<Op>* ops, std::string* error) {
   std::string header = n < lines.size() ? TrimRight(TrimLeft(lines[n])) : std::string();
   bool unicode = header == kHeader5;
   if (!unicode && header != kHeader4) {
-    *error = LinePrefix(static_cast<int>(std::min(n, lines.size() - 1)) + 1) + "not a registry file: expected \"" + kHeader5 +
-             "\" or \"" + kHeader4 + "\"";
+    *error = LinePrefix(static_cast<int>(std::min(n, lines.size() - 1)) + 1) +
+             "not a registry file: expected \"" + kHeader5 + "\" or \"" + kHeader4 + "\"";
     return false;
   }
 
@@ -426,7 +428,9 @@ bool Parse(const std::string& text, std::vector<Op>* ops, std::string* error) {
   return true;
 }
 
-std::string Header() { return std::string(kHeader5) + "\n\n"; }
+std::string Header() {
+  return std::string(kHeader5) + "\n\n";
+}
 
 namespace {
 
@@ -440,7 +444,9 @@ std::string Quote(const std::string& s) {
   return q;
 }
 
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
+}
 
 // REG_SZ data that reads back byte for byte from the "text" form.
 bool IsPlainText(const Value& v) {
@@ -473,8 +479,8 @@ void AppendHex(std::string* out, size_t column, const std::vector<uint8_t>& byte
 
 }  // namespace
 
-bool AppendKey(std::string* out, Root root, const std::string& path,
-               const std::vector<Value>& values, std::string* error) {
+bool AppendKey(std::string* out, Root root, const std::string& path, const std::vector<Value>& values,
+               std::string* error) {
   if (HasLineBreak(path)) {
     *error = "key name holds a line break";
     return false;

@@ -28,7 +28,7 @@ std::string Header();
 
 // Appends the section of one key with its values (in the given order) and the blank
 // line after it. Returns false, appending nothing, when a name holds a line break.
-bool AppendKey(std::string* out, Root root, const std::string& path,
-               const std::vector<Value>& values, std::string* error);
+bool AppendKey(std::string* out, Root root, const std::string& path, const std::vector<Value>& values,
+               std::string* error);
 
 }  // namespace opos::reg::regfile

@@ -102,7 +102,9 @@ constexpr const char* kStmtSql[kStmtCount] = {
     " FROM vals WHERE key = ?1",
 };
 
-int64_t RootId(Root root) { return root == Root::LocalMachine ? 1 : 2; }
+int64_t RootId(Root root) {
+  return root == Root::LocalMachine ? 1 : 2;
+}
 
 std::string Fold(const std::string& name) {
   std::string f(name);
@@ -293,8 +295,7 @@ struct Store::Impl {
 
   // --- helpers used inside a transaction -----------------------------------
 
-  long FindChild(int64_t parent, const std::string& name, int64_t* id,
-                 std::string* spelling = nullptr) {
+  long FindChild(int64_t parent, const std::string& name, int64_t* id, std::string* spelling = nullptr) {
     Use u(stmts[kFindKey]);
     std::string fold = Fold(name);
     sqlite3_bind_int64(*u, 1, parent);
@@ -310,8 +311,7 @@ struct Store::Impl {
   }
 
   // spelled (optional) receives the path as the keys were created.
-  long Resolve(Root root, const std::vector<std::string>& segs, int64_t* id,
-               std::string* spelled) {
+  long Resolve(Root root, const std::vector<std::string>& segs, int64_t* id, std::string* spelled) {
     int64_t cur = RootId(root);
     std::string name;
     for (const std::string& seg : segs) {
@@ -427,8 +427,7 @@ struct Store::Impl {
   }
 
   // Appends the key and everything below it, depth first in enumeration order.
-  long ExportFrom(Root root, int64_t id, const std::string& path, bool writeSelf,
-                  std::string* text) {
+  long ExportFrom(Root root, int64_t id, const std::string& path, bool writeSelf, std::string* text) {
     struct Pending {
       int64_t id;
       std::string path;
@@ -632,8 +631,8 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
       return nullptr;
     }
     if (path == kDefaultPath && ::mkdir(kDefaultFolder, 0755) != 0 && errno != EEXIST) {
-      *error = std::string("cannot create folder ") + kDefaultFolder + " for the registry store: " +
-               std::strerror(errno);
+      *error = std::string("cannot create folder ") + kDefaultFolder +
+               " for the registry store: " + std::strerror(errno);
       return nullptr;
     }
     std::unique_ptr<Store> store(new Store());
@@ -641,10 +640,9 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
     Impl& impl = *store->impl_;
     impl.dbPath = path;
     // NOMUTEX: the Impl lock already serialises every use of the connection.
-    int rc = sqlite3_open_v2(path.c_str(), &impl.db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-                                 SQLITE_OPEN_EXRESCODE,
-                             nullptr);
+    int rc = sqlite3_open_v2(
+        path.c_str(), &impl.db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
     if (rc != SQLITE_OK) {
       *error = OpenFailure(impl.db, rc, path);
       return nullptr;
@@ -675,10 +673,9 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
       }
       sqlite3_close_v2(impl.db);
       impl.db = nullptr;
-      rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &impl.db,
-                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |
-                               SQLITE_OPEN_EXRESCODE,
-                           nullptr);
+      rc = sqlite3_open_v2(
+          ImmutableUri(path).c_str(), &impl.db,
+          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
       if (rc != SQLITE_OK || !readHeader()) {
         *error = OpenFailure(impl.db, rc, path);
         return nullptr;
@@ -714,8 +711,7 @@ std::unique_ptr<Store> Store::Open(const std::string& path, std::string* error) 
     sqlite3_exec(impl.db, "PRAGMA journal_size_limit=4194304", nullptr, nullptr, nullptr);
     // Preparing every statement also checks that the tables have the columns we use.
     for (int i = 0; i < kStmtCount; ++i) {
-      rc = sqlite3_prepare_v3(impl.db, kStmtSql[i], -1, SQLITE_PREPARE_PERSISTENT, &impl.stmts[i],
-                              nullptr);
+      rc = sqlite3_prepare_v3(impl.db, kStmtSql[i], -1, SQLITE_PREPARE_PERSISTENT, &impl.stmts[i], nullptr);
       if (rc != SQLITE_OK) {
         *error = "not a registry store: " + path + ": damaged layout: " + sqlite3_errmsg(impl.db);
         return nullptr;
@@ -736,7 +732,9 @@ std::string Store::LastError() const {
   return impl_->lastError;
 }
 
-const std::string& Store::Path() const { return impl_->dbPath; }
+const std::string& Store::Path() const {
+  return impl_->dbPath;
+}
 
 long Store::CreateKey(Root root, const std::string& path) {
   return impl_->Run([&]() -> long {
@@ -768,8 +766,7 @@ long Store::DeleteKey(Root root, const std::string& path) {
       sqlite3_bind_int64(*u, 1, id);
       int rc = sqlite3_step(*u);
       if (rc == SQLITE_ROW) {
-        return impl_->Fail(kKeyHasChildren,
-                           "key has subkeys: " + PathName(root, path) + " (use DeleteTree)");
+        return impl_->Fail(kKeyHasChildren, "key has subkeys: " + PathName(root, path) + " (use DeleteTree)");
       }
       if (rc != SQLITE_DONE) return impl_->DbFail(rc);
     }
@@ -924,7 +921,8 @@ long Store::QueryInfoKey(Root root, const std::string& path, KeyInfo* out) {
 }
 
 long Store::ListSubKeys(Root root, const std::string& path, std::vector<std::string>* names) {
-  if (!names) return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListSubKeys: no place for the names"); });
+  if (!names)
+    return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListSubKeys: no place for the names"); });
   return impl_->ReadAt(root, path, [&](int64_t id) -> long {
     std::vector<std::pair<int64_t, std::string>> children;
     long r = impl_->ListKeys(id, &children);
@@ -936,7 +934,8 @@ long Store::ListSubKeys(Root root, const std::string& path, std::vector<std::str
 }
 
 long Store::ListValues(Root root, const std::string& path, std::vector<Value>* values) {
-  if (!values) return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListValues: no place for the values"); });
+  if (!values)
+    return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListValues: no place for the values"); });
   return impl_->ReadAt(root, path, [&](int64_t id) -> long {
     std::vector<Value> list;
     long r = impl_->ListVals(id, &list);
@@ -947,7 +946,9 @@ long Store::ListValues(Root root, const std::string& path, std::vector<Value>* v
 
 long Store::ListSubKeyValues(Root root, const std::string& path,
                              std::vector<std::pair<std::string, std::vector<Value>>>* keys) {
-  if (!keys) return impl_->Run([&] { return impl_->Fail(kInvalidParameter, "ListSubKeyValues: no place for the keys"); });
+  if (!keys)
+    return impl_->Run(
+        [&] { return impl_->Fail(kInvalidParameter, "ListSubKeyValues: no place for the keys"); });
   return impl_->ReadAt(root, path, [&](int64_t id) -> long {
     std::vector<std::pair<int64_t, std::string>> children;
     long r = impl_->ListKeys(id, &children);

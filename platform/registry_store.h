@@ -48,14 +48,14 @@ inline constexpr size_t kMaxKeyNameLen = 255;      // one key path segment, in b
 inline constexpr size_t kMaxValueNameLen = 16383;  // in bytes
 
 struct Value {
-  std::string name;           // "" is the key's default value
+  std::string name;  // "" is the key's default value
   uint32_t type = REG_NONE;
   std::vector<uint8_t> data;  // raw bytes; REG_SZ includes its terminating zero
 };
 
 struct KeyInfo {
   uint32_t subKeys = 0;
-  uint32_t maxSubKeyLen = 0;     // longest subkey name, in bytes, without terminator
+  uint32_t maxSubKeyLen = 0;  // longest subkey name, in bytes, without terminator
   uint32_t values = 0;
   uint32_t maxValueNameLen = 0;  // longest value name, in bytes, without terminator
   uint32_t maxValueLen = 0;      // longest value data, in bytes

@@ -11,11 +11,11 @@
 namespace opos::platform {
 
 struct SerialDevice {
-  std::string path;          // "/dev/ttyUSB0"
+  std::string path;               // "/dev/ttyUSB0"
   std::vector<std::string> byId;  // links in the by-id folder that reach it
-  std::string vendorId;      // USB only: "0403"
-  std::string productId;     // "6001"
-  std::string description;   // "FTDI FT232R USB UART", or "UART" for ttyS*
+  std::string vendorId;           // USB only: "0403"
+  std::string productId;          // "6001"
+  std::string description;        // "FTDI FT232R USB UART", or "UART" for ttyS*
 };
 
 // In name order (ttyACM*, ttyS*, ttyUSB*, numbers compared as numbers). The

@@ -18,15 +18,32 @@ namespace {
 
 bool SpeedFor(int bitsPerSecond, speed_t* out) {
   switch (bitsPerSecond) {
-    case 1200: *out = B1200; return true;
-    case 2400: *out = B2400; return true;
-    case 4800: *out = B4800; return true;
-    case 9600: *out = B9600; return true;
-    case 19200: *out = B19200; return true;
-    case 38400: *out = B38400; return true;
-    case 57600: *out = B57600; return true;
-    case 115200: *out = B115200; return true;
-    default: return false;
+    case 1200:
+      *out = B1200;
+      return true;
+    case 2400:
+      *out = B2400;
+      return true;
+    case 4800:
+      *out = B4800;
+      return true;
+    case 9600:
+      *out = B9600;
+      return true;
+    case 19200:
+      *out = B19200;
+      return true;
+    case 38400:
+      *out = B38400;
+      return true;
+    case 57600:
+      *out = B57600;
+      return true;
+    case 115200:
+      *out = B115200;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -110,7 +127,9 @@ bool PtyLineStateOn() {
 
 }  // namespace
 
-void SetOutputQueueProbe(OutputQueueProbe probe) { gProbe.store(probe); }
+void SetOutputQueueProbe(OutputQueueProbe probe) {
+  gProbe.store(probe);
+}
 
 bool SerialCtsOn(int fd) {
   if (IsPseudoTerminal(fd)) return PtyLineStateOn();
@@ -130,7 +149,8 @@ bool DrainOutputWithin(int fd, int stallMs, int totalMs) {
   while (last != 0) {
     if (last < 0) return false;
     const auto now = Clock::now();
-    if (now - lastProgress >= std::chrono::milliseconds(stallMs) || now - start >= std::chrono::milliseconds(totalMs)) {
+    if (now - lastProgress >= std::chrono::milliseconds(stallMs) ||
+        now - start >= std::chrono::milliseconds(totalMs)) {
       errno = ETIMEDOUT;
       return false;
     }

@@ -80,7 +80,9 @@ void Event::Reset() {
   set_ = false;
 }
 
-bool Event::IsSet() const { return set_.load(); }
+bool Event::IsSet() const {
+  return set_.load();
+}
 
 bool Event::Wait(int timeoutMs) const {
   std::unique_lock<std::mutex> g(lock_);

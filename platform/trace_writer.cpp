@@ -19,8 +19,8 @@ std::shared_ptr<TraceWriter> TraceWriter::Open(const std::string& configured, co
   if (path.empty()) return nullptr;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
   if (fd < 0) {
-    std::fprintf(stderr, "opos: trace file %s: %s; tracing %s is off\n", path.c_str(), ErrorText(errno).c_str(),
-                 device.c_str());
+    std::fprintf(stderr, "opos: trace file %s: %s; tracing %s is off\n", path.c_str(),
+                 ErrorText(errno).c_str(), device.c_str());
     return nullptr;
   }
   return std::shared_ptr<TraceWriter>(new TraceWriter(fd, path, device));
@@ -29,14 +29,16 @@ std::shared_ptr<TraceWriter> TraceWriter::Open(const std::string& configured, co
 TraceWriter::TraceWriter(int fd, std::string path, std::string device)
     : fd_(fd), path_(std::move(path)), device_(std::move(device)) {}
 
-TraceWriter::~TraceWriter() { ::close(fd_); }
+TraceWriter::~TraceWriter() {
+  ::close(fd_);
+}
 
 void TraceWriter::Line(std::string_view text) {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const std::time_t secs = system_clock::to_time_t(now);
   const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-  std::tm local {};
+  std::tm local{};
   ::localtime_r(&secs, &local);
   char stamp[64];
   const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);

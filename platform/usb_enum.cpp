@@ -19,7 +19,9 @@ std::string EnvOr(const char* name, const char* fallback) {
   return (v != nullptr && *v != '\0') ? std::string(v) : std::string(fallback);
 }
 
-fs::path DevicesDir() { return fs::path(SysfsRoot()) / "bus" / "usb" / "devices"; }
+fs::path DevicesDir() {
+  return fs::path(SysfsRoot()) / "bus" / "usb" / "devices";
+}
 
 // Parses a sysfs USB device name "B-P[.P...]" into its numbers; false for
 // anything else (interfaces "1-1:1.0", root hubs "usb1", stray names).
@@ -83,7 +85,9 @@ bool IsLpName(const std::string& name) {
 
 }  // namespace
 
-std::string SysfsRoot() { return EnvOr("OPOS_SYSFS_ROOT", "/sys"); }
+std::string SysfsRoot() {
+  return EnvOr("OPOS_SYSFS_ROOT", "/sys");
+}
 
 int CountPresentDevices() {
   int count = 0;
@@ -129,8 +133,7 @@ std::vector<UsbPrinter> EnumerateMakerPrinters() {
     found.push_back({numbers, {kPrefix + name, name, Upper(vendor), Upper(product)}});
   }
   // Directory order is whatever the file system gives; sort by socket instead.
-  std::sort(found.begin(), found.end(),
-            [](const Found& a, const Found& b) { return a.order < b.order; });
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.order < b.order; });
   std::vector<UsbPrinter> result;
   result.reserve(found.size());
   for (Found& f : found) result.push_back(std::move(f.printer));

@@ -49,16 +49,24 @@ const Symbology* FindSymbology(int32_t value) {
 bool DataRuleHolds(const BarcodeProfile& profile, int32_t symbology, std::string_view data) {
   const size_t len = data.size();
   switch (symbology) {
-    case PTR_BCS_UPCA: return len == 11 || len == 12;
-    case PTR_BCS_UPCE: return (len == 11 || len == 12) && data[0] == '0';
-    case PTR_BCS_JAN8: return len == 7 || len == 8;
-    case PTR_BCS_JAN13: return len == 12 || len == 13;
-    case PTR_BCS_ITF: return !profile.itfEvenLengthOnly || len % 2 == 0;
-    default: return true;
+    case PTR_BCS_UPCA:
+      return len == 11 || len == 12;
+    case PTR_BCS_UPCE:
+      return (len == 11 || len == 12) && data[0] == '0';
+    case PTR_BCS_JAN8:
+      return len == 7 || len == 8;
+    case PTR_BCS_JAN13:
+      return len == 12 || len == 13;
+    case PTR_BCS_ITF:
+      return !profile.itfEvenLengthOnly || len % 2 == 0;
+    default:
+      return true;
   }
 }
 
-int64_t RoundHalfUp(double v) { return static_cast<int64_t>(std::trunc(v + 0.5)); }
+int64_t RoundHalfUp(double v) {
+  return static_cast<int64_t>(std::trunc(v + 0.5));
+}
 
 }  // namespace
 
@@ -122,10 +130,17 @@ BarCodeCommand BuildBarCodeCommand(const BarcodeProfile& profile, const PrintPro
 
   uint8_t textPosition = 0;
   switch (request.textPosition) {
-    case PTR_BC_TEXT_NONE: textPosition = 0x30; break;
-    case PTR_BC_TEXT_ABOVE: textPosition = 0x31; break;
-    case PTR_BC_TEXT_BELOW: textPosition = 0x32; break;
-    default: return refuse();
+    case PTR_BC_TEXT_NONE:
+      textPosition = 0x30;
+      break;
+    case PTR_BC_TEXT_ABOVE:
+      textPosition = 0x31;
+      break;
+    case PTR_BC_TEXT_BELOW:
+      textPosition = 0x32;
+      break;
+    default:
+      return refuse();
   }
   uint8_t alignment = 0x31;
   if (request.alignment == PTR_BC_LEFT) alignment = 0x30;
@@ -137,12 +152,25 @@ BarCodeCommand BuildBarCodeCommand(const BarcodeProfile& profile, const PrintPro
 
   const uint8_t hriFont = props.RecLineChars > 42 ? 0x31 : 0x30;
   const uint8_t head[] = {
-      0x1D, 0x66, hriFont,                         // HRI font
-      0x1D, 0x77, moduleWidth,                     // module width
-      0x1D, 0x68, static_cast<uint8_t>(h),         // height
-      0x1B, 0x61, alignment,                       // alignment
-      0x1D, 0x48, textPosition,                    // HRI position
-      0x1D, 0x6B, sym->m, static_cast<uint8_t>(data.size()),
+      0x1D,
+      0x66,
+      hriFont,  // HRI font
+      0x1D,
+      0x77,
+      moduleWidth,  // module width
+      0x1D,
+      0x68,
+      static_cast<uint8_t>(h),  // height
+      0x1B,
+      0x61,
+      alignment,  // alignment
+      0x1D,
+      0x48,
+      textPosition,  // HRI position
+      0x1D,
+      0x6B,
+      sym->m,
+      static_cast<uint8_t>(data.size()),
   };
   cmd.bytes.reserve(sizeof(head) + data.size());
   cmd.bytes.append(reinterpret_cast<const char*>(head), sizeof(head));

@@ -27,8 +27,8 @@ struct BarCodeRequest {
   int32_t station = PTR_S_RECEIPT;
   std::string_view data;
   int32_t symbology = 0;
-  int32_t height = 0;     // MapMode units
-  int32_t width = 0;      // MapMode units
+  int32_t height = 0;  // MapMode units
+  int32_t width = 0;   // MapMode units
   int32_t alignment = PTR_BC_CENTER;
   int32_t textPosition = PTR_BC_TEXT_BELOW;
 };
@@ -44,8 +44,7 @@ struct BarCodeCommand {
 // position. Any failure is OPOS_E_ILLEGAL with no bytes. On success the caller
 // waits profile.delayBeforeSendMs and sends `bytes` with
 // SendOutput(PTR_S_RECEIPT, bytes, 0), whose result is the method's.
-[[nodiscard]] BarCodeCommand BuildBarCodeCommand(const BarcodeProfile& profile,
-                                                 const PrintProperties& props,
+[[nodiscard]] BarCodeCommand BuildBarCodeCommand(const BarcodeProfile& profile, const PrintProperties& props,
                                                  const BarCodeRequest& request);
 
 // Module width (2..6) for a symbology and a width in dots; `dataLength`

@@ -16,13 +16,17 @@ constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiBitfields = 3;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t U16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool IsWhite(uint8_t blue, uint8_t green, uint8_t red) { return blue == 0xFF && green == 0xFF && red == 0xFF; }
+bool IsWhite(uint8_t blue, uint8_t green, uint8_t red) {
+  return blue == 0xFF && green == 0xFF && red == 0xFF;
+}
 
 // The 14-byte file header: the type, and offsets that leave room for an
 // information block and do not point past the announced end.
@@ -76,7 +80,8 @@ BmpStatus ParseBmp(std::span<const uint8_t> file, BmpImage* image) {
     bitsPerPixel = U16(info + 14);
     const uint32_t compression = U32(info + 16);
     const uint32_t colorsUsed = U32(info + 32);
-    if (bitsPerPixel != 1 || (compression != kBiRgb && compression != kBiBitfields)) return BmpStatus::BadFormat;
+    if (bitsPerPixel != 1 || (compression != kBiRgb && compression != kBiBitfields))
+      return BmpStatus::BadFormat;
     // A negative height marks rows stored top first.
     decoded.topDown_ = signedHeight < 0;
     height = signedHeight < 0 ? -static_cast<int64_t>(signedHeight) : signedHeight;
@@ -100,7 +105,8 @@ BmpStatus ParseBmp(std::span<const uint8_t> file, BmpImage* image) {
   if (pixelBytes > bfSize - bfOffBits) return BmpStatus::BadFormat;
 
   try {
-    decoded.pixels_.assign(file.begin() + bfOffBits, file.begin() + bfOffBits + static_cast<ptrdiff_t>(pixelBytes));
+    decoded.pixels_.assign(file.begin() + bfOffBits,
+                           file.begin() + bfOffBits + static_cast<ptrdiff_t>(pixelBytes));
   } catch (const std::bad_alloc&) {
     return BmpStatus::ShortRead;
   }

@@ -10,10 +10,14 @@ namespace {
 // Length in MapMode units to dots, unrounded.
 double UnitFactor(int32_t mapMode) {
   switch (mapMode) {
-    case PTR_MM_TWIPS: return 0.1411111111111111;
-    case PTR_MM_ENGLISH: return 0.2032;
-    case PTR_MM_METRIC: return 0.08;
-    default: return 1.0;
+    case PTR_MM_TWIPS:
+      return 0.1411111111111111;
+    case PTR_MM_ENGLISH:
+      return 0.2032;
+    case PTR_MM_METRIC:
+      return 0.08;
+    default:
+      return 1.0;
   }
 }
 
@@ -86,9 +90,14 @@ DownloadImage BuildDownloadImage(const std::string& fileName, int32_t width, con
   DownloadImage out;
   BmpImage image;
   switch (ReadBmpFile(fileName, &image)) {
-    case BmpStatus::Ok: break;
-    case BmpStatus::OpenFailed: out.result = OPOS_E_ILLEGAL; return out;
-    case BmpStatus::ShortRead: out.result = readFailure; return out;
+    case BmpStatus::Ok:
+      break;
+    case BmpStatus::OpenFailed:
+      out.result = OPOS_E_ILLEGAL;
+      return out;
+    case BmpStatus::ShortRead:
+      out.result = readFailure;
+      return out;
     case BmpStatus::BadFormat:
       out.result = OPOS_E_EXTENDED;
       out.extended = OPOS_EPTR_BADFORMAT;

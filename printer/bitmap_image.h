@@ -55,8 +55,8 @@ struct TargetSize {
 
 struct DownloadImage {
   int32_t result = OPOS_SUCCESS;
-  int32_t extended = 0;   // ResultCodeExtended for OPOS_E_EXTENDED
-  std::string block;      // 1D 2A x y and x × y × 8 bytes
+  int32_t extended = 0;  // ResultCodeExtended for OPOS_E_EXTENDED
+  std::string block;     // 1D 2A x y and x × y × 8 bytes
   bool normalSize = true;
 };
 

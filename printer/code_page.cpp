@@ -44,8 +44,8 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
 char EncodeSingleByte(const SingleBytePage& page, char32_t cp) {
   if (cp < 0x80) return static_cast<char>(cp);
   const CodePageEntry* end = page.encode + page.encodeCount;
-  const CodePageEntry* e = std::lower_bound(
-      page.encode, end, cp, [](const CodePageEntry& x, char32_t c) { return x.unicode < c; });
+  const CodePageEntry* e = std::lower_bound(page.encode, end, cp,
+                                            [](const CodePageEntry& x, char32_t c) { return x.unicode < c; });
   return e != end && e->unicode == cp ? static_cast<char>(e->byte) : kReplacement;
 }
 
@@ -63,11 +63,16 @@ void ToSingleByte(const SingleBytePage& page, std::string& bytes) {
 
 const char* IconvName(uint8_t table) {
   switch (table) {
-    case 252: return "CP950";
-    case 253: return "CP936";
-    case 254: return "CP932";
-    case 255: return "CP949";
-    default: return nullptr;
+    case 252:
+      return "CP950";
+    case 253:
+      return "CP936";
+    case 254:
+      return "CP932";
+    case 255:
+      return "CP949";
+    default:
+      return nullptr;
   }
 }
 

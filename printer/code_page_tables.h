@@ -14,10 +14,10 @@ struct CodePageEntry {
 };
 
 struct SingleBytePage {
-  uint8_t table;               // ESC t n
-  int32_t codePage;            // 437, 850, ...; 1 for the katakana page
-  const char16_t* decode;      // 128 characters for 0x80..0xFF; 0xFFFF: none
-  const CodePageEntry* encode; // sorted by unicode
+  uint8_t table;                // ESC t n
+  int32_t codePage;             // 437, 850, ...; 1 for the katakana page
+  const char16_t* decode;       // 128 characters for 0x80..0xFF; 0xFFFF: none
+  const CodePageEntry* encode;  // sorted by unicode
   size_t encodeCount;
 };
 

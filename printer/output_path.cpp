@@ -32,7 +32,9 @@ ErrorReport ReportFor(int32_t check) {
 COutputPath::COutputPath(Host& host, PrinterProperties& props, StoredBitmaps& bitmaps)
     : host_(host), props_(props), bitmaps_(bitmaps) {}
 
-COutputPath::~COutputPath() { Stop(); }
+COutputPath::~COutputPath() {
+  Stop();
+}
 
 void COutputPath::Start(CPortObject* port, const Settings& settings) {
   Stop();
@@ -66,7 +68,8 @@ void COutputPath::Stop() {
   worker_.join();
 }
 
-COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image) {
+COutputPath::Result COutputPath::SendOutput(int32_t station, std::string_view bytes, bool continuation,
+                                            bool image) {
   if (!host_.IsClaimed()) return {OPOS_E_NOTCLAIMED, 0};
   if (station != PTR_S_RECEIPT) return {OPOS_E_ILLEGAL, 0};
 
@@ -250,12 +253,14 @@ COutputPath::Result COutputPath::FlushTransaction() {
   if (settings_.processIdModel) {
     int32_t check = 0;
     switch (AwaitProcessId(PTR_S_RECEIPT, settings_.ctsCheckAfterTransaction, &check)) {
-      case Confirm::Stopped: return {};  // released meanwhile: the records stay
+      case Confirm::Stopped:
+        return {};  // released meanwhile: the records stay
       case Confirm::Failed:
         errorPending_ = 1;
         if (check == OPOS_EPTR_COVER_OPEN || check == OPOS_EPTR_REC_EMPTY) return {OPOS_E_EXTENDED, check};
         return {OPOS_E_FAILURE, kFailureExtended};
-      case Confirm::Done: break;
+      case Confirm::Done:
+        break;
     }
   }
   std::lock_guard<std::mutex> t(transactionLock_);
@@ -373,9 +378,14 @@ void COutputPath::EndOfJob(const COutputRecord& record) {
 void COutputPath::WaitForProcessId(const COutputRecord& record) {
   int32_t check = 0;
   switch (AwaitProcessId(record.station, false, &check)) {
-    case Confirm::Done: CompleteJob(record.OutputID); return;
-    case Confirm::Failed: FailJob(check); return;
-    case Confirm::Stopped: return;
+    case Confirm::Done:
+      CompleteJob(record.OutputID);
+      return;
+    case Confirm::Failed:
+      FailJob(check);
+      return;
+    case Confirm::Stopped:
+      return;
   }
 }
 
@@ -515,6 +525,8 @@ bool COutputPath::PortWrite(std::string_view data) {
   return port_->Write(reinterpret_cast<const uint8_t*>(data.data()), data.size()) == 1;
 }
 
-bool COutputPath::StopWithin(int ms) const { return stopSignal_.Wait(ms); }
+bool COutputPath::StopWithin(int ms) const {
+  return stopSignal_.Wait(ms);
+}
 
 }  // namespace opos

@@ -92,7 +92,8 @@ class COutputPath {
   // Control Object's thread. Synchronous: checks the printer and writes;
   // asynchronous: queues a record and returns at once. `image` marks a GS *
   // define block (see COutputRecord::image).
-  [[nodiscard]] Result SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image = false);
+  [[nodiscard]] Result SendOutput(int32_t station, std::string_view bytes, bool continuation,
+                                  bool image = false);
   // SetBitmap: writes the slot's download block at once, whatever AsyncMode,
   // and stores the slot as in the printer when the write succeeded. Inside a
   // transaction the block joins the transaction and the slot is stored as

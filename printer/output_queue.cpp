@@ -12,7 +12,8 @@ size_t OutputQueue::CompleteJobLength() const {
 }
 
 void OutputQueue::RemoveHead(size_t n) {
-  records_.erase(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(std::min(n, records_.size())));
+  records_.erase(records_.begin(),
+                 records_.begin() + static_cast<std::ptrdiff_t>(std::min(n, records_.size())));
 }
 
 void OutputQueue::KeepHead(size_t n) {

@@ -28,7 +28,9 @@ CPOSPrinter::~CPOSPrinter() {
   output_.Stop();
 }
 
-const com::MemberTable& CPOSPrinter::Members() const { return PrinterServiceMembers(); }
+const com::MemberTable& CPOSPrinter::Members() const {
+  return PrinterServiceMembers();
+}
 
 HRESULT CPOSPrinter::CallMember(size_t index, std::vector<Variant>& a, Variant* r) {
   int32_t l[7] = {};
@@ -39,25 +41,62 @@ HRESULT CPOSPrinter::CallMember(size_t index, std::vector<Variant>& a, Variant* 
   }
   int32_t rc;
   switch (index) {
-    case 6: rc = CheckHealth(l[0]); break;
-    case 8: rc = ClearOutput(); break;
-    case 10: rc = DirectIO(l[0], a[1].plVal, a[2].pstrVal); break;
-    case 12: rc = BeginInsertion(l[0]); break;
-    case 13: rc = BeginRemoval(l[0]); break;
-    case 14: rc = CutPaper(l[0]); break;
-    case 15: rc = EndInsertion(); break;
-    case 16: rc = EndRemoval(); break;
-    case 17: rc = PrintBarCode(l[0], s[1], l[2], l[3], l[4], l[5], l[6]); break;
-    case 18: rc = PrintBitmap(l[0], s[1], l[2], l[3]); break;
-    case 19: rc = PrintImmediate(l[0], s[1]); break;
-    case 20: rc = PrintNormal(l[0], s[1]); break;
-    case 21: rc = PrintTwoNormal(l[0], s[1], s[2]); break;
-    case 22: rc = RotatePrint(l[0], l[1]); break;
-    case 23: rc = SetBitmap(l[0], l[1], s[2], l[3], l[4]); break;
-    case 24: rc = SetLogo(l[0], s[1]); break;
-    case 25: rc = TransactionPrint(l[0], l[1]); break;
-    case 26: rc = ValidateData(l[0], s[1]); break;
-    default: return com::DISP_E_MEMBERNOTFOUND;
+    case 6:
+      rc = CheckHealth(l[0]);
+      break;
+    case 8:
+      rc = ClearOutput();
+      break;
+    case 10:
+      rc = DirectIO(l[0], a[1].plVal, a[2].pstrVal);
+      break;
+    case 12:
+      rc = BeginInsertion(l[0]);
+      break;
+    case 13:
+      rc = BeginRemoval(l[0]);
+      break;
+    case 14:
+      rc = CutPaper(l[0]);
+      break;
+    case 15:
+      rc = EndInsertion();
+      break;
+    case 16:
+      rc = EndRemoval();
+      break;
+    case 17:
+      rc = PrintBarCode(l[0], s[1], l[2], l[3], l[4], l[5], l[6]);
+      break;
+    case 18:
+      rc = PrintBitmap(l[0], s[1], l[2], l[3]);
+      break;
+    case 19:
+      rc = PrintImmediate(l[0], s[1]);
+      break;
+    case 20:
+      rc = PrintNormal(l[0], s[1]);
+      break;
+    case 21:
+      rc = PrintTwoNormal(l[0], s[1], s[2]);
+      break;
+    case 22:
+      rc = RotatePrint(l[0], l[1]);
+      break;
+    case 23:
+      rc = SetBitmap(l[0], l[1], s[2], l[3], l[4]);
+      break;
+    case 24:
+      rc = SetLogo(l[0], s[1]);
+      break;
+    case 25:
+      rc = TransactionPrint(l[0], l[1]);
+      break;
+    case 26:
+      rc = ValidateData(l[0], s[1]);
+      break;
+    default:
+      return com::DISP_E_MEMBERNOTFOUND;
   }
   *r = Variant::Long(rc);
   return com::S_OK;
@@ -66,7 +105,8 @@ HRESULT CPOSPrinter::CallMember(size_t index, std::vector<Variant>& a, Variant* 
 void CPOSPrinter::DeliverEvent(CSOEvent& e) {
   switch (e.kind) {
     case SOE_DIRECTIO: {
-      std::vector<Variant> args{Variant::Long(e.param1), Variant::LongRef(&e.param2), Variant::StringRef(&e.text)};
+      std::vector<Variant> args{Variant::Long(e.param1), Variant::LongRef(&e.param2),
+                                Variant::StringRef(&e.text)};
       CallControlObject(0, args);
       break;
     }
@@ -92,7 +132,8 @@ void CPOSPrinter::DeliverEvent(CSOEvent& e) {
       CallControlObject(3, args);
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -109,7 +150,9 @@ void CPOSPrinter::OnClaimStartWorkers() {
   output_.Start(port_.get(), settings);
 }
 
-void CPOSPrinter::OnEnabled() { monitor_.OnEnabled(); }
+void CPOSPrinter::OnEnabled() {
+  monitor_.OnEnabled();
+}
 
 void CPOSPrinter::OnReleaseDrain() {
   // Queued output gets up to 10 s to go out; events keep flowing meanwhile
@@ -197,10 +240,14 @@ int32_t CPOSPrinter::PrintData(int32_t station, const std::string& data) {
   return SendOutput(station, p.bytes, false);
 }
 
-int32_t CPOSPrinter::PrintNormal(int32_t station, const std::string& data) { return PrintData(station, data); }
+int32_t CPOSPrinter::PrintNormal(int32_t station, const std::string& data) {
+  return PrintData(station, data);
+}
 
 // The same operation: it does not jump the asynchronous queue.
-int32_t CPOSPrinter::PrintImmediate(int32_t station, const std::string& data) { return PrintData(station, data); }
+int32_t CPOSPrinter::PrintImmediate(int32_t station, const std::string& data) {
+  return PrintData(station, data);
+}
 
 int32_t CPOSPrinter::PrintTwoNormal(int32_t, const std::string&, const std::string&) {
   return SetResult(OPOS_E_ILLEGAL);
@@ -258,7 +305,8 @@ int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
       break;
     case PTR_RP_NORMAL: {
       xlate_.nRotateMode = 0;
-      xlate_.nRotatedMaxColumns = std::min(xlate_.nRotatedMaxColumns, props_[PIDXPtr_RecSidewaysMaxChars].load());
+      xlate_.nRotatedMaxColumns =
+          std::min(xlate_.nRotatedMaxColumns, props_[PIDXPtr_RecSidewaysMaxChars].load());
       const int32_t h = std::max(xlate_.nRotatedMaxColumns, 0) * 24;
       bytes.assign("\x1b\x57\x00\x00\x00\x00\x00\x02", 8);
       bytes.push_back(static_cast<char>(h & 0xFF));
@@ -324,8 +372,12 @@ int32_t CPOSPrinter::BeginInsertion(int32_t) {
 int32_t CPOSPrinter::BeginRemoval(int32_t) {
   return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED);
 }
-int32_t CPOSPrinter::EndInsertion() { return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED); }
-int32_t CPOSPrinter::EndRemoval() { return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED); }
+int32_t CPOSPrinter::EndInsertion() {
+  return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED);
+}
+int32_t CPOSPrinter::EndRemoval() {
+  return SetResult(claimed_.load() ? OPOS_E_ILLEGAL : OPOS_E_NOTCLAIMED);
+}
 
 int32_t CPOSPrinter::CheckHealth(int32_t level) {
   resultCodeExtended_ = 0;
@@ -395,18 +447,25 @@ int32_t CPOSPrinter::DirectIO(int32_t command, int32_t* data, std::string* text)
   if (!data || !text) return SetResult(OPOS_E_ILLEGAL);
   char justification = 0x30;
   if (printerProfile_.health->logoJustificationByName) {
-    if (*text == "PTR_BM_CENTER") justification = 0x31;
-    else if (*text == "PTR_BM_RIGHT") justification = 0x32;
-    else if (*text != "PTR_BM_LEFT") return SetResult(OPOS_E_ILLEGAL);
+    if (*text == "PTR_BM_CENTER")
+      justification = 0x31;
+    else if (*text == "PTR_BM_RIGHT")
+      justification = 0x32;
+    else if (*text != "PTR_BM_LEFT")
+      return SetResult(OPOS_E_ILLEGAL);
   } else {
     const long value = std::strtol(text->c_str(), nullptr, 10);
-    if (value == PTR_BM_RIGHT) justification = 0x32;
-    else if (value == PTR_BM_CENTER) justification = 0x31;
+    if (value == PTR_BM_RIGHT)
+      justification = 0x32;
+    else if (value == PTR_BM_CENTER)
+      justification = 0x31;
   }
   const char logo = static_cast<char>(*data & 0xFF);
   std::string command111{0x1B, 0x61, justification, 0x1C, 0x70, logo};
-  if (printerProfile_.health->logoJustificationByName) command111 += "\x30\n";
-  else command111 += "\x48";
+  if (printerProfile_.health->logoJustificationByName)
+    command111 += "\x30\n";
+  else
+    command111 += "\x48";
   return SendOutput(PTR_S_RECEIPT, command111, false);
 }
 

@@ -59,7 +59,6 @@ class CPOSPrinter : public CServiceObject, public IPrinterLink {
   // `image`: the bytes are a GS * define block (COutputRecord::image).
   int32_t SendOutput(int32_t station, std::string_view bytes, bool continuation, bool image = false);
 
-
  protected:
   const com::MemberTable& Members() const override;
   com::HRESULT CallMember(size_t index, std::vector<com::Variant>& args, com::Variant* result) override;

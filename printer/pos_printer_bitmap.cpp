@@ -8,7 +8,8 @@
 
 namespace opos {
 
-int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& fileName, int32_t width, int32_t alignment) {
+int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& fileName, int32_t width,
+                                 int32_t alignment) {
   resultCodeExtended_ = 0;
   if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
   if (!claimed_.load()) return OPOS_E_NOTCLAIMED;
@@ -26,8 +27,8 @@ int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& fileName, i
   return SendOutput(PTR_S_RECEIPT, PrintBitmapCommand(alignment, image.normalSize), false);
 }
 
-int32_t CPOSPrinter::SetBitmap(int32_t bitmapNumber, int32_t station, const std::string& fileName, int32_t width,
-                               int32_t alignment) {
+int32_t CPOSPrinter::SetBitmap(int32_t bitmapNumber, int32_t station, const std::string& fileName,
+                               int32_t width, int32_t alignment) {
   resultCodeExtended_ = 0;
   if (!deviceEnabled_.load()) return SetResult(OPOS_E_DISABLED);
   if (!claimed_.load()) return OPOS_E_NOTCLAIMED;

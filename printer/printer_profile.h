@@ -24,13 +24,16 @@ struct HealthProfile {
   bool logoJustificationByName;
 };
 
-inline constexpr HealthProfile kSerialHealth{
-    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3.0\n", "Device Name : Thermal\n"},
-    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.5.0\n", "Device Name : Thermal\n"},
-    true};
+inline constexpr HealthProfile kSerialHealth{{"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n",
+                                              "Service Object Version : 1.3.0\n", "Device Name : Thermal\n"},
+                                             {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n",
+                                              "Service Object Version : 1.5.0\n", "Device Name : Thermal\n"},
+                                             true};
 inline constexpr HealthProfile kParallelUsbHealth{
-    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n", "Device Name : ThermalP\n"},
-    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n", "Device Name : Thermal\n"},
+    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n",
+     "Device Name : ThermalP\n"},
+    {"\x1b@\nInteractive HCheck!!\n", "OPOS ZAD\n", "Service Object Version : 1.3\n",
+     "Device Name : Thermal\n"},
     false};
 
 struct PrinterProfile {
@@ -51,18 +54,23 @@ struct PrinterProfile {
   const HealthProfile* health;
 };
 
-inline constexpr PrinterProfile kSerialPrinter{0, 0, 100, 500, 0x00, true, &kSerialTranslation, &kSerialBarcode,
-                                               &kSerialBitmap, &kSerialHealth};
-inline constexpr PrinterProfile kParallelPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kParallelTranslation,
-                                                 &kParallelBarcode, &kParallelBitmap, &kParallelUsbHealth};
-inline constexpr PrinterProfile kUsbPrinter{PTR_S_RECEIPT, 1, 500, 200, 0x07, false, &kUsbTranslation,
-                                            &kUsbBarcode, &kUsbBitmap, &kParallelUsbHealth};
+inline constexpr PrinterProfile kSerialPrinter{
+    0, 0, 100, 500, 0x00, true, &kSerialTranslation, &kSerialBarcode, &kSerialBitmap, &kSerialHealth};
+inline constexpr PrinterProfile kParallelPrinter{
+    PTR_S_RECEIPT,      1, 500, 200, 0x07, false, &kParallelTranslation, &kParallelBarcode, &kParallelBitmap,
+    &kParallelUsbHealth};
+inline constexpr PrinterProfile kUsbPrinter{
+    PTR_S_RECEIPT,      1, 500, 200, 0x07, false, &kUsbTranslation, &kUsbBarcode, &kUsbBitmap,
+    &kParallelUsbHealth};
 
 constexpr const PrinterProfile& PrinterProfileFor(TransportKind kind) {
   switch (kind) {
-    case TransportKind::Parallel: return kParallelPrinter;
-    case TransportKind::Usb: return kUsbPrinter;
-    case TransportKind::Serial: break;
+    case TransportKind::Parallel:
+      return kParallelPrinter;
+    case TransportKind::Usb:
+      return kUsbPrinter;
+    case TransportKind::Serial:
+      break;
   }
   return kSerialPrinter;
 }

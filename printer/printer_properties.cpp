@@ -14,20 +14,18 @@ struct Initial {
 };
 // Cells not listed start at 0.
 constexpr Initial kInitial[] = {
-    {PIDXPtr_CharacterSet, 437},      {PIDXPtr_MapMode, PTR_MM_DOTS},
-    {PIDXPtr_RecLineChars, 42},       {PIDXPtr_RecLineHeight, 24},
-    {PIDXPtr_RecLineSpacing, 30},     {PIDXPtr_RecLinesToPaperCut, 5},
-    {PIDXPtr_RecLineWidth, 588},      {PIDXPtr_RecSidewaysMaxChars, 69},
-    {PIDXPtr_RecSidewaysMaxLines, 17}, {PIDXPtr_SlpEmpty, 1},
-    {PIDXPtr_ErrorLevel, PTR_EL_NONE}, {PIDXPtr_RotateSpecial, PTR_RP_NORMAL},
+    {PIDXPtr_CharacterSet, 437}, {PIDXPtr_MapMode, PTR_MM_DOTS},    {PIDXPtr_RecLineChars, 42},
+    {PIDXPtr_RecLineHeight, 24}, {PIDXPtr_RecLineSpacing, 30},      {PIDXPtr_RecLinesToPaperCut, 5},
+    {PIDXPtr_RecLineWidth, 588}, {PIDXPtr_RecSidewaysMaxChars, 69}, {PIDXPtr_RecSidewaysMaxLines, 17},
+    {PIDXPtr_SlpEmpty, 1},       {PIDXPtr_ErrorLevel, PTR_EL_NONE}, {PIDXPtr_RotateSpecial, PTR_RP_NORMAL},
 };
 
 // Stored as given, no further effect.
 constexpr int32_t kPlainSettable[] = {
-    PIDXPtr_AsyncMode,        PIDXPtr_FlagWhenIdle,     PIDXPtr_JrnLetterQuality, PIDXPtr_JrnLineChars,
-    PIDXPtr_JrnLineHeight,    PIDXPtr_JrnLineSpacing,   PIDXPtr_JrnLineWidth,     PIDXPtr_RecLetterQuality,
-    PIDXPtr_RecLineHeight,    PIDXPtr_RecLineWidth,     PIDXPtr_SlpLetterQuality, PIDXPtr_SlpLineChars,
-    PIDXPtr_SlpLineHeight,    PIDXPtr_SlpLineSpacing,   PIDXPtr_SlpLineWidth,     PIDXPtr_RotateSpecial,
+    PIDXPtr_AsyncMode,     PIDXPtr_FlagWhenIdle,   PIDXPtr_JrnLetterQuality, PIDXPtr_JrnLineChars,
+    PIDXPtr_JrnLineHeight, PIDXPtr_JrnLineSpacing, PIDXPtr_JrnLineWidth,     PIDXPtr_RecLetterQuality,
+    PIDXPtr_RecLineHeight, PIDXPtr_RecLineWidth,   PIDXPtr_SlpLetterQuality, PIDXPtr_SlpLineChars,
+    PIDXPtr_SlpLineHeight, PIDXPtr_SlpLineSpacing, PIDXPtr_SlpLineWidth,     PIDXPtr_RotateSpecial,
 };
 
 struct CodeTable {
@@ -35,12 +33,11 @@ struct CodeTable {
   uint8_t n;
 };
 constexpr CodeTable kCodeTables[] = {
-    {437, 0},    {1, 1},      {23, 20},    {31, 23},    {34, 21},    {35, 26},    {39, 24},
-    {737, 41},   {775, 42},   {850, 2},    {855, 43},   {857, 44},   {860, 3},    {861, 45},
-    {862, 46},   {863, 4},    {864, 47},   {865, 5},    {866, 17},   {869, 48},   {874, 27},
-    {852, 18},   {858, 19},   {932, 254},  {936, 253},  {949, 255},  {950, 252},  {255, 255},
-    {1251, 51},  {1252, 16},  {1253, 53},  {1254, 54},  {1255, 55},  {1256, 56},  {1257, 57},
-    {1258, 58},
+    {437, 0},   {1, 1},     {23, 20},   {31, 23},   {34, 21},   {35, 26},   {39, 24},   {737, 41},
+    {775, 42},  {850, 2},   {855, 43},  {857, 44},  {860, 3},   {861, 45},  {862, 46},  {863, 4},
+    {864, 47},  {865, 5},   {866, 17},  {869, 48},  {874, 27},  {852, 18},  {858, 19},  {932, 254},
+    {936, 253}, {949, 255}, {950, 252}, {255, 255}, {1251, 51}, {1252, 16}, {1253, 53}, {1254, 54},
+    {1255, 55}, {1256, 56}, {1257, 57}, {1258, 58},
 };
 
 constexpr const char kCharacterSetList[] =
@@ -48,25 +45,35 @@ constexpr const char kCharacterSetList[] =
     "34(Thai11),31(Thai14),39(Thai16),35(Thai18),1251,1252,1253,1254,1255,1256,1257,1258,936,932,"
     "949,950";
 
-bool KnownMapMode(int32_t m) { return m >= PTR_MM_DOTS && m <= PTR_MM_METRIC; }
+bool KnownMapMode(int32_t m) {
+  return m >= PTR_MM_DOTS && m <= PTR_MM_METRIC;
+}
 
 // Length in the unit to dots.
 double ToDotsFactor(int32_t mapMode) {
   switch (mapMode) {
-    case PTR_MM_TWIPS: return 0.1411111111111111;
-    case PTR_MM_ENGLISH: return 0.2032;
-    case PTR_MM_METRIC: return 0.08;
-    default: return 1.0;
+    case PTR_MM_TWIPS:
+      return 0.1411111111111111;
+    case PTR_MM_ENGLISH:
+      return 0.2032;
+    case PTR_MM_METRIC:
+      return 0.08;
+    default:
+      return 1.0;
   }
 }
 
 // Dots to the unit.
 double FromDotsFactor(int32_t mapMode) {
   switch (mapMode) {
-    case PTR_MM_TWIPS: return 7.086614173228346;
-    case PTR_MM_ENGLISH: return 4.921259842519685;
-    case PTR_MM_METRIC: return 12.5;
-    default: return 1.0;
+    case PTR_MM_TWIPS:
+      return 7.086614173228346;
+    case PTR_MM_ENGLISH:
+      return 4.921259842519685;
+    case PTR_MM_METRIC:
+      return 12.5;
+    default:
+      return 1.0;
   }
 }
 
@@ -78,7 +85,9 @@ int32_t Saturate(double v) {
   return static_cast<int32_t>(std::clamp(std::trunc(v), kMin, kMax));
 }
 
-int32_t RoundHalfUp(double v) { return Saturate(v + 0.5); }
+int32_t RoundHalfUp(double v) {
+  return Saturate(v + 0.5);
+}
 
 }  // namespace
 
@@ -105,15 +114,28 @@ bool PrinterProperties::Get(int32_t index, int32_t* value) const {
 
 bool PrinterProperties::GetString(int32_t index, std::string* value) const {
   switch (index) {
-    case PIDXPtr_CharacterSetList: *value = kCharacterSetList; return true;
-    case PIDXPtr_RecLineCharsList: *value = "42,56"; return true;
-    case PIDXPtr_SlpLineCharsList: *value = "80"; return true;
-    case PIDXPtr_ErrorString: *value = ErrorString(); return true;
-    case PIDXPtr_RecBarCodeRotationList: *value = "0"; return true;
+    case PIDXPtr_CharacterSetList:
+      *value = kCharacterSetList;
+      return true;
+    case PIDXPtr_RecLineCharsList:
+      *value = "42,56";
+      return true;
+    case PIDXPtr_SlpLineCharsList:
+      *value = "80";
+      return true;
+    case PIDXPtr_ErrorString:
+      *value = ErrorString();
+      return true;
+    case PIDXPtr_RecBarCodeRotationList:
+      *value = "0";
+      return true;
     case PIDXPtr_JrnLineCharsList:
     case PIDXPtr_FontTypefaceList:
-    case PIDXPtr_SlpBarCodeRotationList: value->clear(); return true;
-    default: return false;
+    case PIDXPtr_SlpBarCodeRotationList:
+      value->clear();
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -125,7 +147,8 @@ bool PrinterProperties::IsSettable(int32_t index) {
     case PIDXPtr_RecLineSpacing:
       return true;
     default:
-      return std::find(std::begin(kPlainSettable), std::end(kPlainSettable), index) != std::end(kPlainSettable);
+      return std::find(std::begin(kPlainSettable), std::end(kPlainSettable), index) !=
+             std::end(kPlainSettable);
   }
 }
 

@@ -4,7 +4,9 @@ namespace opos {
 
 CStatusMonitor::CStatusMonitor(Host& host, PrinterProperties& props) : host_(host), props_(props) {}
 
-CStatusMonitor::~CStatusMonitor() { Stop(); }
+CStatusMonitor::~CStatusMonitor() {
+  Stop();
+}
 
 void CStatusMonitor::Start(CPortObject* port, int periodMs) {
   Stop();

@@ -17,10 +17,14 @@ constexpr uint8_t kBitDoubleWidth = 0x20;
 // Dots per unit; a MapMode without a factor counts as dots.
 double DotsFactor(int32_t mapMode) {
   switch (mapMode) {
-    case PTR_MM_TWIPS: return 0.1411111111111111;
-    case PTR_MM_ENGLISH: return 0.2032;
-    case PTR_MM_METRIC: return 0.08;
-    default: return 1.0;
+    case PTR_MM_TWIPS:
+      return 0.1411111111111111;
+    case PTR_MM_ENGLISH:
+      return 0.2032;
+    case PTR_MM_METRIC:
+      return 0.08;
+    default:
+      return 1.0;
   }
 }
 
@@ -34,9 +38,15 @@ int32_t SaturateToInt32(double v) {
   return static_cast<int32_t>(v);
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsLower(char c) {
+  return c >= 'a' && c <= 'z';
+}
+bool IsBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // GS ! takes 0..7 in each nibble; repeated size sequences must not carry into
 // the other nibble or wrap to an invalid (or zero) value.
@@ -73,8 +83,8 @@ bool ParseDecimalGroup(std::string_view g, uint8_t& byte) {
 
 class Translator {
  public:
-  Translator(const TranslationProfile& profile, const PrintProperties& props,
-             TranslationState& state, std::string& out)
+  Translator(const TranslationProfile& profile, const PrintProperties& props, TranslationState& state,
+             std::string& out)
       : profile_(profile), props_(props), state_(state), out_(out) {
     printMode_ = props.RecLineChars > 42 ? 0x41 : 0x40;
   }
@@ -229,9 +239,12 @@ class Translator {
 
   Outcome Command(char cmd, char mod, bool rv, int32_t n) {
     switch (cmd) {
-      case 'A': return Align(mod);
-      case 'C': return rv ? (Emit({0x1D, 0x42, 0x01}), Outcome::kDone) : Character(mod, n);
-      case 'F': return Feed(mod, n);
+      case 'A':
+        return Align(mod);
+      case 'C':
+        return rv ? (Emit({0x1D, 0x42, 0x01}), Outcome::kDone) : Character(mod, n);
+      case 'F':
+        return Feed(mod, n);
       case 'L':
         if (mod == 't') return Logo(state_.strTopLogo);
         if (mod == 'b') return Logo(state_.strBottomLogo);
@@ -273,10 +286,14 @@ class Translator {
 
   Outcome Feed(char mod, int32_t n) {
     switch (mod) {
-      case 'l': return LineFeeds(n == 0 ? 1 : n);
-      case 'u': return UnitFeed(n);
-      case 'r': return Outcome::kDone;
-      default: return Outcome::kUnrecognised;
+      case 'l':
+        return LineFeeds(n == 0 ? 1 : n);
+      case 'u':
+        return UnitFeed(n);
+      case 'r':
+        return Outcome::kDone;
+      default:
+        return Outcome::kUnrecognised;
     }
   }
 
@@ -305,8 +322,12 @@ class Translator {
       case 'i':
       case 's':
         return Outcome::kDone;
-      case 'h': Width(n); return Outcome::kDone;
-      case 'v': Height(n); return Outcome::kDone;
+      case 'h':
+        Width(n);
+        return Outcome::kDone;
+      case 'v':
+        Height(n);
+        return Outcome::kDone;
       default:
         return Outcome::kUnrecognised;
     }

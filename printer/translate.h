@@ -56,13 +56,13 @@ struct PrintProperties {
 // Per-printer fields that live between calls (created zeroed with the
 // printer object).
 struct TranslationState {
-  int32_t nRotateMode = 0;          // 0 none, 1 left 90, 2 right 90 (RotatePrint)
-  int32_t nRotatedMaxColumns = 0;   // longest line seen at a CR/LF
-  int32_t nSavedColumn = 0;         // column reached at the end of a call
-  bool bColumnCarry = false;        // next call starts at nSavedColumn
-  int32_t nRotatedExtraLines = 0;   // 0..7 LFs put before the next rotated line
-  std::string strRotatedPending;    // rotated output waiting for its line end
-  std::string strTopLogo;           // set by SetLogo (already translated)
+  int32_t nRotateMode = 0;         // 0 none, 1 left 90, 2 right 90 (RotatePrint)
+  int32_t nRotatedMaxColumns = 0;  // longest line seen at a CR/LF
+  int32_t nSavedColumn = 0;        // column reached at the end of a call
+  bool bColumnCarry = false;       // next call starts at nSavedColumn
+  int32_t nRotatedExtraLines = 0;  // 0..7 LFs put before the next rotated line
+  std::string strRotatedPending;   // rotated output waiting for its line end
+  std::string strTopLogo;          // set by SetLogo (already translated)
   std::string strBottomLogo;
 
   // What a successful ClaimDevice resets; logos survive a claim.
@@ -96,9 +96,9 @@ inline constexpr size_t kMaxGeneratedBytes = size_t{4} << 20;
 // `output`. Updates the column and rotation bookkeeping of `state`.
 // OPOS_SUCCESS, or OPOS_E_ILLEGAL when the sequences would generate more than
 // kMaxGeneratedBytes; `output` and `state` are then left as they were.
-[[nodiscard]] int32_t TranslatePrintData(const TranslationProfile& profile,
-                                         const PrintProperties& props, TranslationState& state,
-                                         std::string_view input, std::string& output);
+[[nodiscard]] int32_t TranslatePrintData(const TranslationProfile& profile, const PrintProperties& props,
+                                         TranslationState& state, std::string_view input,
+                                         std::string& output);
 
 // The reset prefix that starts the output of every print call.
 [[nodiscard]] std::string_view ResetPrefix(int32_t recLineChars);
@@ -122,14 +122,13 @@ struct PreparedPrint {
   std::string bytes;
 };
 [[nodiscard]] PreparedPrint PreparePrintNormal(const TranslationProfile& profile,
-                                               const PrintProperties& props,
-                                               TranslationState& state, std::string_view data);
+                                               const PrintProperties& props, TranslationState& state,
+                                               std::string_view data);
 
 // ValidateData after its claim and enable checks: conversion and translation
 // into a scratch buffer (with the effects on the column fields); nothing is
 // sent.
-[[nodiscard]] int32_t ValidatePrintData(const TranslationProfile& profile,
-                                        const PrintProperties& props, TranslationState& state,
-                                        std::string_view data);
+[[nodiscard]] int32_t ValidatePrintData(const TranslationProfile& profile, const PrintProperties& props,
+                                        TranslationState& state, std::string_view data);
 
 }  // namespace opos

@@ -18,7 +18,10 @@ class CClassFactory final : public com::IClassFactory {
     return com::S_OK;
   }
   com::HRESULT LockServer(bool lock) override {
-    if (lock) ObjectCount::Lock(); else ObjectCount::Unlock();
+    if (lock)
+      ObjectCount::Lock();
+    else
+      ObjectCount::Unlock();
     return com::S_OK;
   }
 };

@@ -15,12 +15,12 @@ int32_t ReadNumber(reg::Store& store, const std::string& path, const std::string
   // Exactly four bytes; fewer is not a supported form and counts as absent.
   if (v.data.size() != 4) return def;
   const uint32_t u = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
-      static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
+                     static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
   return static_cast<int32_t>(u);
 }
 
-int ReadString(reg::Store& store, const std::string& path, const std::string& name,
-               const std::string& def, std::string* out) {
+int ReadString(reg::Store& store, const std::string& path, const std::string& name, const std::string& def,
+               std::string* out) {
   if (store.KeyExists(Root::LocalMachine, path) != reg::kOk &&
       store.CreateKey(Root::LocalMachine, path) != reg::kOk) {
     return 0;  // buffer untouched
@@ -64,7 +64,7 @@ class KeyValues {
     const reg::Value* v = reg::FindValue(values_, name);
     if (v == nullptr || v->data.size() != 4) return def;
     const uint32_t u = static_cast<uint32_t>(v->data[0]) | static_cast<uint32_t>(v->data[1]) << 8 |
-        static_cast<uint32_t>(v->data[2]) << 16 | static_cast<uint32_t>(v->data[3]) << 24;
+                       static_cast<uint32_t>(v->data[2]) << 16 | static_cast<uint32_t>(v->data[3]) << 24;
     return static_cast<int32_t>(u);
   }
   // Present and at most 256 bytes: true with the text; else false with def.
@@ -87,8 +87,8 @@ class KeyValues {
 
 }  // namespace
 
-bool ReadDeviceConfig(reg::Store& store, const std::string& keyPath, TransportKind transport,
-                      bool drawer, DeviceConfig* c) {
+bool ReadDeviceConfig(reg::Store& store, const std::string& keyPath, TransportKind transport, bool drawer,
+                      DeviceConfig* c) {
   const KeyValues key(store, keyPath);
   auto required = [&](const char* name, int32_t* field) {
     *field = key.Number(name, -1);

@@ -22,15 +22,21 @@ void CEventQueue::QueueEvent(std::unique_ptr<CSOEvent> record) {
 }
 
 void CEventQueue::SetFreeze(bool frozen) {
-  if (frozen) freezeOff_.Reset(); else freezeOff_.Set();
+  if (frozen)
+    freezeOff_.Reset();
+  else
+    freezeOff_.Set();
 }
 
 void CEventQueue::SetCoFreeze(bool frozen) {
-  if (frozen) coFreezeOff_.Reset(); else coFreezeOff_.Set();
+  if (frozen)
+    coFreezeOff_.Reset();
+  else
+    coFreezeOff_.Set();
 }
 
-void CEventQueue::Start(std::shared_ptr<platform::MessageQueue> target, DeliverFn deliver,
-                        bool frozen, bool coFrozen) {
+void CEventQueue::Start(std::shared_ptr<platform::MessageQueue> target, DeliverFn deliver, bool frozen,
+                        bool coFrozen) {
   Stop();
   // A freeze set before the claim holds events from the start.
   SetFreeze(frozen);

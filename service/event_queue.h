@@ -35,8 +35,7 @@ class CEventQueue {
 
   // Starts EventThread, delivering through target's message queue; the freeze
   // mirrors start as the current flags give.
-  void Start(std::shared_ptr<platform::MessageQueue> target, DeliverFn deliver, bool frozen,
-             bool coFrozen);
+  void Start(std::shared_ptr<platform::MessageQueue> target, DeliverFn deliver, bool frozen, bool coFrozen);
   // Stops EventThread and destroys every record still queued, undelivered.
   // Safe to call when not started. Never blocks on the opening thread: a
   // delivery that has not begun when the stop arrives is cancelled.

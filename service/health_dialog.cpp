@@ -25,8 +25,10 @@ bool RunHealthCheckDialog(const std::function<void()>& start) {
 }
 
 void ShowPrinterCannotUse(int32_t resultCode) {
-  const platform::PromptDialog box{"", "POSPrinter can't use.\nResultCode : " + std::to_string(resultCode),
-                                   {{kMessageOkButton, "OK", true}}, kHealthDialogTimeoutMs};
+  const platform::PromptDialog box{"",
+                                   "POSPrinter can't use.\nResultCode : " + std::to_string(resultCode),
+                                   {{kMessageOkButton, "OK", true}},
+                                   kHealthDialogTimeoutMs};
   (void)platform::ShowPrompt(box, nullptr);
 }
 

@@ -26,22 +26,46 @@ namespace {
 
 #if defined(OPOS_LIBRARY_SERIAL)
 const LibraryProfile kProfile = {
-    "serialso", TransportKind::Serial, "KELVORA.RecPrinter.SO", "KELVORA.CashDrawer.SO",
+    "serialso",
+    TransportKind::Serial,
+    "KELVORA.RecPrinter.SO",
+    "KELVORA.CashDrawer.SO",
     {0x6F1C2A01, 0x3B5E, 0x4C2D, {0x9A, 0x10, 0x5E, 0x21, 0x7C, 0x44, 0x01, 0x01}},
     {0x6F1C2A01, 0x3B5E, 0x4C2D, {0x9A, 0x10, 0x5E, 0x21, 0x7C, 0x44, 0x01, 0x02}},
-    1004001, 1003001, 1000, 1, 0, &CreateSerialPort};
+    1004001,
+    1003001,
+    1000,
+    1,
+    0,
+    &CreateSerialPort};
 #elif defined(OPOS_LIBRARY_PARALLEL)
 const LibraryProfile kProfile = {
-    "parallelso", TransportKind::Parallel, "KELVORA.RecPrinter.SOP", "KELVORA.CashDrawer.SOP",
+    "parallelso",
+    TransportKind::Parallel,
+    "KELVORA.RecPrinter.SOP",
+    "KELVORA.CashDrawer.SOP",
     {0x6F1C2A01, 0x3B5E, 0x4C2D, {0x9A, 0x10, 0x5E, 0x21, 0x7C, 0x44, 0x02, 0x01}},
     {0x6F1C2A01, 0x3B5E, 0x4C2D, {0x9A, 0x10, 0x5E, 0x21, 0x7C, 0x44, 0x02, 0x02}},
-    1003000, 1003000, 3000, 3, 2, &CreateParallelPort};
+    1003000,
+    1003000,
+    3000,
+    3,
+    2,
+    &CreateParallelPort};
 #else
 const LibraryProfile kProfile = {
-    "usbso", TransportKind::Usb, "KELVORA.RecPrinter.SOU", "KELVORA.CashDrawer.SOU",
+    "usbso",
+    TransportKind::Usb,
+    "KELVORA.RecPrinter.SOU",
+    "KELVORA.CashDrawer.SOU",
     {0x6F1C2A01, 0x3B5E, 0x4C2D, {0x9A, 0x10, 0x5E, 0x21, 0x7C, 0x44, 0x03, 0x01}},
     {0x6F1C2A01, 0x3B5E, 0x4C2D, {0x9A, 0x10, 0x5E, 0x21, 0x7C, 0x44, 0x03, 0x02}},
-    1003000, 1003000, 3000, 3, 2, &CreateUsbPort};
+    1003000,
+    1003000,
+    3000,
+    3,
+    2,
+    &CreateUsbPort};
 #endif
 
 CClassFactory<CPOSPrinter> gPrinterFactory;
@@ -49,7 +73,9 @@ CClassFactory<CCashDrawer> gDrawerFactory;
 
 }  // namespace
 
-const LibraryProfile& ThisLibrary() { return kProfile; }
+const LibraryProfile& ThisLibrary() {
+  return kProfile;
+}
 
 }  // namespace opos
 
@@ -58,13 +84,18 @@ using namespace opos;
 OPOS_EXPORT com::HRESULT DllGetClassObject(const com::Guid& clsid, com::IClassFactory** out) {
   if (!out) return com::E_POINTER;
   *out = nullptr;
-  if (clsid == kProfile.printerClsid) *out = &gPrinterFactory;
-  else if (clsid == kProfile.drawerClsid) *out = &gDrawerFactory;
-  else return com::CLASS_E_CLASSNOTAVAILABLE;
+  if (clsid == kProfile.printerClsid)
+    *out = &gPrinterFactory;
+  else if (clsid == kProfile.drawerClsid)
+    *out = &gDrawerFactory;
+  else
+    return com::CLASS_E_CLASSNOTAVAILABLE;
   return com::S_OK;
 }
 
-OPOS_EXPORT com::HRESULT DllCanUnloadNow() { return ObjectCount::CanUnload() ? com::S_OK : com::S_FALSE; }
+OPOS_EXPORT com::HRESULT DllCanUnloadNow() {
+  return ObjectCount::CanUnload() ? com::S_OK : com::S_FALSE;
+}
 
 OPOS_EXPORT com::HRESULT DllRegisterServer() {
   // A registration that could not be written is reported as the failure it is.

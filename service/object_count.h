@@ -14,8 +14,14 @@ class ObjectCount {
   static bool CanUnload() { return Count().load() == 0 && Locks().load() == 0; }
 
  private:
-  static std::atomic<long>& Count() { static std::atomic<long> c{0}; return c; }
-  static std::atomic<long>& Locks() { static std::atomic<long> c{0}; return c; }
+  static std::atomic<long>& Count() {
+    static std::atomic<long> c{0};
+    return c;
+  }
+  static std::atomic<long>& Locks() {
+    static std::atomic<long> c{0};
+    return c;
+  }
 };
 
 }  // namespace opos

@@ -27,7 +27,9 @@ CServiceObject::~CServiceObject() {
   ObjectCount::Decrement();
 }
 
-uint32_t CServiceObject::AddRef() { return refs_.fetch_add(1) + 1; }
+uint32_t CServiceObject::AddRef() {
+  return refs_.fetch_add(1) + 1;
+}
 
 uint32_t CServiceObject::Release() {
   const uint32_t left = refs_.fetch_sub(1) - 1;
@@ -61,12 +63,18 @@ std::string TraceValue(const Variant& v) {
     return out;
   };
   switch (v.vt) {
-    case VT::Long: return std::to_string(v.lVal);
-    case VT::LongRef: return v.plVal ? "&" + std::to_string(*v.plVal) : "&null";
-    case VT::String: return text(v.strVal);
-    case VT::StringRef: return v.pstrVal ? "&" + text(*v.pstrVal) : "&null";
-    case VT::Dispatch: return "object";
-    default: return "-";
+    case VT::Long:
+      return std::to_string(v.lVal);
+    case VT::LongRef:
+      return v.plVal ? "&" + std::to_string(*v.plVal) : "&null";
+    case VT::String:
+      return text(v.strVal);
+    case VT::StringRef:
+      return v.pstrVal ? "&" + text(*v.pstrVal) : "&null";
+    case VT::Dispatch:
+      return "object";
+    default:
+      return "-";
   }
 }
 
@@ -85,12 +93,14 @@ HRESULT CServiceObject::Invoke(int32_t dispid, std::vector<Variant>& args, Varia
     trace->Line(line + ")");
   }
   HRESULT done = com::S_OK;
-  if (!CallCommonMember(m->name, args, result)) done = CallMember(static_cast<size_t>(dispid - 1), args, result);
+  if (!CallCommonMember(m->name, args, result))
+    done = CallMember(static_cast<size_t>(dispid - 1), args, result);
   // OpenService may have just turned the trace on.
   if (!trace) trace = trace_;
   if (trace) {
     trace->Line(std::string("done ") + m->name + " -> " + TraceValue(*result) + ", ResultCode " +
-                std::to_string(resultCode_.load()) + ", extended " + std::to_string(resultCodeExtended_.load()));
+                std::to_string(resultCode_.load()) + ", extended " +
+                std::to_string(resultCodeExtended_.load()));
   }
   return done;
 }
@@ -131,16 +141,26 @@ std::string S(const Variant& v) {
 
 bool CServiceObject::CallCommonMember(const std::string& name, std::vector<Variant>& a, Variant* r) {
   auto is = [&](const char* n) { return strcasecmp(name.c_str(), n) == 0; };
-  if (is("COFreezeEvents")) *r = Variant::Long(COFreezeEvents(L(a[0])));
-  else if (is("GetPropertyNumber")) *r = Variant::Long(GetPropertyNumber(L(a[0])));
-  else if (is("SetPropertyNumber")) SetPropertyNumber(L(a[0]), L(a[1]));
-  else if (is("GetPropertyString")) *r = Variant::String(GetPropertyString(L(a[0])));
-  else if (is("SetPropertyString")) SetPropertyString(L(a[0]), S(a[1]));
-  else if (is("OpenService")) *r = Variant::Long(OpenService(S(a[0]), S(a[1]), a[2].pdispVal));
-  else if (is("ClaimDevice") || is("Claim")) *r = Variant::Long(ClaimDevice(L(a[0])));
-  else if (is("ReleaseDevice") || is("Release")) *r = Variant::Long(ReleaseDevice());
-  else if (is("CloseService") || is("Close")) *r = Variant::Long(CloseService());
-  else return false;
+  if (is("COFreezeEvents"))
+    *r = Variant::Long(COFreezeEvents(L(a[0])));
+  else if (is("GetPropertyNumber"))
+    *r = Variant::Long(GetPropertyNumber(L(a[0])));
+  else if (is("SetPropertyNumber"))
+    SetPropertyNumber(L(a[0]), L(a[1]));
+  else if (is("GetPropertyString"))
+    *r = Variant::String(GetPropertyString(L(a[0])));
+  else if (is("SetPropertyString"))
+    SetPropertyString(L(a[0]), S(a[1]));
+  else if (is("OpenService"))
+    *r = Variant::Long(OpenService(S(a[0]), S(a[1]), a[2].pdispVal));
+  else if (is("ClaimDevice") || is("Claim"))
+    *r = Variant::Long(ClaimDevice(L(a[0])));
+  else if (is("ReleaseDevice") || is("Release"))
+    *r = Variant::Long(ReleaseDevice());
+  else if (is("CloseService") || is("Close"))
+    *r = Variant::Long(CloseService());
+  else
+    return false;
   return true;
 }
 
@@ -232,13 +252,13 @@ int32_t CServiceObject::ClaimDevice(int32_t timeout) {
   }
 
   stop_ = false;
-  events_.Start(openingQueue_,
-                [this](CSOEvent& r) {
-                  if (trace_) TraceEvent("deliver", r);
-                  DeliverEvent(r);
-                },
-                freezeEvents_.load() != 0,
-                coFreeze_.load() != 0);
+  events_.Start(
+      openingQueue_,
+      [this](CSOEvent& r) {
+        if (trace_) TraceEvent("deliver", r);
+        DeliverEvent(r);
+      },
+      freezeEvents_.load() != 0, coFreeze_.load() != 0);
   OnClaimStartWorkers();
   checkHealthText_ = drawer_ ? "Not Executed" : "";
   platform::PumpWait();
@@ -274,18 +294,30 @@ int32_t CServiceObject::COFreezeEvents(int32_t freeze) {
 
 int32_t CServiceObject::GetPropertyNumber(int32_t index) {
   switch (index) {
-    case PIDX_Claimed: return claimed_;
-    case PIDX_DeviceEnabled: return deviceEnabled_;
-    case PIDX_FreezeEvents: return freezeEvents_;
-    case PIDX_ResultCode: return resultCode_;
-    case PIDX_ResultCodeExtended: return resultCodeExtended_;
-    case PIDX_ServiceObjectVersion: return drawer_ ? profile_.drawerVersion : profile_.printerVersion;
-    case PIDX_State: return State();
-    case PIDX_BinaryConversion: return binaryConversion_;
-    case PIDX_PowerNotify: return powerNotify_;
-    case PIDX_PowerState: return powerState_;
-    case PIDX_CapPowerReporting: return capPowerReporting_;
-    default: return 0;
+    case PIDX_Claimed:
+      return claimed_;
+    case PIDX_DeviceEnabled:
+      return deviceEnabled_;
+    case PIDX_FreezeEvents:
+      return freezeEvents_;
+    case PIDX_ResultCode:
+      return resultCode_;
+    case PIDX_ResultCodeExtended:
+      return resultCodeExtended_;
+    case PIDX_ServiceObjectVersion:
+      return drawer_ ? profile_.drawerVersion : profile_.printerVersion;
+    case PIDX_State:
+      return State();
+    case PIDX_BinaryConversion:
+      return binaryConversion_;
+    case PIDX_PowerNotify:
+      return powerNotify_;
+    case PIDX_PowerState:
+      return powerState_;
+    case PIDX_CapPowerReporting:
+      return capPowerReporting_;
+    default:
+      return 0;
   }
 }
 
@@ -335,13 +367,18 @@ void CServiceObject::SetPropertyNumber(int32_t index, int32_t value) {
 
 std::string CServiceObject::GetPropertyString(int32_t index) {
   switch (index) {
-    case PIDX_CheckHealthText: return checkHealthText_;
-    case PIDX_DeviceDescription: return drawer_ ? "OPOS Cash Drawer" : "OPOS POSPrinter";
-    case PIDX_DeviceName: return drawer_ ? profile_.drawerProgId : profile_.printerProgId;
+    case PIDX_CheckHealthText:
+      return checkHealthText_;
+    case PIDX_DeviceDescription:
+      return drawer_ ? "OPOS Cash Drawer" : "OPOS POSPrinter";
+    case PIDX_DeviceName:
+      return drawer_ ? profile_.drawerProgId : profile_.printerProgId;
     case PIDX_ServiceObjectDescription:
       return drawer_ ? "OPOS Cash Drawer Service Object" : "OPOS POSPrinter Service Object";
-    case PIDXx_LastErrorDetail: return port_ ? port_->FailureDetail() : std::string();
-    default: return {};
+    case PIDXx_LastErrorDetail:
+      return port_ ? port_->FailureDetail() : std::string();
+    default:
+      return {};
   }
 }
 

@@ -78,7 +78,10 @@ class CServiceObject : public com::IDispatch {
   // Calls the Control Object's event method by its position in EventMethodNames.
   void CallControlObject(size_t method, std::vector<com::Variant>& args);
 
-  int32_t SetResult(int32_t rc) { resultCode_.store(rc); return rc; }
+  int32_t SetResult(int32_t rc) {
+    resultCode_.store(rc);
+    return rc;
+  }
   // A line of the field trace when it is on, else (for the lines the
   // library always prints) standard error.
   void TraceOrConsole(std::string_view line);

@@ -60,12 +60,9 @@ struct TextRef {
   bool drawerOnly;
 };
 const TextRef kTexts[] = {
-    {"InputBuf", &SettingsForm::inputBuf, false},
-    {"OutputBuf", &SettingsForm::outputBuf, false},
-    {"InputSleep", &SettingsForm::inputSleep, false},
-    {"Timeout", &SettingsForm::timeout, false},
-    {"ImageSleep", &SettingsForm::imageSleep, false},
-    {"PulseOnTime", &SettingsForm::pulseOnTime, true},
+    {"InputBuf", &SettingsForm::inputBuf, false},        {"OutputBuf", &SettingsForm::outputBuf, false},
+    {"InputSleep", &SettingsForm::inputSleep, false},    {"Timeout", &SettingsForm::timeout, false},
+    {"ImageSleep", &SettingsForm::imageSleep, false},    {"PulseOnTime", &SettingsForm::pulseOnTime, true},
     {"PulseOffTime", &SettingsForm::pulseOffTime, true},
 };
 
@@ -96,8 +93,7 @@ SettingsForm OpenSettingsForm(OPOSCls& cls) {
       if (cls.mstrPort == "USB" && cls.mstrDeviceName == "StandardCashU") cls.mstrPort = "USB001";
       form.portChoices = UsbPortNames(n);
     }
-  } else if (kind == PortKind::Parallel && !cls.mstrDeviceName.empty() &&
-             cls.mstrDeviceName.back() == 'P') {
+  } else if (kind == PortKind::Parallel && !cls.mstrDeviceName.empty() && cls.mstrDeviceName.back() == 'P') {
     for (int i = 1; i <= 8; ++i) form.portChoices.push_back("LPT" + std::to_string(i));
   }
   form.portShown = kind != PortKind::Usb || usbType;
@@ -139,8 +135,8 @@ SettingsForm OpenSettingsForm(OPOSCls& cls) {
 
 const std::vector<std::string>& FormSettingNames() {
   static const std::vector<std::string> kNames = {
-      "Port",      "Baudrate",   "BitLength",  "Parity",    "Stop",
-      "HandShake", "InputBuf",   "OutputBuf",  "InputSleep", "Timeout",
+      "Port",       "Baudrate",  "BitLength",      "Parity",      "Stop",
+      "HandShake",  "InputBuf",  "OutputBuf",      "InputSleep",  "Timeout",
       "ImageSleep", "OpenLevel", "ConnectorPinNo", "PulseOnTime", "PulseOffTime",
   };
   return kNames;
@@ -153,8 +149,8 @@ bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& set
       if (PortKindOf(cls.mstrPort) == PortKind::Usb && IsUsbType(cls.mstrDeviceName)) {
         *error = std::string("no USB printer of the maker is present (") + kNoUsbDeviceMessage + ")";
       } else {
-        *error = "the port of a " + cls.mstrDeviceName + " device on \"" + cls.mstrPort +
-                 "\" offers no choices";
+        *error =
+            "the port of a " + cls.mstrDeviceName + " device on \"" + cls.mstrPort + "\" offers no choices";
       }
       return false;
     }
@@ -168,8 +164,9 @@ bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& set
     // stored as written and used as it stands.
     if (!value.empty() && value[0] == '/' && PortKindOf(cls.mstrPort) == PortKind::Serial) {
       constexpr size_t kMaxPath = 255;  // a registry string the model reads whole
-      const bool clean = std::none_of(value.begin(), value.end(),
-                                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+      const bool clean = std::none_of(value.begin(), value.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+      });
       if (!clean || value.size() > kMaxPath) {
         *error = "port path must be at most 255 characters without control characters";
         return false;
@@ -196,13 +193,12 @@ bool SetFormValue(SettingsForm* form, const OPOSCls& cls, const std::string& set
       }
       texts.push_back(ct.second);
     }
-    *error = texts.empty() ? std::string(b.name) + " offers no choices for this device"
-                           : "\"" + value + "\" is not offered for " + b.name + "; choose one of " +
-                                 Join(texts);
+    *error = texts.empty()
+                 ? std::string(b.name) + " offers no choices for this device"
+                 : "\"" + value + "\" is not offered for " + b.name + "; choose one of " + Join(texts);
     return false;
   }
-  auto drawerChoice = [&](const char* name, const std::vector<std::string>& choices,
-                          std::string* target) {
+  auto drawerChoice = [&](const char* name, const std::vector<std::string>& choices, std::string* target) {
     if (!form->drawerEnabled) {
       *error = std::string(name) + " applies only to cash drawers";
       return false;
@@ -247,13 +243,12 @@ void ApplySettingsForm(const SettingsForm& form, OPOSCls* cls, std::vector<std::
 
   const bool usbType = IsUsbType(cls->mstrDeviceName);
   const int32_t number = TrailingNumber(form.port);
-  const std::string link =
-      cls->NumberofDevices() > 0 ? cls->GetDeviceID(number - 1) : std::string();
+  const std::string link = cls->NumberofDevices() > 0 ? cls->GetDeviceID(number - 1) : std::string();
   if (link.empty() && usbType && form.port == form.originalPort && !cls->mstrSymbolicLink.empty()) {
     // The printer is merely unplugged: keep the socket it was bound to rather
     // than erase the binding while another setting is changed.
-    notes->push_back("no USB printer at " + form.port + " now; the binding to " +
-                     cls->mstrSymbolicLink + " is kept");
+    notes->push_back("no USB printer at " + form.port + " now; the binding to " + cls->mstrSymbolicLink +
+                     " is kept");
   } else {
     cls->mstrSymbolicLink = link;
     if (usbType && link.empty()) {

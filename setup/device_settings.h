@@ -25,7 +25,7 @@ struct ChoiceBox {
 
 struct SettingsForm {
   std::string title;
-  std::string originalPort;             // the port when the form was opened
+  std::string originalPort;              // the port when the form was opened
   std::vector<std::string> portChoices;  // serial: COM1-COM10, then the serial devices found
   std::string port;
   bool portShown = true;

@@ -1,6 +1,5 @@
 #include "setup/devsetup_cli.h"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -153,9 +152,8 @@ int Cli::Run(const std::vector<std::string>& argv) {
     size_t args;
   };
   static const Command kCommands[] = {
-      {"list", 0}, {"models", 0}, {"add", 1},  {"remove", 2}, {"rename", 3},
-      {"show", 2}, {"set", 4},    {"usb", 0},  {"test", 2},   {"ldn", 0},
-      {"ports", 0},
+      {"list", 0}, {"models", 0}, {"add", 1},  {"remove", 2}, {"rename", 3}, {"show", 2},
+      {"set", 4},  {"usb", 0},    {"test", 2}, {"ldn", 0},    {"ports", 0},
   };
   bool known = false;
   for (const Command& c : kCommands) {
@@ -258,8 +256,7 @@ bool Cli::LoadDevice(const std::string& deviceClass, const std::string& key) {
 
 bool Cli::CheckMakers(const std::string& action) {
   if (HasMakersConfig(cls_->mstrZADConfig)) return true;
-  Error("\"" + cls_->mstrKeyName + "\" is not a KELVORA device; it can only be removed, not " +
-        action);
+  Error("\"" + cls_->mstrKeyName + "\" is not a KELVORA device; it can only be removed, not " + action);
   return false;
 }
 
@@ -300,11 +297,10 @@ int Cli::List() {
     for (const auto& [key, values] : devices) {
       OPOSCls dev(*store_);
       dev.LoadValues(deviceClass, key, values);
-      out_ << "  " << key << ": " << (dev.mstrDeviceName.empty() ? "(no type)" : dev.mstrDeviceName)
-           << " on " << (dev.mstrPort.empty() ? "(no port)" : dev.mstrPort) << ", "
-           << (IsMakersDevice(deviceClass, dev.mstrZADConfig, dev.mstrDescription)
-                   ? "KELVORA device"
-                   : "not a KELVORA device");
+      out_ << "  " << key << ": " << (dev.mstrDeviceName.empty() ? "(no type)" : dev.mstrDeviceName) << " on "
+           << (dev.mstrPort.empty() ? "(no port)" : dev.mstrPort) << ", "
+           << (IsMakersDevice(deviceClass, dev.mstrZADConfig, dev.mstrDescription) ? "KELVORA device"
+                                                                                   : "not a KELVORA device");
       if (!IsKnownType(dev.mstrDeviceName)) out_ << ", unknown type";
       out_ << "\n";
       for (size_t i = 0; i < ldns.size(); ++i) {
@@ -315,8 +311,7 @@ int Cli::List() {
     }
     for (size_t i = 0; i < ldns.size(); ++i) {
       if (!used[i]) {
-        out_ << "  LDN " << ldns[i].first << " points at missing device \"" << ldns[i].second
-             << "\"\n";
+        out_ << "  LDN " << ldns[i].first << " points at missing device \"" << ldns[i].second << "\"\n";
       }
     }
   }
@@ -444,8 +439,7 @@ int Cli::LdnRemove(const std::string& clsArg, const std::string& name) {
   }
   // A name that points at an existing device follows that device's rules; one
   // left pointing at nothing may always be cleaned away.
-  if (OPOSCls::CheckKeyName(*target).empty() && cls_->Load(deviceClass, *target) &&
-      !CheckLdnAllowed()) {
+  if (OPOSCls::CheckKeyName(*target).empty() && cls_->Load(deviceClass, *target) && !CheckLdnAllowed()) {
     return kFailed;
   }
   cls_->Clear();
@@ -472,8 +466,8 @@ int Cli::LdnRename(const std::string& clsArg, const std::string& key, const std:
   if (newName == spelled) return Error("the new logical device name is the current one");
   if (!cls_->RenameLDN(spelled, newName)) return Error(cls_->LastError());
   if (previous && !EqualsNoCase(*previous, key)) {
-    Note("logical device name \"" + newName + "\" pointed at \"" + *previous +
-         "\"; it now points at \"" + cls_->mstrKeyName + "\"");
+    Note("logical device name \"" + newName + "\" pointed at \"" + *previous + "\"; it now points at \"" +
+         cls_->mstrKeyName + "\"");
   }
   if (!cls_->LastWarning().empty()) Note("warning: " + cls_->LastWarning());
   return kOk;
@@ -533,8 +527,9 @@ int Cli::Show(const std::string& clsArg, const std::string& key) {
     } else if (!ParseWritePacing(pacing, &chunk, &pause)) {
       line(kWritePacingValue, pacing + " (not valid: the device will not open)");
     } else {
-      line(kWritePacingValue, pacing + " (" + (chunk == 0 ? std::string("as much as the device takes")
-                                                          : std::to_string(chunk) + "-byte chunks") +
+      line(kWritePacingValue, pacing + " (" +
+                                  (chunk == 0 ? std::string("as much as the device takes")
+                                              : std::to_string(chunk) + "-byte chunks") +
                                   ", " + std::to_string(pause) + " msec pause after each)");
     }
   }

@@ -16,9 +16,9 @@ namespace opos::setup {
 // Runs the settings dialog's test on the loaded device through the Control
 // Objects, with the registry store at registryPath; puts a reason into
 // *unavailable when they cannot be had, and hints for the user into *notes.
-using TestRunner = std::function<std::vector<TestMessage>(
-    const OPOSCls& device, const std::string& registryPath, std::vector<std::string>* notes,
-    std::string* unavailable)>;
+using TestRunner =
+    std::function<std::vector<TestMessage>(const OPOSCls& device, const std::string& registryPath,
+                                           std::vector<std::string>* notes, std::string* unavailable)>;
 
 // Options, commands and help text of devsetup (shared with its windows' front).
 const cli::Program& DevsetupProgram();

@@ -29,9 +29,7 @@ class ControlTarget : public TestTarget {
       return OPOS_E_ILLEGAL;
     }
   }
-  bool CapRecPapercut() override {
-    return control_.GetPropertyNumber(PIDXPtr_CapRecPapercut) != 0;
-  }
+  bool CapRecPapercut() override { return control_.GetPropertyNumber(PIDXPtr_CapRecPapercut) != 0; }
   int32_t OpenDrawer() override {
     if constexpr (std::is_same_v<Control, control::CashDrawer>) {
       return control_.OpenDrawer();
@@ -52,10 +50,9 @@ template <class Control>
 std::vector<TestMessage> Run(const OPOSCls& device, const std::string& registryPath,
                              std::vector<std::string>* notes) {
   ControlTarget<Control> target(registryPath);
-  std::vector<TestMessage> messages =
-      device.mstrDeviceClass == modSetup::kDrawerClass
-          ? RunDrawerTest(target, device.mstrKeyName)
-          : RunPrinterTest(target, device.mstrKeyName, device.mstrDeviceName);
+  std::vector<TestMessage> messages = device.mstrDeviceClass == modSetup::kDrawerClass
+                                          ? RunDrawerTest(target, device.mstrKeyName)
+                                          : RunPrinterTest(target, device.mstrKeyName, device.mstrDeviceName);
   if (!messages.empty() && !target.LastErrorText().empty()) notes->push_back(target.LastErrorText());
   return messages;
 }

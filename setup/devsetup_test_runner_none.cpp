@@ -2,6 +2,8 @@
 
 namespace opos::setup {
 
-TestRunner ControlTestRunner() { return {}; }
+TestRunner ControlTestRunner() {
+  return {};
+}
 
 }  // namespace opos::setup

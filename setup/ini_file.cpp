@@ -11,7 +11,8 @@ namespace opos::setup {
 std::optional<IniFile> IniFile::Load(const std::string& path, std::string* error) {
   platform::RegularFile in;
   switch (in.Open(path)) {
-    case platform::RegularFile::Status::kOk: break;
+    case platform::RegularFile::Status::kOk:
+      break;
     case platform::RegularFile::Status::kCannotOpen:
       *error = "cannot open \"" + path + "\"";
       return std::nullopt;
@@ -72,7 +73,9 @@ const IniFile::Section* IniFile::Find(const std::string& section) const {
   return nullptr;
 }
 
-bool IniFile::HasSection(const std::string& section) const { return Find(section) != nullptr; }
+bool IniFile::HasSection(const std::string& section) const {
+  return Find(section) != nullptr;
+}
 
 bool IniFile::Get(const std::string& section, const std::string& key, std::string* value) const {
   const Section* s = Find(section);

@@ -8,7 +8,9 @@
 
 namespace opos::setup {
 
-PanelState StartPanel() { return PanelState{}; }
+PanelState StartPanel() {
+  return PanelState{};
+}
 
 PanelState ClassNodePanel() {
   PanelState p;
@@ -21,8 +23,7 @@ PanelState DevicePanel(const OPOSCls& cls, const std::vector<std::string>& names
   PanelState p;
   p.buttons.fill(true);
   p.buttons[kAddDeviceButton] = false;
-  p.data = {cls.mstrDeviceName, cls.mstrDeviceDesc, cls.mstrZADConfig, cls.mstrDeviceClass,
-            cls.mstrPort};
+  p.data = {cls.mstrDeviceName, cls.mstrDeviceDesc, cls.mstrZADConfig, cls.mstrDeviceClass, cls.mstrPort};
   // Key names compare without regard to case, so such a name reaches this device too.
   for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
     if (EqualsNoCase(values[i], cls.mstrKeyName)) p.ldns.push_back(names[i]);
@@ -49,8 +50,7 @@ PanelState DevicePanel(const OPOSCls& cls, const std::vector<std::string>& names
 PanelState ResetPanel(const PanelState& before, const OPOSCls& cls) {
   PanelState p;
   p.buttons[kDeviceSetupButton] = before.buttons[kDeviceSetupButton] &&
-                                  modSetup::IsDeviceClass(cls.mstrDeviceClass) &&
-                                  !cls.mstrKeyName.empty();
+                                  modSetup::IsDeviceClass(cls.mstrDeviceClass) && !cls.mstrKeyName.empty();
   return p;
 }
 
@@ -69,7 +69,9 @@ bool RenameAccepted(const std::string& current, const std::string& text) {
   return !text.empty() && text != current;
 }
 
-bool NewLdnAccepted(const std::string& text) { return !text.empty(); }
+bool NewLdnAccepted(const std::string& text) {
+  return !text.empty();
+}
 
 std::string RemoveDeviceQuestion(const std::string& keyName) {
   return "Do you want to remove all of information about '" + keyName + "'?";

@@ -26,9 +26,9 @@ enum MainButton : size_t {
 
 struct PanelState {
   std::array<std::string, 5> data;  // lblData 0 ... 4
-  std::vector<std::string> ldns;     // cboLDN, the first one shown
+  std::vector<std::string> ldns;    // cboLDN, the first one shown
   bool ldnEnabled = false;
-  bool grey = false;                 // lblData 0, lblData 1 and cboLDN
+  bool grey = false;  // lblData 0, lblData 1 and cboLDN
   std::array<bool, kSelectionButtons> buttons{};
 };
 

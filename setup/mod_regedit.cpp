@@ -17,7 +17,9 @@ bool KeyExists(reg::Store& store, const std::string& path) {
   return store.KeyExists(kRoot, path) != reg::kFileNotFound;
 }
 
-long DeleteKey(reg::Store& store, const std::string& path) { return store.DeleteKey(kRoot, path); }
+long DeleteKey(reg::Store& store, const std::string& path) {
+  return store.DeleteKey(kRoot, path);
+}
 
 long DeleteValue(reg::Store& store, const std::string& path, const std::string& name) {
   long rc = OpenOrCreateKey(store, path);
@@ -39,8 +41,7 @@ long SetStringValue(reg::Store& store, const std::string& path, const std::strin
   return store.SetValue(kRoot, path, v);
 }
 
-long SetDwordValue(reg::Store& store, const std::string& path, const std::string& name,
-                   int32_t value) {
+long SetDwordValue(reg::Store& store, const std::string& path, const std::string& name, int32_t value) {
   long rc = OpenOrCreateKey(store, path);
   if (rc != reg::kOk) return rc;
   reg::Value v;
@@ -116,8 +117,7 @@ ValueList EnumValues(reg::Store& store, const std::string& path) {
   return list;
 }
 
-void WriteBatch::SetString(const std::string& path, const std::string& name,
-                           const std::string& text) {
+void WriteBatch::SetString(const std::string& path, const std::string& name, const std::string& text) {
   reg::Value v;
   v.name = name;
   v.type = reg::REG_SZ;
@@ -139,7 +139,9 @@ void WriteBatch::DeleteValue(const std::string& path, const std::string& name) {
   ops_.push_back({Op::kDeleteValue, path, std::move(v)});
 }
 
-void WriteBatch::DeleteKey(const std::string& path) { ops_.push_back({Op::kDeleteKey, path, {}}); }
+void WriteBatch::DeleteKey(const std::string& path) {
+  ops_.push_back({Op::kDeleteKey, path, {}});
+}
 
 long WriteBatch::Commit(reg::Store& store, std::string* error) const {
   // The store's one multi-step transaction is the import of .reg text, so the
@@ -194,8 +196,7 @@ long WriteBatch::Commit(reg::Store& store, std::string* error) const {
     std::string why = store.LastError();
     if (why.rfind("line ", 0) == 0) {
       const size_t colon = why.find(": ");
-      if (colon != std::string::npos && colon > 5 &&
-          why.find_first_not_of("0123456789", 5) == colon) {
+      if (colon != std::string::npos && colon > 5 && why.find_first_not_of("0123456789", 5) == colon) {
         why.erase(0, colon + 2);
       }
     }
@@ -204,7 +205,9 @@ long WriteBatch::Commit(reg::Store& store, std::string* error) const {
   return rc;
 }
 
-size_t AnsiByteLength(const std::string& text) { return text.size(); }
+size_t AnsiByteLength(const std::string& text) {
+  return text.size();
+}
 
 std::string LeftAnsiBytes(const std::string& text, size_t bytes) {
   return text.substr(0, bytes);

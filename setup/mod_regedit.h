@@ -25,8 +25,7 @@ long DeleteKey(reg::Store& store, const std::string& path);
 long DeleteValue(reg::Store& store, const std::string& path, const std::string& name);
 long SetStringValue(reg::Store& store, const std::string& path, const std::string& name,
                     const std::string& text);
-long SetDwordValue(reg::Store& store, const std::string& path, const std::string& name,
-                   int32_t value);
+long SetDwordValue(reg::Store& store, const std::string& path, const std::string& name, int32_t value);
 // Empty when the key or value is missing, not REG_SZ, or longer than the buffer.
 std::string GetStringValue(reg::Store& store, const std::string& path, const std::string& name);
 // 0 when missing or not a four-byte REG_DWORD.

@@ -12,29 +12,33 @@ namespace {
 
 constexpr const char kNotice[] = "Copyright (C) KELVORA Co., Ltd. All rights reserved.";
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 const char* const kKnownTypes[] = {
-    "QMT500S",  "QMT500P",  "QMT500U",  "Z9S",         "Z9P",         "Z9U",
-    "Z10S",     "Z10P",     "Z10U",     "Z10PLUSS",    "Z10PLUSP",    "Z10PLUSU",
-    "PICORS",   "PICORP",   "PICORU",   "Z7S",         "Z7P",         "Z7U",
-    "StandardCashS", "StandardCashP", "StandardCashU",
+    "QMT500S", "QMT500P", "QMT500U",  "Z9S",      "Z9P",           "Z9U",           "Z10S",
+    "Z10P",    "Z10U",    "Z10PLUSS", "Z10PLUSP", "Z10PLUSU",      "PICORS",        "PICORP",
+    "PICORU",  "Z7S",     "Z7P",      "Z7U",      "StandardCashS", "StandardCashP", "StandardCashU",
 };
 
-const char* const kUsbTypes[] = {"Z9U", "Z7U", "Z10U", "Z10PLUSU", "PICORU", "QMT500U",
-                                 "StandardCashU"};
+const char* const kUsbTypes[] = {"Z9U", "Z7U", "Z10U", "Z10PLUSU", "PICORU", "QMT500U", "StandardCashU"};
 
 // As the add dialog lists them; the Z10PLUSU entry names base "Z10", so the
 // Z10PLUS model's USB type is added without looking for a printer.
 const std::pair<const char*, const char*> kUsbAddPairs[] = {
-    {"QMT500U", "QMT500"}, {"PICORU", "PICOR"}, {"Z10PLUSU", "Z10"}, {"Z10U", "Z10"},
-    {"Z9U", "Z9"},         {"Z7U", "Z7"},       {"StandardCashU", "StandardCash"},
+    {"QMT500U", "QMT500"},
+    {"PICORU", "PICOR"},
+    {"Z10PLUSU", "Z10"},
+    {"Z10U", "Z10"},
+    {"Z9U", "Z9"},
+    {"Z7U", "Z7"},
+    {"StandardCashU", "StandardCash"},
 };
 
 template <size_t N>
 bool InList(const char* const (&list)[N], const std::string& name) {
-  return std::any_of(std::begin(list), std::end(list),
-                     [&](const char* s) { return name == s; });
+  return std::any_of(std::begin(list), std::end(list), [&](const char* s) { return name == s; });
 }
 
 }  // namespace
@@ -62,9 +66,12 @@ long DeleteKey(reg::Store& store, const std::string& path) {
 
 const char* SectionName(Section section) {
   switch (section) {
-    case Section::Serial: return "SINFO";
-    case Section::Parallel: return "PINFO";
-    case Section::Usb: return "UINFO";
+    case Section::Serial:
+      return "SINFO";
+    case Section::Parallel:
+      return "PINFO";
+    case Section::Usb:
+      return "UINFO";
   }
   return "";
 }
@@ -72,10 +79,14 @@ const char* SectionName(Section section) {
 std::optional<Section> SectionOfType(const std::string& deviceType) {
   if (deviceType.empty()) return std::nullopt;
   switch (deviceType.back()) {
-    case 'S': return Section::Serial;
-    case 'P': return Section::Parallel;
-    case 'U': return Section::Usb;
-    default: return std::nullopt;
+    case 'S':
+      return Section::Serial;
+    case 'P':
+      return Section::Parallel;
+    case 'U':
+      return Section::Usb;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -119,7 +130,9 @@ std::optional<int32_t> ParseIniNumber(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
-int32_t IniNumber(const std::string& text) { return ParseIniNumber(text).value_or(0); }
+int32_t IniNumber(const std::string& text) {
+  return ParseIniNumber(text).value_or(0);
+}
 
 std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key) {
   std::string raw;
@@ -127,8 +140,7 @@ std::string ReadIniValue(const IniFile& file, const std::string& section, const 
   return CleanIniText(raw);
 }
 
-std::string ReadIniValue(const std::string& path, const std::string& section,
-                         const std::string& key) {
+std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key) {
   std::string error;
   std::optional<IniFile> file = IniFile::Load(path, &error);
   if (!file) return {};
@@ -143,12 +155,11 @@ int32_t ReadCountNumber(const std::string& path) {
 
 std::vector<const Setting*> FileSettings(Section section, const std::string& deviceClass) {
   static const Setting* const kAll[] = {
-      &kDeviceName, &kDeviceClass, &kDeviceDesc, &kSOName,      &kZADConfig,
-      &kPort,       &kBaudrate,    &kBitLength,  &kParity,      &kStop,
-      &kXonXoff,    &kHandShake,   &kInputBuf,   &kOutputBuf,   &kTimeout,
-      &kPortShare,  &kBaudrateSel, &kBitLengthSel, &kParitySel, &kStopSel,
-      &kXonXoffSel, &kHandShakeSel, &kIdleSleep, &kInputSleep,  &kImageSleep,
-      &kOpenLevel,  &kConnectorPinNo, &kPulseOnTime, &kPulseOffTime, &kVid,
+      &kDeviceName, &kDeviceClass, &kDeviceDesc,     &kSOName,       &kZADConfig,    &kPort,
+      &kBaudrate,   &kBitLength,   &kParity,         &kStop,         &kXonXoff,      &kHandShake,
+      &kInputBuf,   &kOutputBuf,   &kTimeout,        &kPortShare,    &kBaudrateSel,  &kBitLengthSel,
+      &kParitySel,  &kStopSel,     &kXonXoffSel,     &kHandShakeSel, &kIdleSleep,    &kInputSleep,
+      &kImageSleep, &kOpenLevel,   &kConnectorPinNo, &kPulseOnTime,  &kPulseOffTime, &kVid,
       &kPid,
   };
   unsigned bit = section == Section::Serial ? kInS : section == Section::Parallel ? kInP : kInU;
@@ -203,8 +214,7 @@ long WriteRegText(reg::Store& store, const std::string& keyPath, const Setting& 
   return modRegedit::SetStringValue(store, keyPath, setting.valueName, text);
 }
 
-long WriteRegNumber(reg::Store& store, const std::string& keyPath, const Setting& setting,
-                    int32_t value) {
+long WriteRegNumber(reg::Store& store, const std::string& keyPath, const Setting& setting, int32_t value) {
   if (setting.valueName == nullptr) return reg::kInvalidParameter;
   return modRegedit::SetDwordValue(store, keyPath, setting.valueName, value);
 }
@@ -227,7 +237,7 @@ std::string VersionForClass(const std::string& deviceClass) {
 
 const std::vector<CodeText>& ChoiceTable(Choice choice) {
   static const std::vector<CodeText> kBaud = {
-      {4, "2400 bps"},  {5, "4800 bps"},  {6, "9600 bps"},   {7, "19200 bps"},
+      {4, "2400 bps"},  {5, "4800 bps"},  {6, "9600 bps"},    {7, "19200 bps"},
       {8, "38400 bps"}, {9, "57600 bps"}, {10, "115200 bps"},
   };
   static const std::vector<CodeText> kBits = {{0, "7 bit"}, {1, "8 bit"}};
@@ -235,11 +245,16 @@ const std::vector<CodeText>& ChoiceTable(Choice choice) {
   static const std::vector<CodeText> kStopTable = {{1, "1 bit"}};
   static const std::vector<CodeText> kHand = {{2, "DTR/DSR"}};
   switch (choice) {
-    case Choice::Baudrate: return kBaud;
-    case Choice::BitLength: return kBits;
-    case Choice::Parity: return kParityTable;
-    case Choice::Stop: return kStopTable;
-    case Choice::HandShake: return kHand;
+    case Choice::Baudrate:
+      return kBaud;
+    case Choice::BitLength:
+      return kBits;
+    case Choice::Parity:
+      return kParityTable;
+    case Choice::Stop:
+      return kStopTable;
+    case Choice::HandShake:
+      return kHand;
   }
   return kHand;
 }
@@ -271,8 +286,8 @@ std::vector<CodeText> OfferList(Choice choice, const std::string& offerList) {
     int32_t code = std::stoi(item);
     std::string text = ChoiceText(choice, code);
     if (text.empty()) continue;
-    bool repeated = std::any_of(offers.begin(), offers.end(),
-                                [code](const CodeText& ct) { return ct.first == code; });
+    bool repeated =
+        std::any_of(offers.begin(), offers.end(), [code](const CodeText& ct) { return ct.first == code; });
     if (!repeated) offers.emplace_back(code, text);
   }
   return offers;
@@ -280,14 +295,17 @@ std::vector<CodeText> OfferList(Choice choice, const std::string& offerList) {
 
 // ---- Model names --------------------------------------------------------------
 
-bool IsKnownType(const std::string& deviceType) { return InList(kKnownTypes, deviceType); }
+bool IsKnownType(const std::string& deviceType) {
+  return InList(kKnownTypes, deviceType);
+}
 
-bool IsUsbType(const std::string& deviceType) { return InList(kUsbTypes, deviceType); }
+bool IsUsbType(const std::string& deviceType) {
+  return InList(kUsbTypes, deviceType);
+}
 
 bool IsUsbAddPair(const std::string& deviceType, const std::string& baseName) {
-  return std::any_of(std::begin(kUsbAddPairs), std::end(kUsbAddPairs), [&](const auto& p) {
-    return deviceType == p.first && baseName == p.second;
-  });
+  return std::any_of(std::begin(kUsbAddPairs), std::end(kUsbAddPairs),
+                     [&](const auto& p) { return deviceType == p.first && baseName == p.second; });
 }
 
 std::string TestPrintModelLine(const std::string& deviceType) {
@@ -317,6 +335,8 @@ bool IsMakersDevice(const std::string& deviceClass, const std::string& zadConfig
   return StartsWith(tag, "KELVORA");
 }
 
-bool HasMakersConfig(const std::string& zadConfig) { return StartsWith(zadConfig, "KELVORA"); }
+bool HasMakersConfig(const std::string& zadConfig) {
+  return StartsWith(zadConfig, "KELVORA");
+}
 
 }  // namespace opos::setup::modSetup

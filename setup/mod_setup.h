@@ -46,8 +46,7 @@ int32_t IniNumber(const std::string& text);
 
 // A key of a model file: empty when the file, section or key is missing (or the
 // file cannot be read).
-std::string ReadIniValue(const std::string& path, const std::string& section,
-                         const std::string& key);
+std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key);
 std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key);
 
 // "CountNumber" of section "MaxNumber".
@@ -62,7 +61,7 @@ struct Setting {
   const char* valueName;  // registry value; nullptr when not stored ("" is the default value)
   const char* fileKey;    // model-file key; nullptr when the files do not hold it
   Kind kind;
-  unsigned sections;      // model-file sections that hold it
+  unsigned sections;  // model-file sections that hold it
   bool drawerOnly;
 };
 
@@ -116,8 +115,7 @@ std::string ReadRegText(const std::vector<reg::Value>& values, const Setting& se
 int32_t ReadRegNumber(const std::vector<reg::Value>& values, const Setting& setting);
 long WriteRegText(reg::Store& store, const std::string& keyPath, const Setting& setting,
                   const std::string& text);
-long WriteRegNumber(reg::Store& store, const std::string& keyPath, const Setting& setting,
-                    int32_t value);
+long WriteRegNumber(reg::Store& store, const std::string& keyPath, const Setting& setting, int32_t value);
 
 // Computed values: the description by class (empty for other classes) and the
 // configuration version ("1.0" for both classes).

@@ -24,8 +24,7 @@ std::string Lower(std::string s) {
 bool MatchesPattern(const std::string& fileName, const std::string& deviceClass) {
   std::string lower = Lower(fileName);
   if (deviceClass == modSetup::kPrinterClass) {
-    return lower.size() >= 7 && StartsWith(lower, "klp") &&
-           lower.compare(lower.size() - 4, 4, ".inf") == 0;
+    return lower.size() >= 7 && StartsWith(lower, "klp") && lower.compare(lower.size() - 4, 4, ".inf") == 0;
   }
   if (deviceClass == modSetup::kDrawerClass) return lower == "cashdrawer.inf";
   return false;
@@ -100,8 +99,8 @@ std::vector<std::string> ListModelTypes(const std::string& path, std::string* er
   std::string countText = modSetup::ReadIniValue(*file, "MaxNumber", "CountNumber");
   int32_t count = modSetup::IniNumber(countText);
   if (count < 1 || static_cast<size_t>(count) > order.size()) {
-    *error = "model file \"" + path + "\": [MaxNumber] CountNumber \"" + countText +
-             "\" is not 1 to " + std::to_string(order.size());
+    *error = "model file \"" + path + "\": [MaxNumber] CountNumber \"" + countText + "\" is not 1 to " +
+             std::to_string(order.size());
     return {};
   }
   std::vector<std::string> types;

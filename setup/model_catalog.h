@@ -40,7 +40,7 @@ std::vector<std::string> UsbPortNames(int32_t n);
 
 // The add dialog's rule for a chosen type under a base model.
 struct TypeRule {
-  bool needsUsb = false;           // a USB pair: the port list is filled from the present printers
+  bool needsUsb = false;  // a USB pair: the port list is filled from the present printers
   bool canAdd = true;
   std::vector<std::string> ports;  // USB001 ... when needsUsb and printers are present
   std::string message;             // shown when canAdd is false

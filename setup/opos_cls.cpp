@@ -24,23 +24,17 @@ struct SaveEntry {
 };
 // The device key's values in the order Save writes them.
 const SaveEntry kSaveOrder[] = {
-    {&kSOName, When::Always},        {&kZADConfig, When::Always},
-    {&kBaudrate, When::Always},      {&kBaudrateSel, When::Always},
-    {&kBitLength, When::Always},     {&kBitLengthSel, When::Always},
-    {&kDescription, When::Always},   {&kDeviceDesc, When::Always},
-    {&kDeviceName, When::Always},    {&kHandShake, When::Always},
-    {&kHandShakeSel, When::Always},  {&kIdleSleep, When::Always},
-    {&kInputBuf, When::Always},      {&kImageSleep, When::Always},
-    {&kInputSleep, When::Always},    {&kOutputBuf, When::Always},
-    {&kParity, When::Always},        {&kParitySel, When::Always},
-    {&kPort, When::Always},          {&kVid, When::UsbType},
-    {&kPid, When::UsbType},          {&kSymbolicLink, When::UsbType},
-    {&kPortShare, When::Always},     {&kStop, When::Always},
-    {&kStopSel, When::Always},       {&kTimeout, When::Always},
-    {&kVersion, When::Always},       {&kXonXoff, When::Always},
-    {&kXonXoffSel, When::Always},    {&kOpenLevel, When::Drawer},
-    {&kConnectorPinNo, When::Drawer}, {&kPulseOnTime, When::Drawer},
-    {&kPulseOffTime, When::Drawer},
+    {&kSOName, When::Always},         {&kZADConfig, When::Always},    {&kBaudrate, When::Always},
+    {&kBaudrateSel, When::Always},    {&kBitLength, When::Always},    {&kBitLengthSel, When::Always},
+    {&kDescription, When::Always},    {&kDeviceDesc, When::Always},   {&kDeviceName, When::Always},
+    {&kHandShake, When::Always},      {&kHandShakeSel, When::Always}, {&kIdleSleep, When::Always},
+    {&kInputBuf, When::Always},       {&kImageSleep, When::Always},   {&kInputSleep, When::Always},
+    {&kOutputBuf, When::Always},      {&kParity, When::Always},       {&kParitySel, When::Always},
+    {&kPort, When::Always},           {&kVid, When::UsbType},         {&kPid, When::UsbType},
+    {&kSymbolicLink, When::UsbType},  {&kPortShare, When::Always},    {&kStop, When::Always},
+    {&kStopSel, When::Always},        {&kTimeout, When::Always},      {&kVersion, When::Always},
+    {&kXonXoff, When::Always},        {&kXonXoffSel, When::Always},   {&kOpenLevel, When::Drawer},
+    {&kConnectorPinNo, When::Drawer}, {&kPulseOnTime, When::Drawer},  {&kPulseOffTime, When::Drawer},
 };
 
 }  // namespace
@@ -110,13 +104,15 @@ bool OPOSCls::CheckTextLengths() {
   return true;
 }
 
-std::string OPOSCls::ClassKey() const { return ClassKeyPath(mstrDeviceClass); }
+std::string OPOSCls::ClassKey() const {
+  return ClassKeyPath(mstrDeviceClass);
+}
 
 std::string OPOSCls::CheckKeyName(const std::string& name) {
   if (name.empty()) return "a device key name cannot be empty";
   if (name.size() > reg::kMaxKeyNameLen) {
-    return "device key name \"" + name + "\" is longer than " +
-           std::to_string(reg::kMaxKeyNameLen) + " bytes";
+    return "device key name \"" + name + "\" is longer than " + std::to_string(reg::kMaxKeyNameLen) +
+           " bytes";
   }
   if (name.find('\\') != std::string::npos) {
     return "device key name \"" + name + "\" contains a backslash, which would make a nested key";
@@ -130,8 +126,7 @@ std::string OPOSCls::CheckKeyName(const std::string& name) {
 std::string OPOSCls::CheckLdnName(const std::string& name) {
   if (name.empty()) return "a logical device name cannot be empty";
   if (name.size() > kMaxTextLength) {
-    return "logical device name \"" + name + "\" is longer than " + std::to_string(kMaxTextLength) +
-           " bytes";
+    return "logical device name \"" + name + "\" is longer than " + std::to_string(kMaxTextLength) + " bytes";
   }
   if (FindControlChar(name) != std::string::npos) {
     return "logical device name \"" + Printable(name) + "\" contains a control character";
@@ -148,7 +143,9 @@ void OPOSCls::Clear() {
   mstrDeviceClass.clear();
 }
 
-int32_t OPOSCls::EnumAllDevices() { return usb::CountPresentDevices(); }
+int32_t OPOSCls::EnumAllDevices() {
+  return usb::CountPresentDevices();
+}
 
 int32_t OPOSCls::NumberofDevices() {
   return static_cast<int32_t>(usb::EnumerateMakerPrinters().size());
@@ -161,8 +158,8 @@ std::string OPOSCls::GetDeviceID(int32_t Index) {
   return printers[static_cast<size_t>(Index)].devicePath;
 }
 
-std::optional<std::string> OPOSCls::GetKeyPath(const std::string& deviceClass,
-                                               std::string* keyName, bool isNew) {
+std::optional<std::string> OPOSCls::GetKeyPath(const std::string& deviceClass, std::string* keyName,
+                                               bool isNew) {
   const std::string base = ClassKeyPath(deviceClass);
   if (base.empty()) {
     Fail("unknown device class \"" + deviceClass + "\" (POSPrinter or CashDrawer)");
@@ -289,8 +286,7 @@ bool OPOSCls::Read(const std::string& fileNameArg, const std::string& deviceType
   Clear();
   std::optional<Section> section = SectionOfType(strDeviceType);
   if (!section) {
-    return Fail("device type \"" + strDeviceType +
-                "\" does not end in S, P or U (serial, parallel, USB)");
+    return Fail("device type \"" + strDeviceType + "\" does not end in S, P or U (serial, parallel, USB)");
   }
   const char* sectionName = SectionName(*section);
   std::string error;
@@ -507,8 +503,8 @@ bool OPOSCls::ListPrinter(const std::string& strPvalue, const std::string& strPn
   return true;
 }
 
-void OPOSCls::GetListPrinter(std::vector<std::string>* strEnvNames,
-                             std::vector<std::string>* strEnvValues, int16_t* intCount) {
+void OPOSCls::GetListPrinter(std::vector<std::string>* strEnvNames, std::vector<std::string>* strEnvValues,
+                             int16_t* intCount) {
   modRegedit::ValueList list = modRegedit::EnumValues(*store_, kScratchKey);
   *strEnvNames = std::move(list.names);
   *strEnvValues = std::move(list.data);

@@ -126,8 +126,7 @@ class OPOSCls {
  private:
   // Full key path of (class, keyName). For a new key, keyName becomes the first
   // free name. nullopt with mstrLastError set when no path can be given.
-  std::optional<std::string> GetKeyPath(const std::string& deviceClass, std::string* keyName,
-                                        bool isNew);
+  std::optional<std::string> GetKeyPath(const std::string& deviceClass, std::string* keyName, bool isNew);
   // The value writes of Save, in the registry model's order.
   void AddSaveWrites(const std::string& path, modRegedit::WriteBatch* batch) const;
   bool Fail(std::string message);

@@ -16,11 +16,15 @@ namespace {
 constexpr int32_t kCoverOpen = 201;  // OPOS_EPTR_COVER_OPEN
 constexpr int32_t kPaperEnd = 203;   // OPOS_EPTR_REC_EMPTY
 
-const char* KindOf(const CPortObject& port) { return port.IsDrawerSide() ? "drawer" : "printer"; }
+const char* KindOf(const CPortObject& port) {
+  return port.IsDrawerSide() ? "drawer" : "printer";
+}
 
 }  // namespace
 
-CPortBase::~CPortBase() { Close(); }
+CPortBase::~CPortBase() {
+  Close();
+}
 
 std::shared_ptr<SharedDevice> CPortBase::Device() const {
   std::lock_guard<std::mutex> guard(deviceLock_);
@@ -32,9 +36,13 @@ int CPortBase::DeviceHandle() const {
   return device ? device->fd() : -1;
 }
 
-int CPortBase::PortUsers() const { return PortShareTable::Instance().UsersOf(this); }
+int CPortBase::PortUsers() const {
+  return PortShareTable::Instance().UsersOf(this);
+}
 
-bool CPortBase::IsPortOwner() const { return PortShareTable::Instance().IsOwner(this); }
+bool CPortBase::IsPortOwner() const {
+  return PortShareTable::Instance().IsOwner(this);
+}
 
 std::string CPortBase::OpenPath() const {
   auto device = Device();
@@ -156,10 +164,10 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
     for (size_t done = 0; done < length;) {
       // Chunk 0: each write the device takes counts as a chunk, and the
       // chunk's time limit holds for each of them.
-      auto r = chunk == 0
-          ? platform::WriteWhileTaken(device->fd(), bytes + done, length - done, profile_.chunkLimitMs)
-          : platform::WriteWithin(device->fd(), bytes + done, std::min(chunk, length - done),
-                                  profile_.chunkLimitMs);
+      auto r = chunk == 0 ? platform::WriteWhileTaken(device->fd(), bytes + done, length - done,
+                                                      profile_.chunkLimitMs)
+                          : platform::WriteWithin(device->fd(), bytes + done, std::min(chunk, length - done),
+                                                  profile_.chunkLimitMs);
       done += r.written;
       if (r.status != platform::IoStatus::kOk) {
         NoteWriteFailure(device->path(), r.status, done, length);
@@ -182,17 +190,20 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
   return ok ? 1 : 0;
 }
 
-void CPortBase::NoteWriteFailure(const std::string& path, platform::IoStatus status, size_t taken, size_t length) {
-  const char* reason = status == platform::IoStatus::kTimedOut ? "the device took no more bytes within the time limit"
-                       : status == platform::IoStatus::kLost   ? "the device is gone or hung up"
-                                                               : "write error";
+void CPortBase::NoteWriteFailure(const std::string& path, platform::IoStatus status, size_t taken,
+                                 size_t length) {
+  const char* reason = status == platform::IoStatus::kTimedOut
+                           ? "the device took no more bytes within the time limit"
+                       : status == platform::IoStatus::kLost ? "the device is gone or hung up"
+                                                             : "write error";
   SetFailureDetail("write to " + path + ": " + reason + " (" + std::to_string(taken) + " of " +
                    std::to_string(length) + " bytes taken)");
 }
 
 platform::ReadResult CPortBase::ReadDevice(uint8_t* buffer, size_t maxBytes, int waitMs) {
   auto r = ReadArrived(buffer, maxBytes, waitMs);
-  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && r.count > 0) t->Bytes("read", buffer, r.count);
+  if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && r.count > 0)
+    t->Bytes("read", buffer, r.count);
   return r;
 }
 

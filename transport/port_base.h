@@ -22,13 +22,13 @@
 namespace opos {
 
 struct PortProfile {
-  int chunkLimitMs;             // a write chunk not taken within this fails the write
-  int chunkPauseMs;             // pause after each chunk
-  int slowPassMs;               // status reader pass
-  int fastPassMs;               // ... while bFastPoll is set
-  int resendPauseMs;            // after re-sending GS a 255 while statusError is set
-  int settleMs;                 // CheckReady's pause after an error has cleared
-  int readWaitMs;               // Read waits this long for the first byte
+  int chunkLimitMs;               // a write chunk not taken within this fails the write
+  int chunkPauseMs;               // pause after each chunk
+  int slowPassMs;                 // status reader pass
+  int fastPassMs;                 // ... while bFastPoll is set
+  int resendPauseMs;              // after re-sending GS a 255 while statusError is set
+  int settleMs;                   // CheckReady's pause after an error has cleared
+  int readWaitMs;                 // Read waits this long for the first byte
   bool imagesLostOnWriteFailure;  // a failed write makes the printer forget its image
 };
 
@@ -130,9 +130,9 @@ class CPortBase : public CPortObject {
   mutable std::mutex detailLock_;
   std::string failureDetail_;
   platform::PollableEvent stop_;
-  platform::PollableEvent wake_;   // fast polling asked for, or a reply is expected
-  platform::Event reportSeen_;     // a status report reached this object's cells
-  std::thread statusThread_;  // started and joined on the application thread only
+  platform::PollableEvent wake_;  // fast polling asked for, or a reply is expected
+  platform::Event reportSeen_;    // a status report reached this object's cells
+  std::thread statusThread_;      // started and joined on the application thread only
 };
 
 }  // namespace opos

@@ -4,7 +4,9 @@
 
 namespace opos {
 
-SharedDevice::~SharedDevice() { platform::CloseDevice(fd_); }
+SharedDevice::~SharedDevice() {
+  platform::CloseDevice(fd_);
+}
 
 PortShareTable& PortShareTable::Instance() {
   static PortShareTable table;
@@ -25,11 +27,12 @@ const std::optional<PortShareTable::Slot>* PortShareTable::SlotOf(const CPortObj
   return const_cast<PortShareTable*>(this)->SlotOf(member);
 }
 
-PortShareTable::AttachResult PortShareTable::Attach(CPortObject* member, const platform::DeviceIdentity& id,
-                                                    const std::function<std::shared_ptr<SharedDevice>()>& opener,
-                                                    std::shared_ptr<SharedDevice>* device) {
+PortShareTable::AttachResult PortShareTable::Attach(
+    CPortObject* member, const platform::DeviceIdentity& id,
+    const std::function<std::shared_ptr<SharedDevice>()>& opener, std::shared_ptr<SharedDevice>* device) {
   const bool drawerSide = member->IsDrawerSide();
-  Member me{member, drawerSide ? nullptr : member->printer.load(), drawerSide ? member->drawer.load() : nullptr};
+  Member me{member, drawerSide ? nullptr : member->printer.load(),
+            drawerSide ? member->drawer.load() : nullptr};
   std::lock_guard<std::mutex> guard(lock_);
   if (SlotOf(member) != nullptr) return AttachResult::kSameKindInUse;  // already on a port
 
@@ -109,7 +112,8 @@ bool PortShareTable::IsOwner(const CPortObject* member) const {
 
 int PortShareTable::OpenSlots() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const auto& s) { return s.has_value(); }));
+  return static_cast<int>(
+      std::count_if(slots_.begin(), slots_.end(), [](const auto& s) { return s.has_value(); }));
 }
 
 }  // namespace opos

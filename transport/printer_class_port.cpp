@@ -36,6 +36,8 @@ int32_t CPrinterClassPort::StartMonitor(uint32_t limitMs) {
   return 0;
 }
 
-int32_t CPrinterClassPort::DrawerCheckReady() { return AskDrawerState(timings_.drawerReplyWaitMs); }
+int32_t CPrinterClassPort::DrawerCheckReady() {
+  return AskDrawerState(timings_.drawerReplyWaitMs);
+}
 
 }  // namespace opos

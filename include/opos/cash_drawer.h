@@ -10,7 +10,8 @@ class OPOS_CONTROL_API CashDrawer : public ControlObject {
   CashDrawer() : ControlObject(DeviceClass::CashDrawer) {}
 
   int32_t OpenDrawer();
-  int32_t WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequency, int32_t beepDuration, int32_t beepDelay);
+  int32_t WaitForDrawerClose(int32_t beepTimeout, int32_t beepFrequency, int32_t beepDuration,
+                             int32_t beepDelay);
 
   bool DrawerOpened();
   bool CapStatus();

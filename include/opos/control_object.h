@@ -37,8 +37,8 @@ class OPOS_CONTROL_API ControlObject {
   using StatusUpdateHandler = std::function<void(int32_t data)>;
   // errorResponse holds the Service Object's proposed response; what the
   // handler leaves in it is the answer.
-  using ErrorHandler = std::function<void(int32_t resultCode, int32_t resultCodeExtended,
-                                          int32_t errorLocus, int32_t& errorResponse)>;
+  using ErrorHandler = std::function<void(int32_t resultCode, int32_t resultCodeExtended, int32_t errorLocus,
+                                          int32_t& errorResponse)>;
   using OutputCompleteHandler = std::function<void(int32_t outputId)>;
   using DirectIOHandler = std::function<void(int32_t eventNumber, int32_t& data, std::string& text)>;
 

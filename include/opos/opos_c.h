@@ -59,12 +59,7 @@ enum {
 enum { OPOSC_POSPRINTER = 1, OPOSC_CASHDRAWER = 2 };
 
 /* Event types and the answers to an Error event. */
-enum {
-  OPOSC_EV_STATUS_UPDATE = 1,
-  OPOSC_EV_ERROR = 2,
-  OPOSC_EV_OUTPUT_COMPLETE = 3,
-  OPOSC_EV_DIRECT_IO = 4
-};
+enum { OPOSC_EV_STATUS_UPDATE = 1, OPOSC_EV_ERROR = 2, OPOSC_EV_OUTPUT_COMPLETE = 3, OPOSC_EV_DIRECT_IO = 4 };
 enum { OPOSC_ER_RETRY = 11, OPOSC_ER_CLEAR = 12 };
 
 /* Property indexes for opos_get/set_property_number and _string. */

@@ -68,8 +68,7 @@ void AddDeviceDialog::Prepare() {
     for (const BaseModel& m : models) bases_->addItem(Q(m.baseName), Q(m.path));
   }
   if (models.empty()) {
-    problems.push_back("No model definition files for " + deviceClass_ + " in \"" + modelDir_ +
-                       "\".");
+    problems.push_back("No model definition files for " + deviceClass_ + " in \"" + modelDir_ + "\".");
   }
   if (!problems.empty()) {
     std::string text;

@@ -46,9 +46,8 @@ void SetGrey(QWidget* w, bool grey) {
 }
 
 const char* const kButtons[10] = {
-    {"&Add New Device"}, {"Re&move Device"}, {"Device &Setup"}, {"&Rename Key"},
-    {"Add &New LDN"},    {"Remo&ve LDN"},    {"R&ename LDN"},   {"&Port Range"},
-    {"E&xit"},           {"NVImage"},
+    {"&Add New Device"}, {"Re&move Device"}, {"Device &Setup"}, {"&Rename Key"}, {"Add &New LDN"},
+    {"Remo&ve LDN"},     {"R&ename LDN"},    {"&Port Range"},   {"E&xit"},       {"NVImage"},
 };
 
 }  // namespace
@@ -64,8 +63,8 @@ MainWindow::MainWindow(Options options, Prompts& prompts, QWidget* parent)
 
   auto* details = new QGroupBox(this);
   auto* form = new QGridLayout(details);
-  const char* labels[5] = {"Device Name :", "Device Description :", "ZAD Version :",
-                           "DeviceClass :", "PORT :"};
+  const char* labels[5] = {
+      "Device Name :", "Device Description :", "ZAD Version :", "DeviceClass :", "PORT :"};
   for (size_t i = 0; i < data_.size(); ++i) {
     data_[i] = new QLineEdit(details);
     data_[i]->setObjectName(QString("lblData%1").arg(i));
@@ -99,16 +98,15 @@ MainWindow::MainWindow(Options options, Prompts& prompts, QWidget* parent)
   layout->addWidget(tree_, 1);
   layout->addLayout(right, 2);
 
-  connect(tree_, &QTreeWidget::currentItemChanged, this,
-          [this](QTreeWidgetItem* item) { SelectNode(item); });
+  connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { SelectNode(item); });
   // A click on the node already current shows it again after a panel reset.
   connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
     if (item != shownItem_) SelectNode(item);
   });
   const std::array<void (MainWindow::*)(), 10> actions = {
-      &MainWindow::AddDevice, &MainWindow::RemoveDevice, &MainWindow::OpenSettings,
-      &MainWindow::RenameKey, &MainWindow::AddLdn,       &MainWindow::RemoveLdn,
-      &MainWindow::RenameLdn, &MainWindow::OpenPortRange, &MainWindow::Exit,
+      &MainWindow::AddDevice,    &MainWindow::RemoveDevice,  &MainWindow::OpenSettings,
+      &MainWindow::RenameKey,    &MainWindow::AddLdn,        &MainWindow::RemoveLdn,
+      &MainWindow::RenameLdn,    &MainWindow::OpenPortRange, &MainWindow::Exit,
       &MainWindow::StartLogoTool};
   for (size_t i = 0; i < buttons_.size(); ++i) {
     connect(buttons_[i], &QPushButton::clicked, this, [this, action = actions[i]] { (this->*action)(); });
@@ -133,9 +131,9 @@ QTreeWidgetItem* MainWindow::ClassNode(const std::string& deviceClass) const {
 QTreeWidgetItem* MainWindow::AddDeviceNode(QTreeWidgetItem* classNode, const std::string& key) {
   auto* item = new QTreeWidgetItem(classNode, QStringList(Q(key)));
   item->setData(0, Qt::UserRole, Bytes(key));
-  item->setIcon(0, style()->standardIcon(KeyOf(classNode) == modSetup::kPrinterClass
-                                             ? QStyle::SP_FileIcon
-                                             : QStyle::SP_DriveHDIcon));
+  item->setIcon(0,
+                style()->standardIcon(KeyOf(classNode) == modSetup::kPrinterClass ? QStyle::SP_FileIcon
+                                                                                  : QStyle::SP_DriveHDIcon));
   OPOSCls probe(*options_.store);
   probe.Load(KeyOf(classNode), key);
   if (IsMakersNode(probe)) {
@@ -150,9 +148,9 @@ void MainWindow::BuildTree() {
   for (const char* deviceClass : {modSetup::kPrinterClass, modSetup::kDrawerClass}) {
     auto* node = new QTreeWidgetItem(tree_, QStringList(deviceClass));
     node->setData(0, Qt::UserRole, Bytes(deviceClass));
-    node->setIcon(0, style()->standardIcon(deviceClass == std::string(modSetup::kPrinterClass)
-                                               ? QStyle::SP_ComputerIcon
-                                               : QStyle::SP_DirIcon));
+    node->setIcon(
+        0, style()->standardIcon(deviceClass == std::string(modSetup::kPrinterClass) ? QStyle::SP_ComputerIcon
+                                                                                     : QStyle::SP_DirIcon));
     node->setExpanded(true);
   }
   for (const char* deviceClass : {modSetup::kPrinterClass, modSetup::kDrawerClass}) {
@@ -197,7 +195,9 @@ void MainWindow::SelectNode(QTreeWidgetItem* item) {
   shownItem_ = item;
 }
 
-void MainWindow::Refresh() { SelectNode(tree_->currentItem()); }
+void MainWindow::Refresh() {
+  SelectNode(tree_->currentItem());
+}
 
 void MainWindow::ResetPanel() {
   panel_ = setup::ResetPanel(panel_, cls_);
@@ -228,8 +228,11 @@ void MainWindow::AddDevice() {
 void MainWindow::RemoveDevice() {
   QTreeWidgetItem* item = tree_->currentItem();
   if (item == nullptr || item->parent() == nullptr) return;
-  Message ask{QMessageBox::Information, kApplicationTitle, Q(RemoveDeviceQuestion(cls_.mstrKeyName)),
-              QMessageBox::Yes | QMessageBox::No, {}};
+  Message ask{QMessageBox::Information,
+              kApplicationTitle,
+              Q(RemoveDeviceQuestion(cls_.mstrKeyName)),
+              QMessageBox::Yes | QMessageBox::No,
+              {}};
   if (prompts_.Show(this, ask) != QMessageBox::Yes) return;
   if (!cls_.Remove()) {
     Warn(cls_.LastError());
@@ -270,8 +273,7 @@ void MainWindow::OpenSettings() {
 }
 
 void MainWindow::DeviceSaved(const OPOSCls& saved) {
-  if (cls_.mstrDeviceClass != saved.mstrDeviceClass ||
-      !EqualsNoCase(cls_.mstrKeyName, saved.mstrKeyName)) {
+  if (cls_.mstrDeviceClass != saved.mstrDeviceClass || !EqualsNoCase(cls_.mstrKeyName, saved.mstrKeyName)) {
     return;
   }
   // Later actions on the loaded device (a rename writes every field) must
@@ -349,8 +351,11 @@ void MainWindow::AddLdn() {
 void MainWindow::RemoveLdn() {
   if (ldn_->currentIndex() < 0) return;
   const std::string name = ldn_->currentData().toByteArray().toStdString();
-  Message ask{QMessageBox::Question, kApplicationTitle, Q(RemoveLdnQuestion(name)),
-              QMessageBox::Yes | QMessageBox::No, {}};
+  Message ask{QMessageBox::Question,
+              kApplicationTitle,
+              Q(RemoveLdnQuestion(name)),
+              QMessageBox::Yes | QMessageBox::No,
+              {}};
   if (prompts_.Show(this, ask) != QMessageBox::Yes) return;
   if (!cls_.RemoveLDN(name)) {
     Warn(cls_.LastError());
@@ -401,8 +406,11 @@ void MainWindow::StartLogoTool() {
   QProcess process;
   process.setProgram(Q(options_.logoToolPath));
   if (process.startDetached()) return;
-  prompts_.Show(this, {QMessageBox::Critical, kNvImageTitle,
-                       Q(NvLogoToolFailure(options_.logoToolPath, S(process.errorString()))), QMessageBox::Ok, {}});
+  prompts_.Show(this, {QMessageBox::Critical,
+                       kNvImageTitle,
+                       Q(NvLogoToolFailure(options_.logoToolPath, S(process.errorString()))),
+                       QMessageBox::Ok,
+                       {}});
 }
 
 }  // namespace opos::setup::gui

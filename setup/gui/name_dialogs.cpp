@@ -71,8 +71,11 @@ void RenameDialog::Change() {
     }
   }
   prompts_.Show(this, {QMessageBox::NoIcon, kApplicationTitle, kRenameTitle, QMessageBox::Ok, {}});
-  Message ask{QMessageBox::Question, kApplicationTitle, Q(RenameQuestion(mstrName, renamed)),
-              QMessageBox::Yes | QMessageBox::No, {}};
+  Message ask{QMessageBox::Question,
+              kApplicationTitle,
+              Q(RenameQuestion(mstrName, renamed)),
+              QMessageBox::Yes | QMessageBox::No,
+              {}};
   if (prompts_.Show(this, ask) != QMessageBox::Yes) return;
   mstrName = renamed;
   mblnSuccess = true;

@@ -13,6 +13,8 @@ QMessageBox::StandardButton Prompts::Show(QWidget* parent, const Message& messag
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-int Prompts::Exec(QDialog* dialog) { return dialog->exec(); }
+int Prompts::Exec(QDialog* dialog) {
+  return dialog->exec();
+}
 
 }  // namespace opos::setup::gui

@@ -31,7 +31,11 @@ class Prompts {
 // The application's own title, for message boxes that carry no title of their own.
 inline constexpr const char kApplicationTitle[] = "devsetup";
 
-inline QString Q(const std::string& text) { return QString::fromStdString(text); }
-inline std::string S(const QString& text) { return text.toStdString(); }
+inline QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+inline std::string S(const QString& text) {
+  return text.toStdString();
+}
 
 }  // namespace opos::setup::gui

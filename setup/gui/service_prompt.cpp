@@ -12,7 +12,9 @@ namespace opos::setup::gui {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 int ShowQtPrompt(const platform::PromptDialog& d, const platform::PromptPress& onPress) {
   if (d.timeoutMs <= 0) return platform::kPromptUnanswered;
@@ -50,6 +52,8 @@ int ShowQtPrompt(const platform::PromptDialog& d, const platform::PromptPress& o
 
 }  // namespace
 
-platform::PromptHook MakeQtPromptHook() { return &ShowQtPrompt; }
+platform::PromptHook MakeQtPromptHook() {
+  return &ShowQtPrompt;
+}
 
 }  // namespace opos::setup::gui

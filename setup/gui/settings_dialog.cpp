@@ -26,8 +26,9 @@ enum { kInputBuf = 0, kOutputBuf, kInputSleep, kTimeout, kPulseOn, kPulseOff, kI
 const char* const kTextSettings[] = {"InputBuf",    "OutputBuf",    "InputSleep", "Timeout",
                                      "PulseOnTime", "PulseOffTime", "ImageSleep"};
 // Their labels: a message names the box the user sees.
-const char* const kTextLabels[] = {"InputBuf",      "OutputBuf",      "Input Sleep Time", "Output Interval Time",
-                                   "Pulse ON Time", "Pulse OFF Time", "Image Sleep Time"};
+const char* const kTextLabels[] = {
+    "InputBuf",      "OutputBuf",      "Input Sleep Time", "Output Interval Time",
+    "Pulse ON Time", "Pulse OFF Time", "Image Sleep Time"};
 
 // Fills a drop-down list; a current text that is not among the entries is
 // added so that it is shown (and kept) as it is.
@@ -121,8 +122,8 @@ SettingsDialog::SettingsDialog(Options options, Prompts& prompts, QWidget* paren
   connect(test_, &QPushButton::clicked, this, [this] { Test(); });
 }
 
-void SettingsDialog::Tell(QMessageBox::Icon icon, const std::string& title,
-                          const std::string& text, const std::string& details) {
+void SettingsDialog::Tell(QMessageBox::Icon icon, const std::string& title, const std::string& text,
+                          const std::string& details) {
   prompts_.Show(this, {icon, Q(title), Q(text), QMessageBox::Ok, Q(details)});
 }
 
@@ -139,9 +140,11 @@ void SettingsDialog::Open(const OPOSCls& device) {
   }
   boxes_[kPort]->setEnabled(form_.portShown);
 
-  const std::pair<int, const ChoiceBox*> choices[] = {
-      {kBaud, &form_.baudrate}, {kBits, &form_.bitLength}, {kParity, &form_.parity},
-      {kStop, &form_.stop},     {kHandShake, &form_.handShake}};
+  const std::pair<int, const ChoiceBox*> choices[] = {{kBaud, &form_.baudrate},
+                                                      {kBits, &form_.bitLength},
+                                                      {kParity, &form_.parity},
+                                                      {kStop, &form_.stop},
+                                                      {kHandShake, &form_.handShake}};
   for (const auto& [index, box] : choices) {
     std::vector<std::string> offers;
     for (const modSetup::CodeText& ct : box->offers) offers.push_back(ct.second);
@@ -172,9 +175,11 @@ void SettingsDialog::Open(const OPOSCls& device) {
 
 bool SettingsDialog::Collect(SettingsForm* form, std::vector<std::string>* errors) const {
   if (form->portShown) form->port = S(boxes_[kPort]->currentText());
-  const std::pair<int, ChoiceBox*> choices[] = {
-      {kBaud, &form->baudrate}, {kBits, &form->bitLength}, {kParity, &form->parity},
-      {kStop, &form->stop},     {kHandShake, &form->handShake}};
+  const std::pair<int, ChoiceBox*> choices[] = {{kBaud, &form->baudrate},
+                                                {kBits, &form->bitLength},
+                                                {kParity, &form->parity},
+                                                {kStop, &form->stop},
+                                                {kHandShake, &form->handShake}};
   for (const auto& [index, box] : choices) {
     box->text = box->enabled ? S(boxes_[index]->currentText()) : std::string();
   }
@@ -213,8 +218,8 @@ bool SettingsDialog::Apply() {
     for (const std::string& n : unreadable) names += (names.empty() ? "" : ", ") + n;
     Tell(QMessageBox::Warning, kSetupMessageTitle,
          "The settings of '" + device_.mstrKeyName +
-             "' were not saved: the device holds values this tool cannot read back as stored (" +
-             names + "), which saving would overwrite.");
+             "' were not saved: the device holds values this tool cannot read back as stored (" + names +
+             "), which saving would overwrite.");
     return false;
   }
   std::vector<std::string> notes;
@@ -240,8 +245,7 @@ void SettingsDialog::Test() {
   std::vector<std::string> notes;
   std::string unavailable;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  std::vector<TestMessage> messages =
-      options_.tester(device_, options_.store->Path(), &notes, &unavailable);
+  std::vector<TestMessage> messages = options_.tester(device_, options_.store->Path(), &notes, &unavailable);
   QApplication::restoreOverrideCursor();
   if (!unavailable.empty()) {
     Tell(QMessageBox::Warning, kSetupMessageTitle, "The test is not available: " + unavailable);

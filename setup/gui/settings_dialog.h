@@ -28,8 +28,8 @@ class SettingsDialog : public QDialog {
  public:
   struct Options {
     reg::Store* store = nullptr;
-    TestRunner tester;                               // empty: no Control Objects
-    std::function<void(const OPOSCls&)> onSaved;     // after every successful save
+    TestRunner tester;                            // empty: no Control Objects
+    std::function<void(const OPOSCls&)> onSaved;  // after every successful save
   };
   SettingsDialog(Options options, Prompts& prompts, QWidget* parent = nullptr);
 

@@ -31,14 +31,15 @@ int RunSetupWindows(int argc, char** argv, const WindowsOptions& options, const 
   QApplication app(argc, argv);
   QApplication::setApplicationName(kApplicationTitle);
   Prompts prompts;
-  const std::string path =
-      options.registryPath.empty() ? reg::Store::DefaultPath() : options.registryPath;
+  const std::string path = options.registryPath.empty() ? reg::Store::DefaultPath() : options.registryPath;
   std::string error;
   std::unique_ptr<reg::Store> store = reg::Store::Open(path, &error);
   if (!store) {
-    prompts.Show(nullptr, {QMessageBox::Critical, kSetupMessageTitle,
+    prompts.Show(nullptr, {QMessageBox::Critical,
+                           kSetupMessageTitle,
                            Q(error),  // it names the store already
-                           QMessageBox::Ok, {}});
+                           QMessageBox::Ok,
+                           {}});
     return 1;
   }
   MainWindow::Options windowOptions;

@@ -84,14 +84,15 @@ TEST(DownloadLayout, ColumnsLeftToRightBytesTopDownBit7Upper) {
   const DownloadImage d = BuildDownloadBlock(Decode(rows), {10, 9, true});
   ASSERT_EQ(d.result, OPOS_SUCCESS);
   std::string expected = B({0x1D, 0x2A, 2, 2}) + std::string(32, '\0');
-  expected[4 + 0] = '\x80';           // column 0, rows 0-7
-  expected[4 + 3 * 2] = '\x04';       // column 3, row 5
-  expected[4 + 9 * 2 + 1] = '\x80';   // column 9, rows 8-15
+  expected[4 + 0] = '\x80';          // column 0, rows 0-7
+  expected[4 + 3 * 2] = '\x04';      // column 3, row 5
+  expected[4 + 9 * 2 + 1] = '\x80';  // column 9, rows 8-15
   EXPECT_EQ(Hex(d.block), Hex(expected));
 }
 
 TEST(DownloadLayout, PaddingColumnsAndRowsStayBlank) {
-  const DownloadImage d = BuildDownloadBlock(Decode(std::vector<std::string>(9, std::string(10, '#'))), {10, 9, true});
+  const DownloadImage d =
+      BuildDownloadBlock(Decode(std::vector<std::string>(9, std::string(10, '#'))), {10, 9, true});
   ASSERT_EQ(d.result, OPOS_SUCCESS);
   ASSERT_EQ(d.block.size(), 4u + 32);
   for (size_t c = 0; c < 16; ++c) {
@@ -124,12 +125,12 @@ TEST(DownloadLimits, XYAndTheirProductAreBounded) {
     bool fits;
   };
   const Case cases[] = {
-      {255 * 8, 6 * 8, true},       // x 255, 1530 bytes
-      {32 * 8, 48 * 8, true},       // exactly 1536
-      {255 * 8 + 1, 8, false},      // x 256
-      {8, 48 * 8 + 1, false},       // y 49
-      {40 * 8, 39 * 8, false},      // 1560 bytes
-      {1000000000, 1, false},       // no allocation for an absurd size
+      {255 * 8, 6 * 8, true},   // x 255, 1530 bytes
+      {32 * 8, 48 * 8, true},   // exactly 1536
+      {255 * 8 + 1, 8, false},  // x 256
+      {8, 48 * 8 + 1, false},   // y 49
+      {40 * 8, 39 * 8, false},  // 1560 bytes
+      {1000000000, 1, false},   // no allocation for an absurd size
   };
   for (const Case& c : cases) {
     const DownloadImage d = BuildDownloadBlock(image, {c.tw, c.th, true});
@@ -148,7 +149,9 @@ TEST(DownloadLimits, XYAndTheirProductAreBounded) {
 
 class BuildFromFile : public ::testing::Test {
  protected:
-  std::string Write(const std::string& name, const BmpLayout& layout) { return dir.Write(name, MakeBmp(layout)); }
+  std::string Write(const std::string& name, const BmpLayout& layout) {
+    return dir.Write(name, MakeBmp(layout));
+  }
   test::TempDir dir;
   BitmapSettings settings;
 };
@@ -174,7 +177,8 @@ TEST_F(BuildFromFile, FailuresMapToTheirResultCodes) {
       {"truncated file", dir.Write("cut.bmp", cut), PTR_BM_ASIS, OPOS_E_FAILURE, 0},
       {"24 bits per pixel", Write("deep.bmp", deep), PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_BADFORMAT},
       {"format before width", Write("deep2.bmp", deep), 589, OPOS_E_EXTENDED, OPOS_EPTR_BADFORMAT},
-      {"rows past the pixels", dir.Write("wide.bmp", wide), PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_BADFORMAT},
+      {"rows past the pixels", dir.Write("wide.bmp", wide), PTR_BM_ASIS, OPOS_E_EXTENDED,
+       OPOS_EPTR_BADFORMAT},
       {"wider than the line", Write("w.bmp", good), 589, OPOS_E_ILLEGAL, 0},
       {"scaled to nothing", Write("z.bmp", good), 2, OPOS_E_ILLEGAL, 0},
       {"negative width", Write("n.bmp", good), -4, OPOS_E_ILLEGAL, 0},

@@ -27,7 +27,8 @@ std::string DefineBlock(const std::vector<std::string>& rows) {
   block.resize(4 + x * y * 8, '\0');
   for (size_t r = 0; r < h; ++r) {
     for (size_t c = 0; c < w; ++c) {
-      if (rows[r][c] == '#') block[4 + c * y + r / 8] = static_cast<char>(block[4 + c * y + r / 8] | (0x80 >> (r % 8)));
+      if (rows[r][c] == '#')
+        block[4 + c * y + r / 8] = static_cast<char>(block[4 + c * y + r / 8] | (0x80 >> (r % 8)));
     }
   }
   return block;
@@ -54,15 +55,16 @@ class BitmapEndToEnd : public ReceiptEnvironment {
   test::TempDir files_;
 };
 
-const std::vector<std::string> kStripes = test::Pattern(100, 50, [](int x, int y) { return (x / 3 + y) % 4 == 0; });
-const std::vector<std::string> kBox = test::Pattern(12, 10, [](int x, int y) {
-  return x == 0 || y == 0 || x == 11 || y == 9;
-});
+const std::vector<std::string> kStripes =
+    test::Pattern(100, 50, [](int x, int y) { return (x / 3 + y) % 4 == 0; });
+const std::vector<std::string> kBox =
+    test::Pattern(12, 10, [](int x, int y) { return x == 0 || y == 0 || x == 11 || y == 9; });
 
 TEST_F(BitmapEndToEnd, PrintBitmapDefinesThenPrintsTheImage) {
   const std::string file = Write("stripes.bmp", kStripes);
   int32_t rc = -1;
-  const std::string trace = Traced([&] { rc = printer.PrintBitmap(PTR_S_RECEIPT, file, PTR_BM_ASIS, PTR_BM_CENTER); });
+  const std::string trace =
+      Traced([&] { rc = printer.PrintBitmap(PTR_S_RECEIPT, file, PTR_BM_ASIS, PTR_BM_CENTER); });
   ASSERT_EQ(rc, OPOS_SUCCESS);
   EXPECT_EQ(trace, "CPOSPrinter::PrintBitmap()... \r\n");
   const std::string block = DefineBlock(kStripes);
@@ -84,7 +86,8 @@ TEST_F(BitmapEndToEnd, StoredBitmapPrintsThroughItsEscape) {
   printer.SetPropertyNumber(PIDXPtr_RecLetterQuality, 1);
   const std::string box = Write("box.bmp", kBox);
   int32_t rc = -1;
-  const std::string trace = Traced([&] { rc = printer.SetBitmap(1, PTR_S_RECEIPT, box, PTR_BM_ASIS, PTR_BM_RIGHT); });
+  const std::string trace =
+      Traced([&] { rc = printer.SetBitmap(1, PTR_S_RECEIPT, box, PTR_BM_ASIS, PTR_BM_RIGHT); });
   ASSERT_EQ(rc, OPOS_SUCCESS);
   EXPECT_EQ(trace, "CPOSPrinter::SetBitmap()... \r\n");
   const std::string block = DefineBlock(kBox);
@@ -97,7 +100,8 @@ TEST_F(BitmapEndToEnd, StoredBitmapPrintsThroughItsEscape) {
   // PrintBitmap replaces the printer's image: the next ESC|1B downloads the
   // slot again, the one after that does not. ESC|2B beside ESC|1B stays.
   vprinter_->clear_capture();
-  ASSERT_EQ(printer.PrintBitmap(PTR_S_RECEIPT, Write("s.bmp", kStripes), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_SUCCESS);
+  ASSERT_EQ(printer.PrintBitmap(PTR_S_RECEIPT, Write("s.bmp", kStripes), PTR_BM_ASIS, PTR_BM_CENTER),
+            OPOS_SUCCESS);
   CapturedAtLeast(DefineBlock(kStripes).size() + kPrintQuadCentred.size());
   vprinter_->clear_capture();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|1B\x1b|2B"), OPOS_SUCCESS);
@@ -148,8 +152,10 @@ TEST_F(BitmapEndToEnd, BadFilesAndArgumentsSendNothing) {
   };
   const Case cases[] = {
       {"truncated", files_.Write("cut.bmp", truncated), PTR_BM_ASIS, OPOS_E_ILLEGAL, 0},
-      {"24 bits", files_.Write("deep.bmp", MakeBmp(deepSpec)), PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_BADFORMAT},
-      {"height past the data", files_.Write("lying.bmp", lying), PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_BADFORMAT},
+      {"24 bits", files_.Write("deep.bmp", MakeBmp(deepSpec)), PTR_BM_ASIS, OPOS_E_EXTENDED,
+       OPOS_EPTR_BADFORMAT},
+      {"height past the data", files_.Write("lying.bmp", lying), PTR_BM_ASIS, OPOS_E_EXTENDED,
+       OPOS_EPTR_BADFORMAT},
       {"too big", big, PTR_BM_ASIS, OPOS_E_EXTENDED, OPOS_EPTR_TOOBIG},
   };
   std::string trace = Traced([&] {

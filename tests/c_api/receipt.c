@@ -46,9 +46,9 @@ static int fail(opos_device* d, const char* what, int32_t rc) {
   return 1;
 }
 
-#define CHECK(d, what, call)                \
-  do {                                      \
-    int32_t rc_ = (call);                   \
+#define CHECK(d, what, call)                             \
+  do {                                                   \
+    int32_t rc_ = (call);                                \
     if (rc_ != OPOSC_SUCCESS) return fail(d, what, rc_); \
   } while (0)
 
@@ -73,7 +73,8 @@ static int print_receipt(const char* name, struct counts* c) {
   CHECK(p, "CharacterSet", opos_result_code(p));
   opos_set_property_number(p, OPOSC_PIDX_PTR_ASYNC_MODE, 1);
   static const char* const lines[] = {
-      "\x1b|cA\x1b|bCCAF\xc3\x89 GR\xc3\x9c\xc3\x9f" "E\x1b|N\n",
+      "\x1b|cA\x1b|bCCAF\xc3\x89 GR\xc3\x9c\xc3\x9f"
+      "E\x1b|N\n",
       "Caf\xc3\xa9 cr\xc3\xa8me       2,40 \xe2\x82\xac\n",
       "\x1b|bCTotal            2,40\x1b|N\n",
   };
@@ -129,11 +130,13 @@ int main(int argc, char** argv) {
   struct counts c = {{0, 0}, 0, 0, 0};
   if (print_receipt(argv[1], &c) != 0 || cycle_drawer(argv[2], &c) != 0) return 1;
   /* Code page 850: É 0x90, Ü 0x9A, ß 0xE1, é 0x82, è 0x8A; no euro sign. */
-  static const char heading[] = "CAF\x90 GR\x9a\xe1" "E";
+  static const char heading[] =
+      "CAF\x90 GR\x9a\xe1"
+      "E";
   static const char item[] = "Caf\x82 cr\x8ame       2,40 ?\n";
   static const char kick[] = "\x1bp";
-  if (!capture_holds(capture, heading, sizeof heading - 1) || !capture_holds(capture, item, sizeof item - 1) ||
-      !capture_holds(capture, kick, sizeof kick - 1)) {
+  if (!capture_holds(capture, heading, sizeof heading - 1) ||
+      !capture_holds(capture, item, sizeof item - 1) || !capture_holds(capture, kick, sizeof kick - 1)) {
     fprintf(stderr, "the printer did not receive the converted receipt and the drawer kick\n");
     return 1;
   }

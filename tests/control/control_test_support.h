@@ -28,7 +28,9 @@ inline const char* kPrinterProgId = "KELVORA.RecPrinter.SO";
 inline const char* kDrawerProgId = "KELVORA.CashDrawer.SO";
 inline const char* kFakeProgId = "TEST.Fake.SO";
 
-inline std::string SerialLibraryPath() { return std::string(OPOS_BUILD_DIR) + "/service/libserialso.so"; }
+inline std::string SerialLibraryPath() {
+  return std::string(OPOS_BUILD_DIR) + "/service/libserialso.so";
+}
 
 class ControlEnvironment : public ::testing::Test {
  protected:
@@ -65,7 +67,8 @@ class ControlEnvironment : public ::testing::Test {
 
   void RegisterFake(const std::string& progId = kFakeProgId, const std::string& library = OPOS_FAKE_SO) {
     // One CLSID per ProgID, so that several stand-ins can be registered at once.
-    com::Guid clsid{static_cast<uint32_t>(std::hash<std::string>()(progId)), 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+    com::Guid clsid{
+        static_cast<uint32_t>(std::hash<std::string>()(progId)), 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
     ASSERT_EQ(com::RegisterClass(*store_, progId, clsid, "test object", library), com::S_OK);
   }
 
@@ -78,11 +81,13 @@ class ControlEnvironment : public ::testing::Test {
 
   void SetSz(const std::string& key, const std::string& name, const std::string& text) {
     ASSERT_EQ(store_->CreateKey(reg::Root::LocalMachine, key), reg::kOk);
-    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(text)}), reg::kOk);
+    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(text)}),
+              reg::kOk);
   }
   void SetDword(const std::string& key, const std::string& name, uint32_t v) {
     ASSERT_EQ(store_->CreateKey(reg::Root::LocalMachine, key), reg::kOk);
-    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}), reg::kOk);
+    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}),
+              reg::kOk);
   }
 
   static std::string DeviceKey(DeviceClass c, const std::string& name) {
@@ -94,8 +99,12 @@ class ControlEnvironment : public ::testing::Test {
     const bool drawer = c == DeviceClass::CashDrawer;
     const std::string key = DeviceKey(c, name);
     SetSz(key, "", drawer ? kDrawerProgId : kPrinterProgId);
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0}}) {
       SetDword(key, n, v);
     }
     SetSz(key, "Port", port);

@@ -26,7 +26,8 @@ bool DeliverUntil(ControlObject& co, const std::function<bool()>& done, int time
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
     if (left <= 0) return false;
     if (Readable(co.EventFd(), static_cast<int>(left))) co.DispatchEvents();
   }

@@ -20,10 +20,18 @@ struct Args {
   explicit Args(const com::Member& m) : longs(m.params.size()), strings(m.params.size()) {
     for (size_t k = 0; k < m.params.size(); ++k) {
       switch (m.params[k]) {
-        case VT::LongRef: list.push_back(Variant::LongRef(&longs[k])); break;
-        case VT::StringRef: list.push_back(Variant::StringRef(&strings[k])); break;
-        case VT::String: list.push_back(Variant::String("")); break;
-        default: list.push_back(Variant::Long(0)); break;
+        case VT::LongRef:
+          list.push_back(Variant::LongRef(&longs[k]));
+          break;
+        case VT::StringRef:
+          list.push_back(Variant::StringRef(&strings[k]));
+          break;
+        case VT::String:
+          list.push_back(Variant::String(""));
+          break;
+        default:
+          list.push_back(Variant::Long(0));
+          break;
       }
     }
   }
@@ -51,9 +59,12 @@ void InvokeEveryMember(ControlObject& co) {
     Args args(*m);
     Variant r;
     ASSERT_EQ(co.Invoke(m->name, args.list, &r), com::S_OK) << co.LastErrorText();
-    if (!m->hasResult) EXPECT_EQ(r.vt, VT::Empty);
-    else if (m->resultIsString) EXPECT_EQ(r.vt, VT::String);
-    else EXPECT_EQ(r.vt, VT::Long);
+    if (!m->hasResult)
+      EXPECT_EQ(r.vt, VT::Empty);
+    else if (m->resultIsString)
+      EXPECT_EQ(r.vt, VT::String);
+    else
+      EXPECT_EQ(r.vt, VT::Long);
   }
   EXPECT_FALSE(co.IsOpen());
 }

@@ -79,7 +79,8 @@ TEST_F(OpenTest, EveryWayOfMissingTheServiceGives104WithoutACrash) {
       {"default value not a string",
        [](OpenTest& t) { t.SetDword(DeviceKey(DeviceClass::POSPrinter, "Numeric"), "", 6); }, "Numeric"},
       {"class not registered",
-       [](OpenTest& t) { t.SetSz(DeviceKey(DeviceClass::POSPrinter, "Printer"), "", "NOT.Registered"); }, "Printer"},
+       [](OpenTest& t) { t.SetSz(DeviceKey(DeviceClass::POSPrinter, "Printer"), "", "NOT.Registered"); },
+       "Printer"},
       {"library does not load",
        [](OpenTest& t) {
          t.RegisterFake("TEST.Missing", "/nonexistent/libmissing.so");
@@ -94,8 +95,8 @@ TEST_F(OpenTest, EveryWayOfMissingTheServiceGives104WithoutACrash) {
        "Printer"},
       {"Service Object refuses: a required value is missing",
        [](OpenTest& t) {
-         ASSERT_EQ(t.store_->DeleteValue(reg::Root::LocalMachine, DeviceKey(DeviceClass::POSPrinter, "Printer"),
-                                         "XonXoff"),
+         ASSERT_EQ(t.store_->DeleteValue(reg::Root::LocalMachine,
+                                         DeviceKey(DeviceClass::POSPrinter, "Printer"), "XonXoff"),
                    reg::kOk);
        },
        "Printer"},

@@ -94,9 +94,12 @@ class FakeControl : public com::IDispatch {
   uint32_t AddRef() override { return 1; }
   uint32_t Release() override { return 1; }
   com::HRESULT GetIDsOfNames(const std::string& name, int32_t* id) override {
-    if (name == "SODirectIO") *id = 1;
-    else if (name == "SOStatusUpdate") *id = 2;
-    else return com::DISP_E_UNKNOWNNAME;
+    if (name == "SODirectIO")
+      *id = 1;
+    else if (name == "SOStatusUpdate")
+      *id = 2;
+    else
+      return com::DISP_E_UNKNOWNNAME;
     return com::S_OK;
   }
   com::HRESULT Invoke(int32_t id, std::vector<com::Variant>& args, com::Variant*) override {
@@ -114,12 +117,30 @@ inline std::unique_ptr<CPortObject> MakeFakePort() {
   return port;
 }
 
-inline const LibraryProfile kFakeSerial = {
-    "serialso", TransportKind::Serial, "KELVORA.RecPrinter.SO", "KELVORA.CashDrawer.SO",
-    {}, {}, 1004001, 1003001, 1000, 1, 0, &MakeFakePort};
-inline const LibraryProfile kFakeParallel = {
-    "parallelso", TransportKind::Parallel, "KELVORA.RecPrinter.SOP", "KELVORA.CashDrawer.SOP",
-    {}, {}, 1003000, 1003000, 3000, 3, 2, &MakeFakePort};
+inline const LibraryProfile kFakeSerial = {"serialso",
+                                           TransportKind::Serial,
+                                           "KELVORA.RecPrinter.SO",
+                                           "KELVORA.CashDrawer.SO",
+                                           {},
+                                           {},
+                                           1004001,
+                                           1003001,
+                                           1000,
+                                           1,
+                                           0,
+                                           &MakeFakePort};
+inline const LibraryProfile kFakeParallel = {"parallelso",
+                                             TransportKind::Parallel,
+                                             "KELVORA.RecPrinter.SOP",
+                                             "KELVORA.CashDrawer.SOP",
+                                             {},
+                                             {},
+                                             1003000,
+                                             1003000,
+                                             3000,
+                                             3,
+                                             2,
+                                             &MakeFakePort};
 
 struct DrawerKey {
   int32_t pin = 2;
@@ -207,6 +228,8 @@ class DrawerTest : public ::testing::Test {
   FakePort* port_ = nullptr;
 };
 
-inline std::string Bytes(std::initializer_list<uint8_t> b) { return std::string(b.begin(), b.end()); }
+inline std::string Bytes(std::initializer_list<uint8_t> b) {
+  return std::string(b.begin(), b.end());
+}
 
 }  // namespace opos::test

@@ -3,7 +3,9 @@
 #include "tests/drawer/drawer_fakes.h"
 
 namespace opos {
-const LibraryProfile& ThisLibrary() { return test::kFakeSerial; }
+const LibraryProfile& ThisLibrary() {
+  return test::kFakeSerial;
+}
 }  // namespace opos
 
 namespace opos::test {
@@ -11,7 +13,9 @@ namespace {
 
 const std::string kPin5 = Bytes({0x1B, 0x70, 0x31, 0x64, 0xC8});
 
-uint32_t Since(uint32_t start) { return platform::TickCount() - start; }
+uint32_t Since(uint32_t start) {
+  return platform::TickCount() - start;
+}
 
 TEST_F(DrawerTest, DrawerPropertiesBeforeAndAfterClaim) {
   Open();

@@ -4,8 +4,9 @@
 namespace opos::test {
 namespace {
 
-
-int32_t Opened(CCashDrawer& d) { return d.GetPropertyNumber(PIDXCash_DrawerOpened); }
+int32_t Opened(CCashDrawer& d) {
+  return d.GetPropertyNumber(PIDXCash_DrawerOpened);
+}
 
 TEST_F(DrawerTest, OpenLevelOtherThanZeroActsAsOne) {
   OpenAndClaim({2, 7});

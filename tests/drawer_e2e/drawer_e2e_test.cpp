@@ -52,7 +52,9 @@ bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needl
   return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
 
-uint32_t Since(uint32_t start) { return platform::TickCount() - start; }
+uint32_t Since(uint32_t start) {
+  return platform::TickCount() - start;
+}
 
 class DrawerE2E : public ::testing::Test {
  protected:
@@ -343,7 +345,8 @@ TEST_P(DrawerE2EShared, PrinterAndDrawerShareOnePortAndLeaveItClosed) {
   // The pulse waits until the printer has been quiet for more than a second.
   std::atomic<uint32_t> kickedAt{0};
   std::thread watcher([&] {
-    if (vp_->wait_until([](const vprinter::PrinterModel& m) { return m.status().drawer_kicks >= 1; }, 8000ms)) {
+    if (vp_->wait_until([](const vprinter::PrinterModel& m) { return m.status().drawer_kicks >= 1; },
+                        8000ms)) {
       kickedAt = platform::TickCount();
     }
   });
@@ -459,7 +462,8 @@ TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const char* argv[] = {OPOS_TOOL, "run", "--class", "CashDrawer", "--device", "Drawer1", script.c_str(), nullptr};
+  const char* argv[] = {OPOS_TOOL,  "run",     "--class",      "CashDrawer",
+                        "--device", "Drawer1", script.c_str(), nullptr};
   pid_t tool = -1;
   ASSERT_EQ(::posix_spawn(&tool, OPOS_TOOL, &fa, nullptr, const_cast<char**>(argv), environ), 0);
   posix_spawn_file_actions_destroy(&fa);
@@ -485,16 +489,19 @@ TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
     vp_->set_paper_end(false);
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_REC_PAPEROK) >= i; })) << "cycle " << i;
     vp_->open_drawer();
-    ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 1) == i; })) << "cycle " << i;
+    ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 1) == i; }))
+        << "cycle " << i;
     vp_->close_drawer();
-    ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 0) == i + 1; })) << "cycle " << i;
+    ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 0) == i + 1; }))
+        << "cycle " << i;
   }
 
   int status = 0;
   ASSERT_EQ(::waitpid(tool, &status, 0), tool);
   ::unsetenv("OPOS_LOCK_DIR");
   std::ifstream o(out), e(err);
-  std::string outText((std::istreambuf_iterator<char>(o)), {}), errText((std::istreambuf_iterator<char>(e)), {});
+  std::string outText((std::istreambuf_iterator<char>(o)), {}),
+      errText((std::istreambuf_iterator<char>(e)), {});
   EXPECT_NE(outText.find(R"("result":112)"), std::string::npos) << outText;
   EXPECT_NE(errText.find("held by process " + std::to_string(::getpid())), std::string::npos) << errText;
 }

@@ -11,8 +11,14 @@ class DrawerEnvironment : public ReceiptEnvironment {
   void AddDrawerKey() {
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\Drawer";
     SetSz(key, "", "KELVORA.CashDrawer.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}, {"ConnectorPinNo", 2}, {"OpenLevel", 1}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0},
+                        {"ConnectorPinNo", 2},
+                        {"OpenLevel", 1}}) {
       SetDword(key, n, v);
     }
     SetSz(key, "Port", dir_ + "/printer");

@@ -24,26 +24,36 @@ namespace {
 
 using namespace std::chrono_literals;
 
-enum class Fault { CoverOpen, PaperEnd, Offline, Vanished, Restarted, PortHeld, StoreLocked, DrawerByHand, StatusGarbage };
+enum class Fault {
+  CoverOpen,
+  PaperEnd,
+  Offline,
+  Vanished,
+  Restarted,
+  PortHeld,
+  StoreLocked,
+  DrawerByHand,
+  StatusGarbage
+};
 enum class Phase { Idle, Claim, SyncWrite, AsyncQueue, Transaction, ErrorPending, Release };
 
 const char* Name(Fault f) {
-  static const char* const names[] = {"CoverOpen", "PaperEnd", "Offline", "Vanished", "Restarted",
-                                      "PortHeld", "StoreLocked", "DrawerByHand", "StatusGarbage"};
+  static const char* const names[] = {"CoverOpen", "PaperEnd",    "Offline",      "Vanished",     "Restarted",
+                                      "PortHeld",  "StoreLocked", "DrawerByHand", "StatusGarbage"};
   return names[static_cast<int>(f)];
 }
 const char* Name(Phase p) {
-  static const char* const names[] = {"Idle", "Claim", "SyncWrite", "AsyncQueue", "Transaction", "ErrorPending",
-                                      "Release"};
+  static const char* const names[] = {"Idle",        "Claim",        "SyncWrite", "AsyncQueue",
+                                      "Transaction", "ErrorPending", "Release"};
   return names[static_cast<int>(p)];
 }
 
 // What the application sees.
 struct Expect {
-  int32_t result = OPOS_SUCCESS;       // the phase's call (claim, print, transaction end, release)
-  int32_t extended = 0;                // its ResultCodeExtended when result is OPOS_E_EXTENDED
-  std::vector<int32_t> errors;         // ResultCodeExtended of the Error events, repeats folded
-  std::vector<int32_t> statuses;       // StatusUpdate values while the fault stands, in order (checked when set)
+  int32_t result = OPOS_SUCCESS;  // the phase's call (claim, print, transaction end, release)
+  int32_t extended = 0;           // its ResultCodeExtended when result is OPOS_E_EXTENDED
+  std::vector<int32_t> errors;    // ResultCodeExtended of the Error events, repeats folded
+  std::vector<int32_t> statuses;  // StatusUpdate values while the fault stands, in order (checked when set)
   bool checkStatuses = false;
 };
 
@@ -69,14 +79,30 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   // ---- faults -------------------------------------------------------------
   void Strike(Fault f) {
     switch (f) {
-      case Fault::CoverOpen: vprinter_->set_cover_open(true); break;
-      case Fault::PaperEnd: vprinter_->set_paper_end(true); break;
-      case Fault::Offline: vprinter_->set_online(false); break;
-      case Fault::Vanished: vprinter_->stop(), Keep(); break;
-      case Fault::Restarted: vprinter_->stop(), Keep(), StartAgain(); break;
-      case Fault::PortHeld: HoldPort(); break;
-      case Fault::StoreLocked: LockStore(); break;
-      case Fault::DrawerByHand: vprinter_->open_drawer(); break;
+      case Fault::CoverOpen:
+        vprinter_->set_cover_open(true);
+        break;
+      case Fault::PaperEnd:
+        vprinter_->set_paper_end(true);
+        break;
+      case Fault::Offline:
+        vprinter_->set_online(false);
+        break;
+      case Fault::Vanished:
+        vprinter_->stop(), Keep();
+        break;
+      case Fault::Restarted:
+        vprinter_->stop(), Keep(), StartAgain();
+        break;
+      case Fault::PortHeld:
+        HoldPort();
+        break;
+      case Fault::StoreLocked:
+        LockStore();
+        break;
+      case Fault::DrawerByHand:
+        vprinter_->open_drawer();
+        break;
       case Fault::StatusGarbage: {
         // Real-time status requests: their one-byte replies land among the
         // status reports the library reads.
@@ -89,23 +115,40 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   }
   void Heal(Fault f) {
     switch (f) {
-      case Fault::CoverOpen: vprinter_->set_cover_open(false); break;
-      case Fault::PaperEnd: vprinter_->set_paper_end(false); break;
-      case Fault::Offline: vprinter_->set_online(true); break;
-      case Fault::Vanished: StartAgain(); break;
-      case Fault::PortHeld: EndHolder(); break;
+      case Fault::CoverOpen:
+        vprinter_->set_cover_open(false);
+        break;
+      case Fault::PaperEnd:
+        vprinter_->set_paper_end(false);
+        break;
+      case Fault::Offline:
+        vprinter_->set_online(true);
+        break;
+      case Fault::Vanished:
+        StartAgain();
+        break;
+      case Fault::PortHeld:
+        EndHolder();
+        break;
       case Fault::StoreLocked:
         sqlite3_close(lockDb_);
         lockDb_ = nullptr;
         break;
-      case Fault::DrawerByHand: vprinter_->close_drawer(); break;
-      default: break;
+      case Fault::DrawerByHand:
+        vprinter_->close_drawer();
+        break;
+      default:
+        break;
     }
   }
   // Waits until the library has seen the fault (or its end), where it shows.
   void AwaitSeen(Fault f, bool present) {
-    if (f == Fault::CoverOpen) { ASSERT_TRUE(DeliverUntil([&] { return printer.CoverOpen() == present; })); }
-    if (f == Fault::PaperEnd) { ASSERT_TRUE(DeliverUntil([&] { return printer.RecEmpty() == present; })); }
+    if (f == Fault::CoverOpen) {
+      ASSERT_TRUE(DeliverUntil([&] { return printer.CoverOpen() == present; }));
+    }
+    if (f == Fault::PaperEnd) {
+      ASSERT_TRUE(DeliverUntil([&] { return printer.RecEmpty() == present; }));
+    }
   }
   bool Lost(Fault f) const { return f == Fault::Vanished || f == Fault::Restarted; }
 
@@ -135,8 +178,12 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
     posix_spawn_file_actions_addclose(&actions, toHolder[1]);
     posix_spawn_file_actions_addclose(&actions, fromHolder[0]);
     std::string cmd = "echo held; cat >/dev/null";
-    char* argv[] = {const_cast<char*>("flock"), const_cast<char*>("-x"), const_cast<char*>(file.c_str()),
-                    const_cast<char*>("-c"), cmd.data(), nullptr};
+    char* argv[] = {const_cast<char*>("flock"),
+                    const_cast<char*>("-x"),
+                    const_cast<char*>(file.c_str()),
+                    const_cast<char*>("-c"),
+                    cmd.data(),
+                    nullptr};
     ASSERT_EQ(posix_spawnp(&holder_, "flock", &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(toHolder[0]);
@@ -173,7 +220,8 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
 
   // ---- jobs ---------------------------------------------------------------
   std::string Job(int n) const {
-    return std::string(Name(GetParam().fault)) + "-" + Name(GetParam().phase) + "-" + std::to_string(n) + "\n";
+    return std::string(Name(GetParam().fault)) + "-" + Name(GetParam().phase) + "-" + std::to_string(n) +
+           "\n";
   }
   int32_t Print(int n) {
     jobs_.push_back(Job(n));
@@ -237,7 +285,9 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
       const size_t n = Occurrences(all, job);
       if (accepted.count(job)) {
         EXPECT_GE(n, 1u) << "lost: " << job;
-        if (!retried.count(job)) { EXPECT_LE(n, 1u) << "printed twice: " << job; }
+        if (!retried.count(job)) {
+          EXPECT_LE(n, 1u) << "printed twice: " << job;
+        }
       } else if (!either.count(job)) {
         EXPECT_EQ(n, 0u) << "refused but printed: " << job;
       } else {
@@ -249,7 +299,7 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   std::unique_ptr<control::CashDrawer> drawer_;
   std::vector<std::string> jobs_;
   std::set<std::string> either;  // jobs that may or may not have reached the printer
-  std::string before_;  // what earlier printers (before a restart) received
+  std::string before_;           // what earlier printers (before a restart) received
   pid_t holder_ = 0;
   int holderIn_ = -1;
   sqlite3* lockDb_ = nullptr;
@@ -275,8 +325,12 @@ TEST_P(FaultMatrix, Case) {
       statusMark = events.size();
       Strike(f);
       AwaitSeen(f, true);
-      if (f == Fault::DrawerByHand) { ASSERT_TRUE(DeliverUntil(Saw("drawer", CASH_SUE_DRAWEROPEN))); }
-      if (Lost(f)) { ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_OFF_OFFLINE))); }
+      if (f == Fault::DrawerByHand) {
+        ASSERT_TRUE(DeliverUntil(Saw("drawer", CASH_SUE_DRAWEROPEN)));
+      }
+      if (Lost(f)) {
+        ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_OFF_OFFLINE)));
+      }
       if (c.expect.checkStatuses) {
         std::vector<int32_t> seen;
         for (size_t i = statusMark; i < events.size(); ++i) seen.push_back(events[i].value);
@@ -325,7 +379,8 @@ TEST_P(FaultMatrix, Case) {
       const int32_t base = printer.OutputID();
       for (int n = 1; n <= 3; ++n) ASSERT_EQ(Print(n), OPOS_SUCCESS);
       ASSERT_TRUE(DeliverUntil([&] {
-        return Count("complete", base + 3) == 1 || (Lost(f) && answers_ > 0 && printer.State() == OPOS_S_IDLE);
+        return Count("complete", base + 3) == 1 ||
+               (Lost(f) && answers_ > 0 && printer.State() == OPOS_S_IDLE);
       }));
       onComplete = nullptr;
       for (int n = 1; n <= 3; ++n) {
@@ -333,7 +388,8 @@ TEST_P(FaultMatrix, Case) {
         // A write the lost device failed may still have handed it every byte.
         if (Count("complete", base + n) == 0 && Lost(f)) either.insert(Job(n));
         EXPECT_LE(Count("complete", base + n), 1u);
-        if (Count("error", OPOS_EPTR_COVER_OPEN) + Count("error", OPOS_EPTR_REC_EMPTY) > 0) retried.insert(Job(n));
+        if (Count("error", OPOS_EPTR_COVER_OPEN) + Count("error", OPOS_EPTR_REC_EMPTY) > 0)
+          retried.insert(Job(n));
       }
       Heal(f);
       AwaitSeen(f, false);
@@ -375,8 +431,9 @@ TEST_P(FaultMatrix, Case) {
       };
       ASSERT_EQ(Print(1), OPOS_SUCCESS);
       const int32_t id = printer.OutputID();
-      ASSERT_TRUE(DeliverUntil(
-          [&] { return Count("complete", id) == 1 || (Lost(f) && answers_ > 1 && printer.State() == OPOS_S_IDLE); }));
+      ASSERT_TRUE(DeliverUntil([&] {
+        return Count("complete", id) == 1 || (Lost(f) && answers_ > 1 && printer.State() == OPOS_S_IDLE);
+      }));
       if (Count("complete", id) == 1) accepted.insert(Job(1));
       retried.insert(Job(1));
       break;
@@ -407,7 +464,9 @@ TEST_P(FaultMatrix, Case) {
     }
   }
   EXPECT_EQ(result, c.expect.result);
-  if (c.expect.result == OPOS_E_EXTENDED) { EXPECT_EQ(extended, c.expect.extended); }
+  if (c.expect.result == OPOS_E_EXTENDED) {
+    EXPECT_EQ(extended, c.expect.extended);
+  }
   if (racedError != 0) {
     EXPECT_EQ(FoldedErrors(), std::vector<int32_t>{racedError});
     EXPECT_EQ(racedError, f == Fault::CoverOpen ? kCoverCode : f == Fault::PaperEnd ? kPaperCode : kLostCode);
@@ -421,8 +480,12 @@ constexpr int32_t kCover = OPOS_EPTR_COVER_OPEN;
 constexpr int32_t kPaper = OPOS_EPTR_REC_EMPTY;
 constexpr int32_t kLost = 100003;  // the port was lost
 const Expect kOk{};
-Expect Fails(int32_t rc, int32_t ext = 0) { return {rc, ext, {}, {}, false}; }
-Expect Errors(std::vector<int32_t> e) { return {OPOS_SUCCESS, 0, std::move(e), {}, false}; }
+Expect Fails(int32_t rc, int32_t ext = 0) {
+  return {rc, ext, {}, {}, false};
+}
+Expect Errors(std::vector<int32_t> e) {
+  return {OPOS_SUCCESS, 0, std::move(e), {}, false};
+}
 
 const Case kCases[] = {
     {Fault::CoverOpen, Phase::Idle, kOk},

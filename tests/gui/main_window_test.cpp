@@ -21,8 +21,7 @@ using opos::setup::testing::kDrawerKey;
 using opos::setup::testing::kPrinterKey;
 using opos::setup::testing::TempDir;
 
-[[maybe_unused]] ::testing::Environment* const kQt =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 TEST_F(SetupWindow, EmptyStoreShowsOnlyTheClassesAndCreatesTheirKeys) {
   Open();
@@ -108,8 +107,7 @@ TEST_F(SetupWindow, AddDialogCreatesTheKeyUnderAFreeNameAndDropsTheScratchKey) {
   auto addQmt500S = [this](QDialog* d) {
     EXPECT_EQ(d->windowTitle().toStdString(), "Add New Device");
     auto* bases = Find<QComboBox>(d, "cboData0");
-    EXPECT_EQ(Items(bases),
-              (std::vector<std::string>{"PICOR", "QMT500", "Z10", "Z10PLUS", "Z7", "Z9"}));
+    EXPECT_EQ(Items(bases), (std::vector<std::string>{"PICOR", "QMT500", "Z10", "Z10PLUS", "Z7", "Z9"}));
     ASSERT_TRUE(Choose(bases, "QMT500"));
     auto* types = Find<QComboBox>(d, "cboData1");
     EXPECT_EQ(Items(types), (std::vector<std::string>{"QMT500S", "QMT500P", "QMT500U"}));
@@ -192,8 +190,7 @@ TEST_F(SetupWindow, RemoveDeviceTakesItsLogicalNamesAndLeavesOthers) {
   Click(window.get(), "cmdExecute1");
   EXPECT_TRUE(Exists(kPrinterKey + "\\QMT500S"));
   ASSERT_EQ(prompts.shown.size(), 1u);
-  EXPECT_EQ(prompts.shown[0].text.toStdString(),
-            "Do you want to remove all of information about 'QMT500S'?");
+  EXPECT_EQ(prompts.shown[0].text.toStdString(), "Do you want to remove all of information about 'QMT500S'?");
   EXPECT_EQ(prompts.shown[0].buttons, QMessageBox::Yes | QMessageBox::No);
 
   prompts.answers = {QMessageBox::Yes};

@@ -33,12 +33,8 @@ class SettingsWindow : public SetupWindow {
     ADD_FAILURE() << "no settings dialog for " << key;
     return nullptr;
   }
-  QComboBox* Box(QDialog* d, int i) {
-    return Find<QComboBox>(d, ("cboData" + std::to_string(i)).c_str());
-  }
-  QLineEdit* Edit(QDialog* d, int i) {
-    return Find<QLineEdit>(d, ("txtData" + std::to_string(i)).c_str());
-  }
+  QComboBox* Box(QDialog* d, int i) { return Find<QComboBox>(d, ("cboData" + std::to_string(i)).c_str()); }
+  QLineEdit* Edit(QDialog* d, int i) { return Find<QLineEdit>(d, ("txtData" + std::to_string(i)).c_str()); }
   int32_t Dword(const std::string& path, const char* name) {
     return modRegedit::GetDwordValue(*store, path, name);
   }
@@ -58,8 +54,8 @@ TEST_F(SettingsWindow, SerialPrinterShowsItsChoicesAndSavesWhatIsChosen) {
   EXPECT_EQ(Find<QLabel>(d, "lblName0")->text().toStdString(), "QMT500S");
   EXPECT_EQ(Items(Box(d, 0)).size(), 10u);
   EXPECT_EQ(Box(d, 0)->currentText().toStdString(), "COM1");
-  EXPECT_EQ(Items(Box(d, 1)), (std::vector<std::string>{"2400 bps", "4800 bps", "9600 bps",
-                                                          "19200 bps", "38400 bps"}));
+  EXPECT_EQ(Items(Box(d, 1)),
+            (std::vector<std::string>{"2400 bps", "4800 bps", "9600 bps", "19200 bps", "38400 bps"}));
   EXPECT_EQ(Box(d, 1)->currentText().toStdString(), "9600 bps");
   EXPECT_EQ(Box(d, 5)->currentText().toStdString(), "DTR/DSR");
   EXPECT_EQ(Edit(d, 3)->text().toStdString(), "100");
@@ -258,8 +254,7 @@ class SettingsWindowTest : public SettingsWindow {
     const std::string lib = std::string(OPOS_BUILD_DIR) + "/service/libserialso.so";
     void* handle = ::dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << ::dlerror();
-    auto registerServer =
-        reinterpret_cast<com::DllRegisterServerFn>(::dlsym(handle, "DllRegisterServer"));
+    auto registerServer = reinterpret_cast<com::DllRegisterServerFn>(::dlsym(handle, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
     ASSERT_EQ(registerServer(), com::S_OK);
     // COM2 leads nowhere.

@@ -70,7 +70,8 @@ class SetupWindow : public ::testing::Test {
   // Enabled state of cmdExecute 0 ... 6 as a string of 0/1.
   std::string Buttons() {
     std::string s;
-    for (int i = 0; i < 7; ++i) s += Enabled(window.get(), ("cmdExecute" + std::to_string(i)).c_str()) ? '1' : '0';
+    for (int i = 0; i < 7; ++i)
+      s += Enabled(window.get(), ("cmdExecute" + std::to_string(i)).c_str()) ? '1' : '0';
     return s;
   }
   QComboBox* Ldn() { return Find<QComboBox>(window.get(), "cboLDN"); }

@@ -36,7 +36,8 @@ struct Shown {
 class ScriptedUser {
  public:
   explicit ScriptedUser(std::vector<int> presses) : presses_(std::move(presses)) {
-    platform::SetPromptHook([this](const PromptDialog& d, const PromptPress& press) { return Show(d, press); });
+    platform::SetPromptHook(
+        [this](const PromptDialog& d, const PromptPress& press) { return Show(d, press); });
   }
   ~ScriptedUser() { platform::SetPromptHook({}); }
 
@@ -162,8 +163,14 @@ class DrawerHealth : public receipt::ReceiptEnvironment {
     ASSERT_TRUE(vprinter_->start(&error)) << error;
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\Drawer";
     SetSz(key, "", "KELVORA.CashDrawer.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}, {"ConnectorPinNo", 2}, {"OpenLevel", 1}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0},
+                        {"ConnectorPinNo", 2},
+                        {"OpenLevel", 1}}) {
       SetDword(key, n, v);
     }
     SetSz(key, "Port", options.link_path);

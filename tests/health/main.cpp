@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
     posix_spawnattr_destroy(&attr);
     if (rc != 0) return 1;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
+    while (::waitpid(pid, &status, 0) < 0) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
   }
   if (tty >= 0) ::close(tty);

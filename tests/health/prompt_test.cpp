@@ -167,7 +167,8 @@ TEST(ShowPrompt, WithoutAHookAsksOnTheControllingTerminal) {
     pty.ReadUntil("[Start] [Close] > ", 2);
     pty.Type("Close\n");
   });
-  EXPECT_NE(pty.seen.find("Please Push the [Start] button to start the CheckHealth Method."), std::string::npos);
+  EXPECT_NE(pty.seen.find("Please Push the [Start] button to start the CheckHealth Method."),
+            std::string::npos);
   EXPECT_EQ(result.substr(0, result.find(" ms=")), "answer=1001 presses=1") << result;
 }
 

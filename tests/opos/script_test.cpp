@@ -164,7 +164,8 @@ TEST(Scripts, CheckedAgainstTheCurrentDevicesMembers) {
   EXPECT_EQ(commands[6].line, 8);
 
   EXPECT_EQ(ScriptError("ClaimDevice 1000\nOpenDrawer"), "line 2: POSPrinter has no member OpenDrawer");
-  EXPECT_EQ(ScriptError("Open CashDrawer D\nPrintNormal 2 \"x\""), "line 2: CashDrawer has no member PrintNormal");
+  EXPECT_EQ(ScriptError("Open CashDrawer D\nPrintNormal 2 \"x\""),
+            "line 2: CashDrawer has no member PrintNormal");
   EXPECT_EQ(ScriptError("\n\nPrintNormal 2"), "line 3: PrintNormal takes 2 arguments, 1 given");
   EXPECT_EQ(ScriptError("ClearOutput 1"), "line 1: ClearOutput takes 0 arguments, 1 given");
   EXPECT_EQ(ScriptError("PrintNormal \"2\" \"x\""), "line 1: argument 1 of PrintNormal must be an integer");

@@ -118,7 +118,8 @@ TEST_F(ToolTest, RunPrintsEveryCallAndEventAsOneJsonLine) {
 TEST_F(ToolTest, MemberTheServiceObjectLacksStopsTheScriptAtItsLine) {
   AddFakeDevice("Fake");
   // SetPropertyString is an OPOS member, but the stand-in does not have it.
-  const ToolResult r = Run(DeviceClass::POSPrinter, "Fake", "GetPropertyNumber 6\nSetPropertyString 1 \"s\"\nClose\n");
+  const ToolResult r =
+      Run(DeviceClass::POSPrinter, "Fake", "GetPropertyNumber 6\nSetPropertyString 1 \"s\"\nClose\n");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("line 2: SetPropertyString"), std::string::npos) << r.err;
   EXPECT_EQ(r.Lines().size(), 2u) << r.out;  // Open and the first call; Close never ran
@@ -153,12 +154,14 @@ TEST_F(ToolTest, RunDrivesTheRealLibrary) {
   for (size_t i = head.size(); i < lines.size(); ++i) {
     if (lines[i].rfind("{\"call\"", 0) == 0) calls.push_back(lines[i]);
   }
-  EXPECT_EQ(calls, (std::vector<std::string>{
-                       R"({"call":"PrintNormal","args":[2,"Hello \u001b|bCworld\u000a"],"result":0,"ResultCode":0,"ResultCodeExtended":0})",
-                       R"({"call":"ReleaseDevice","args":[],"result":0,"ResultCode":0,"ResultCodeExtended":0})",
-                       R"({"call":"Close","args":[],"result":0,"ResultCode":0,"ResultCodeExtended":0})",
-                       R"({"call":"ClaimDevice","args":[1000],"result":101,"ResultCode":101,"ResultCodeExtended":0})",
-                   }));
+  EXPECT_EQ(
+      calls,
+      (std::vector<std::string>{
+          R"({"call":"PrintNormal","args":[2,"Hello \u001b|bCworld\u000a"],"result":0,"ResultCode":0,"ResultCodeExtended":0})",
+          R"({"call":"ReleaseDevice","args":[],"result":0,"ResultCode":0,"ResultCodeExtended":0})",
+          R"({"call":"Close","args":[],"result":0,"ResultCode":0,"ResultCodeExtended":0})",
+          R"({"call":"ClaimDevice","args":[1000],"result":101,"ResultCode":101,"ResultCodeExtended":0})",
+      }));
   EXPECT_TRUE(PrinterReceives("world\n"));
 }
 
@@ -185,7 +188,8 @@ TEST_F(ToolTest, RunHoldsAPrinterAndItsDrawer) {
   const int openDrawer = find(R"({"call":"Open","args":["Drawer"],"result":0})");
   const int drawerName = find(
       R"({"call":"GetPropertyString","args":[1000003],"result":"KELVORA.CashDrawer.SO","ResultCode":0,"ResultCodeExtended":0})");
-  const int kick = find(R"({"call":"OpenDrawer","args":[],"result":0,"ResultCode":0,"ResultCodeExtended":0})");
+  const int kick =
+      find(R"({"call":"OpenDrawer","args":[],"result":0,"ResultCode":0,"ResultCodeExtended":0})");
   const int opened = find(R"({"event":"StatusUpdate","Data":1,"device":"Drawer"})");
   const int printerName = find(
       R"({"call":"GetPropertyString","args":[1000003],"result":"KELVORA.RecPrinter.SO","ResultCode":0,"ResultCodeExtended":0})");
@@ -207,7 +211,8 @@ TEST_F(ToolTest, AClaimRefusedBecauseAnotherProcessHoldsThePortNamesIt) {
   holder.Close();
   ::unsetenv("OPOS_LOCK_DIR");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(R"({"call":"ClaimDevice","args":[300],"result":112,"ResultCode":112)"), std::string::npos)
+  EXPECT_NE(r.out.find(R"({"call":"ClaimDevice","args":[300],"result":112,"ResultCode":112)"),
+            std::string::npos)
       << r.out;
   EXPECT_NE(r.err.find("line 1: ClaimDevice: 112: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(": held by process " + std::to_string(::getpid()) + " ("), std::string::npos) << r.err;
@@ -221,7 +226,8 @@ TEST_F(ToolTest, SyntaxErrorNamesItsLineAndNothingRuns) {
   };
   const Case cases[] = {
       {"ClaimDevice 1000\nPump 10\nPrintNormal 2 \"unterminated\n", "line 3: "},
-      {"ClaimDevice 1000\nOpen CashDrawer Drawer\nPrintNormal 2 \"x\"\n", "line 3: CashDrawer has no member PrintNormal"},
+      {"ClaimDevice 1000\nOpen CashDrawer Drawer\nPrintNormal 2 \"x\"\n",
+       "line 3: CashDrawer has no member PrintNormal"},
       {"# comment\n\nClaimDevice\n", "line 3: ClaimDevice takes 1 argument, 0 given"},
       {"PrintNormal \"2\" \"x\"\n", "line 1: argument 1 of PrintNormal must be an integer"},
       {"ClaimDevice 1000\nFrobnicate 1\n", "line 2: POSPrinter has no member Frobnicate"},
@@ -241,13 +247,16 @@ TEST_F(ToolTest, RunScriptFromAFileAndAnUnknownDevice) {
   WriteFile(script, "ClaimDevice 1000\n");
   const ToolResult r = Opos({"run", "--class", "CashDrawer", "--device", "Nowhere", script});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.Lines(), (std::vector<std::string>{
-                           R"({"call":"Open","args":["Nowhere"],"result":104})",
-                           R"({"call":"ClaimDevice","args":[1000],"result":101,"ResultCode":101,"ResultCodeExtended":0})",
-                       }));
+  EXPECT_EQ(
+      r.Lines(),
+      (std::vector<std::string>{
+          R"({"call":"Open","args":["Nowhere"],"result":104})",
+          R"({"call":"ClaimDevice","args":[1000],"result":101,"ResultCode":101,"ResultCodeExtended":0})",
+      }));
   EXPECT_NE(r.err.find("Nowhere"), std::string::npos) << r.err;
 
-  const ToolResult unreadable = Opos({"run", "--class", "POSPrinter", "--device", "P", dir_ + "/no-such-script"});
+  const ToolResult unreadable =
+      Opos({"run", "--class", "POSPrinter", "--device", "P", dir_ + "/no-such-script"});
   EXPECT_EQ(unreadable.status, 1);
   EXPECT_NE(unreadable.err.find("no-such-script"), std::string::npos) << unreadable.err;
   EXPECT_EQ(Opos({"run", "--class", "Scanner", "--device", "P"}).status, 2);
@@ -317,7 +326,8 @@ TEST_F(ToolTest, RegWritesAreWholeOrNothing) {
   } refused[] = {
       {{"reg", "set", key, "bad\nname", "--sz", "x"}, "value name with a line break"},
       {{"reg", "set", "HKLM\\SOFTWARE\\Fresh\\\\Key", "v", "--sz", "x"}, "empty key segment"},
-      {{"reg", "set", "HKLM\\SOFTWARE\\Fresh\\" + std::string(300, 'k'), "v", "--sz", "x"}, "key name too long"},
+      {{"reg", "set", "HKLM\\SOFTWARE\\Fresh\\" + std::string(300, 'k'), "v", "--sz", "x"},
+       "key name too long"},
       {{"reg", "set", "HKCU\\SOFTWARE\\Fresh", "v", "--sz", "x"}, "unknown root"},
       {{"reg", "set", key, "v", "--dword", "six"}, "not a number"},
       {{"reg", "set", key, "v", "--dword", "4294967296"}, "too big"},
@@ -341,9 +351,11 @@ TEST_F(ToolTest, RegWritesAreWholeOrNothing) {
 
 TEST_F(ToolTest, ReadingAMissingStoreNeitherCreatesNorSucceeds) {
   const std::string missing = dir_ + "/elsewhere/none.db";
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"reg", "get", "HKLM\\SOFTWARE"}, {"reg", "get", "HKLM\\SOFTWARE", "v"},
-        {"reg", "list", "HKLM\\SOFTWARE"}, {"reg", "export"}, {"reg", "delete", "HKLM\\SOFTWARE\\x"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"reg", "get", "HKLM\\SOFTWARE"},
+                                               {"reg", "get", "HKLM\\SOFTWARE", "v"},
+                                               {"reg", "list", "HKLM\\SOFTWARE"},
+                                               {"reg", "export"},
+                                               {"reg", "delete", "HKLM\\SOFTWARE\\x"}}) {
     std::vector<std::string> all{"--registry", missing};
     all.insert(all.end(), args.begin(), args.end());
     const ToolResult r = Opos(all);
@@ -362,8 +374,12 @@ TEST_F(ToolTest, ExportThenImportIntoAnEmptyStoreGivesTheSameTree) {
   ASSERT_EQ(Opos({"reg", "set", key, "Negative", "--dword", "-1"}).status, 0);
   ASSERT_EQ(Opos({"reg", "set", key, "Empty", "--binary", ""}).status, 0);
   ASSERT_EQ(Opos({"reg", "set", key, "Image", "--binary", std::string(200, 'a')}).status, 0);
-  ASSERT_EQ(Opos({"reg", "set", "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter", "Receipt", "--sz", "P1"}).status, 0);
-  ASSERT_EQ(Opos({"reg", "set", "HKCR\\KELVORA.RecPrinter.SO\\CLSID", "@", "--sz", "{00000000-0000-0000-0000-000000000001}"})
+  ASSERT_EQ(
+      Opos({"reg", "set", "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter", "Receipt", "--sz", "P1"})
+          .status,
+      0);
+  ASSERT_EQ(Opos({"reg", "set", "HKCR\\KELVORA.RecPrinter.SO\\CLSID", "@", "--sz",
+                  "{00000000-0000-0000-0000-000000000001}"})
                 .status,
             0);
   const ToolResult exported = Opos({"reg", "export"});
@@ -405,20 +421,24 @@ TEST_F(ToolTest, ImportsFilesAsWindowsRegeditWritesThem) {
   for (const char* file : {"opos_device.reg", "opos_device_utf16.reg"}) {
     SCOPED_TRACE(file);
     const std::string store = dir_ + "/" + file + ".db";
-    const ToolResult r =
-        Opos({"--registry", store, "reg", "import", std::string(OPOS_SOURCE_DIR) + "/tests/platform/data/" + file});
+    const ToolResult r = Opos({"--registry", store, "reg", "import",
+                               std::string(OPOS_SOURCE_DIR) + "/tests/platform/data/" + file});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string printer = "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter";
     EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer, "ReceiptPrinter"}).out, "QMT500S\n");
-    EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer + "\\QMT500S", "@"}).out, "KELVORA.RecPrinter.SO\n");
+    EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer + "\\QMT500S", "@"}).out,
+              "KELVORA.RecPrinter.SO\n");
     EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer + "\\QMT500S", "Baudrate"}).out, "6\n");
     EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer + "\\QMT500S", "Description"}).out,
               "KELVORA POS Printer OPOS Service Object, \"Serial\" C:\\OPOS\n");
-    EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer + "\\QMT500S", "Logo"}).out.substr(0, 8), "424d3e00");
+    EXPECT_EQ(Opos({"--registry", store, "reg", "get", printer + "\\QMT500S", "Logo"}).out.substr(0, 8),
+              "424d3e00");
   }
   // A faulty file is refused whole, naming its line.
   const std::string bad = dir_ + "/bad.reg";
-  WriteFile(bad, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Half]\n\"a\"=dword:1\n\"b\"=nonsense\n");
+  WriteFile(bad,
+            "Windows Registry Editor Version "
+            "5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Half]\n\"a\"=dword:1\n\"b\"=nonsense\n");
   const ToolResult r = Opos({"reg", "import", bad});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("line 5"), std::string::npos) << r.err;

@@ -49,14 +49,22 @@ struct Transport {
 };
 
 // Names the parameter in test listings (instead of its raw bytes).
-void PrintTo(const Transport& t, std::ostream* os) { *os << t.name; }
+void PrintTo(const Transport& t, std::ostream* os) {
+  *os << t.name;
+}
 
-const Transport kParallel{"Parallel", "libparallelso.so", "KELVORA.RecPrinter.SOP", "KELVORA.CashDrawer.SOP", "Port"};
-const Transport kUsb{"Usb", "libusbso.so", "KELVORA.RecPrinter.SOU", "KELVORA.CashDrawer.SOU", "SymbolicLink"};
+const Transport kParallel{"Parallel", "libparallelso.so", "KELVORA.RecPrinter.SOP", "KELVORA.CashDrawer.SOP",
+                          "Port"};
+const Transport kUsb{"Usb", "libusbso.so", "KELVORA.RecPrinter.SOU", "KELVORA.CashDrawer.SOU",
+                     "SymbolicLink"};
 
-uint32_t Since(uint32_t start) { return platform::TickCount() - start; }
+uint32_t Since(uint32_t start) {
+  return platform::TickCount() - start;
+}
 
-bool Contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool Contains(const std::string& hay, const std::string& needle) {
+  return hay.find(needle) != std::string::npos;
+}
 
 class OtherPorts : public ::testing::TestWithParam<Transport> {
  protected:
@@ -98,7 +106,8 @@ class OtherPorts : public ::testing::TestWithParam<Transport> {
     ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(v)}), reg::kOk);
   }
   void Dword(const std::string& key, const char* name, uint32_t v) {
-    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}), reg::kOk);
+    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}),
+              reg::kOk);
   }
   // A device key as the setup tool writes it for this transport; port empty:
   // the virtual printer's link.
@@ -231,7 +240,8 @@ TEST_P(OtherPorts, TheCoverOpeningIsReportedFromTheStatusReports) {
   EXPECT_EQ(printer_->PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_EXTENDED);
   EXPECT_EQ(printer_->ResultCodeExtended(), OPOS_EPTR_COVER_OPEN);
   vp_->set_cover_open(false);
-  ASSERT_TRUE(PumpUntil([this] { return std::count(printerEvents_.begin(), printerEvents_.end(), PTR_SUE_COVER_OK) >= 2; }));
+  ASSERT_TRUE(PumpUntil(
+      [this] { return std::count(printerEvents_.begin(), printerEvents_.end(), PTR_SUE_COVER_OK) >= 2; }));
   EXPECT_FALSE(printer_->CoverOpen());
   // Only the port's renewed status requests went out while the cover was open.
   std::string sent = Captured();
@@ -291,7 +301,9 @@ TEST_P(OtherPorts, APrinterAndADrawerShareOnePort) {
   EXPECT_EQ(SlaveFds(), baseFds_);
 }
 
-std::string TransportName(const ::testing::TestParamInfo<Transport>& t) { return t.param.name; }
+std::string TransportName(const ::testing::TestParamInfo<Transport>& t) {
+  return t.param.name;
+}
 INSTANTIATE_TEST_SUITE_P(Transports, OtherPorts, ::testing::Values(kParallel, kUsb), TransportName);
 
 }  // namespace

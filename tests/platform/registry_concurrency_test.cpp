@@ -162,7 +162,9 @@ struct File {
   bool wal;
 };
 
-sqlite3_file* Real(sqlite3_file* f) { return reinterpret_cast<File*>(f)->real; }
+sqlite3_file* Real(sqlite3_file* f) {
+  return reinterpret_cast<File*>(f)->real;
+}
 
 int Write(sqlite3_file* f, const void* p, int n, sqlite3_int64 off) {
   char c = 'm';
@@ -182,10 +184,8 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out
 }
 
 // Every other file method passes straight through to the real file.
-#define STALL_FORWARD(member)                                                        \
-  g_methods.member = [](sqlite3_file* f, auto... a) {                                \
-    return Real(f)->pMethods->member(Real(f), a...);                                 \
-  }
+#define STALL_FORWARD(member) \
+  g_methods.member = [](sqlite3_file* f, auto... a) { return Real(f)->pMethods->member(Real(f), a...); }
 
 void Install(int notifyFd) {
   g_real = sqlite3_vfs_find(nullptr);
@@ -227,13 +227,15 @@ TEST(RegistryProcesses, WriterKilledMidTransactionLeavesLastCommit) {
   {
     auto s = Store::Open(path, nullptr);
     ASSERT_NE(s, nullptr);
-    ASSERT_EQ(s->Import(ReadFile(std::string(OPOS_SOURCE_DIR) + "/tests/platform/data/opos_device.reg")), kOk);
+    ASSERT_EQ(s->Import(ReadFile(std::string(OPOS_SOURCE_DIR) + "/tests/platform/data/opos_device.reg")),
+              kOk);
     ASSERT_EQ(s->ExportAll(&committed), kOk);
   }  // closed before fork: a connection must not cross into the child
 
   // Big enough to spill many pages into the WAL before its commit.
-  std::string big = "Windows Registry Editor Version 5.00\n\n"
-                    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]\n\n";
+  std::string big =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]\n\n";
   std::string blob = "00";
   for (int i = 1; i < 200; ++i) blob += ",5a";
   for (int i = 0; i < 3000; ++i) {

@@ -62,7 +62,10 @@ TEST(RegistryOpen, DefaultPathComesFromTheEnvironment) {
   EXPECT_EQ(Store::DefaultPath(), "/tmp/elsewhere.db");
   ::setenv("OPOS_REGISTRY", "", 1);
   EXPECT_EQ(Store::DefaultPath(), "/var/lib/opos/registry.db");
-  if (old) ::setenv("OPOS_REGISTRY", saved.c_str(), 1); else ::unsetenv("OPOS_REGISTRY");
+  if (old)
+    ::setenv("OPOS_REGISTRY", saved.c_str(), 1);
+  else
+    ::unsetenv("OPOS_REGISTRY");
 }
 
 // A store whose tables span many pages behind page 1 (header and schema).

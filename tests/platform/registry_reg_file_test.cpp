@@ -69,8 +69,10 @@ TEST_F(RegImport, DeviceFixtureReadsAsTheServiceObjectsExpect) {
   ASSERT_EQ(store_->ListValues(LM, dev, &values), kOk);
   ASSERT_EQ(values.size(), 31u);
   EXPECT_EQ(values[1].name, "ZADConfig");
-  EXPECT_EQ(Query(*store_, LM, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\StandardCashS",
-                  "ConnectorPinNo").data, DwordData(2));
+  EXPECT_EQ(
+      Query(*store_, LM, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\StandardCashS", "ConnectorPinNo")
+          .data,
+      DwordData(2));
   EXPECT_EQ(Query(*store_, CR, "KELVORA.RecPrinter.SO\\CLSID", "").data,
             SzData("{6E1F3A52-7C1B-4D0E-9A51-2B7D8C4E1F01}"));
 }
@@ -123,7 +125,9 @@ TEST_F(RegImport, DeleteForms) {
   ASSERT_EQ(store_->Import("REGEDIT4\n"
                            "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer]\n"
                            "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Never\\There]\n"
-                           "[HKEY_LOCAL_MACHINE\\" + dev + "]\n"
+                           "[HKEY_LOCAL_MACHINE\\" +
+                           dev +
+                           "]\n"
                            "\"PORT\"=-\n"
                            "@=-\n"
                            "\"NoSuchValue\"=-\n"),

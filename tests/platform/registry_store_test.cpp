@@ -10,8 +10,12 @@ namespace {
 constexpr Root LM = Root::LocalMachine;
 constexpr Root CR = Root::ClassesRoot;
 
-Value Sz(const std::string& name, const std::string& text) { return {name, REG_SZ, SzData(text)}; }
-Value Dw(const std::string& name, uint32_t v) { return {name, REG_DWORD, DwordData(v)}; }
+Value Sz(const std::string& name, const std::string& text) {
+  return {name, REG_SZ, SzData(text)};
+}
+Value Dw(const std::string& name, uint32_t v) {
+  return {name, REG_DWORD, DwordData(v)};
+}
 
 using RegistryKeys = StoreTest;
 
@@ -78,10 +82,14 @@ using RegistryValues = StoreTest;
 TEST_F(RegistryValues, AnyTypeAndLengthReadsBackExactly) {
   ASSERT_EQ(store_->CreateKey(LM, "K"), kOk);
   const std::vector<Value> written = {
-      Sz("", "KELVORA.RecPrinter.SO"),        Dw("Baudrate", 6),
-      {"Short", REG_DWORD, Bytes({1, 2})},    {"Long", REG_DWORD, Bytes({1, 2, 3, 4, 5})},
-      {"Empty", REG_SZ, {}},                  {"Bin", REG_BINARY, Bytes({0, 0xff, 0, 0x80})},
-      {"Odd", 0x12345678u, Bytes({9})},       {"back\\slash", REG_NONE, {}},
+      Sz("", "KELVORA.RecPrinter.SO"),
+      Dw("Baudrate", 6),
+      {"Short", REG_DWORD, Bytes({1, 2})},
+      {"Long", REG_DWORD, Bytes({1, 2, 3, 4, 5})},
+      {"Empty", REG_SZ, {}},
+      {"Bin", REG_BINARY, Bytes({0, 0xff, 0, 0x80})},
+      {"Odd", 0x12345678u, Bytes({9})},
+      {"back\\slash", REG_NONE, {}},
   };
   for (const Value& v : written) ASSERT_EQ(store_->SetValue(LM, "K", v), kOk) << v.name;
   Reopen();
@@ -149,7 +157,8 @@ TEST_F(RegistryEnumeration, SubkeysInCaseFoldedOrder) {
 
 TEST_F(RegistryEnumeration, ValuesInOrderFirstWritten) {
   ASSERT_EQ(store_->CreateKey(LM, "K"), kOk);
-  for (const char* n : {"Port", "Baudrate", "", "Stop"}) ASSERT_EQ(store_->SetValue(LM, "K", Sz(n, "1")), kOk);
+  for (const char* n : {"Port", "Baudrate", "", "Stop"})
+    ASSERT_EQ(store_->SetValue(LM, "K", Sz(n, "1")), kOk);
   // Overwriting keeps the position; a deleted and re-added value goes last.
   ASSERT_EQ(store_->SetValue(LM, "K", Dw("BAUDRATE", 7)), kOk);
   ASSERT_EQ(store_->DeleteValue(LM, "K", "Port"), kOk);
@@ -199,7 +208,8 @@ TEST_F(RegistryValues, WarmQueryIsFast) {
   constexpr int kReads = 2000;
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < kReads; ++i) ASSERT_EQ(store_->QueryValue(LM, key, "Baudrate", &v), kOk);
-  auto per = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start) / kReads;
+  auto per = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start) /
+             kReads;
   EXPECT_LT(per.count(), 300) << "microseconds per QueryValue (generous for sanitizer builds)";
 }
 

@@ -47,8 +47,9 @@ class BarCodeTest : public ::testing::Test {
 TEST_F(BarCodeTest, Code39CommandBlock) {
   const BarCodeCommand c = Build("12345", PTR_BCS_Code39, 100, 512);
   ASSERT_EQ(c.result, OPOS_SUCCESS);
-  EXPECT_EQ(Hex(c.bytes), Hex(B({0x1D, 0x66, 0x30, 0x1D, 0x77, 0x04, 0x1D, 0x68, 0x65, 0x1B, 0x61,
-                                 0x31, 0x1D, 0x48, 0x32, 0x1D, 0x6B, 0x45, 0x05}) + "12345"));
+  EXPECT_EQ(Hex(c.bytes), Hex(B({0x1D, 0x66, 0x30, 0x1D, 0x77, 0x04, 0x1D, 0x68, 0x65, 0x1B, 0x61, 0x31, 0x1D,
+                                 0x48, 0x32, 0x1D, 0x6B, 0x45, 0x05}) +
+                              "12345"));
   EXPECT_EQ(Param(Build("12345", PTR_BCS_Code39, 100, 300), 0x1D, 0x77), 2);
   // 512 dots as twips (3628 x 0.1411 = 511.95).
   props.MapMode = PTR_MM_TWIPS;
@@ -57,16 +58,29 @@ TEST_F(BarCodeTest, Code39CommandBlock) {
 }
 
 TEST_F(BarCodeTest, ThresholdTables) {
-  const struct { int32_t symbology; const char* data; int32_t width; int module; } cases[] = {
-      {PTR_BCS_UPCA, "01234567890", 300, 3},   {PTR_BCS_UPCA, "012345678905", 284, 2},
-      {PTR_BCS_JAN13, "012345678901", 475, 5}, {PTR_BCS_UPCA, "01234567890", 588, 5},
-      {PTR_BCS_UPCE, "01234567890", 66, 2},    {PTR_BCS_UPCE, "01234567890", 67, 3},
-      {PTR_BCS_UPCE, "01234567890", 257, 6},   {PTR_BCS_JAN8, "0123456", 200, 2},
-      {PTR_BCS_JAN8, "01234567", 201, 3},      {PTR_BCS_JAN8, "0123456", 402, 6},
+  const struct {
+    int32_t symbology;
+    const char* data;
+    int32_t width;
+    int module;
+  } cases[] = {
+      {PTR_BCS_UPCA, "01234567890", 300, 3},
+      {PTR_BCS_UPCA, "012345678905", 284, 2},
+      {PTR_BCS_JAN13, "012345678901", 475, 5},
+      {PTR_BCS_UPCA, "01234567890", 588, 5},
+      {PTR_BCS_UPCE, "01234567890", 66, 2},
+      {PTR_BCS_UPCE, "01234567890", 67, 3},
+      {PTR_BCS_UPCE, "01234567890", 257, 6},
+      {PTR_BCS_JAN8, "0123456", 200, 2},
+      {PTR_BCS_JAN8, "01234567", 201, 3},
+      {PTR_BCS_JAN8, "0123456", 402, 6},
       // Module width 6 is never chosen for UPC-A and EAN-13; a negative width asks for the narrowest.
-      {PTR_BCS_UPCA, "01234567890", INT32_MAX, 5}, {PTR_BCS_JAN13, "012345678901", INT32_MAX, 5},
-      {PTR_BCS_UPCE, "01234567890", INT32_MAX, 6}, {PTR_BCS_UPCA, "01234567890", INT32_MIN, 2},
-      {PTR_BCS_JAN8, "0123456", -1, 2},            {PTR_BCS_Code39, "1", INT32_MIN, 2},
+      {PTR_BCS_UPCA, "01234567890", INT32_MAX, 5},
+      {PTR_BCS_JAN13, "012345678901", INT32_MAX, 5},
+      {PTR_BCS_UPCE, "01234567890", INT32_MAX, 6},
+      {PTR_BCS_UPCA, "01234567890", INT32_MIN, 2},
+      {PTR_BCS_JAN8, "0123456", -1, 2},
+      {PTR_BCS_Code39, "1", INT32_MIN, 2},
       {PTR_BCS_Code128, "1", INT32_MAX, 6},
   };
   props.RecLineWidth = INT32_MAX;  // a stored RecLineWidth lets any width through
@@ -83,8 +97,8 @@ TEST_F(BarCodeTest, BestFitPicksWidestFittingModule) {
   EXPECT_EQ(SelectModuleWidth(PTR_BCS_ITF, 4, 255), 5);
   EXPECT_EQ(SelectModuleWidth(PTR_BCS_Codabar, 10, 100), 2);  // nothing fits
   EXPECT_EQ(SelectModuleWidth(PTR_BCS_ITF, 0, 500), 2);
-  EXPECT_EQ(SelectModuleWidth(PTR_BCS_Code93, 0, 500), 6);  // start and stop still count
-  EXPECT_EQ(SelectModuleWidth(PTR_BCS_Code128, 5, 320), 4);   // 5 x 64 = 320 fits exactly
+  EXPECT_EQ(SelectModuleWidth(PTR_BCS_Code93, 0, 500), 6);   // start and stop still count
+  EXPECT_EQ(SelectModuleWidth(PTR_BCS_Code128, 5, 320), 4);  // 5 x 64 = 320 fits exactly
   EXPECT_EQ(SelectModuleWidth(PTR_BCS_Code128, 5, 20000), 6);
 }
 
@@ -129,10 +143,8 @@ TEST_F(BarCodeTest, HeightAlignmentAndText) {
   EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_LEFT), 0x1B, 0x61), 0x30);
   EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_RIGHT), 0x1B, 0x61), 0x32);
   EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, 50), 0x1B, 0x61), 0x31);
-  EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_CENTER, PTR_BC_TEXT_NONE), 0x1D, 0x48),
-            0x30);
-  EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_CENTER, PTR_BC_TEXT_ABOVE), 0x1D, 0x48),
-            0x31);
+  EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_CENTER, PTR_BC_TEXT_NONE), 0x1D, 0x48), 0x30);
+  EXPECT_EQ(Param(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_CENTER, PTR_BC_TEXT_ABOVE), 0x1D, 0x48), 0x31);
   ExpectRefused(Build("1", PTR_BCS_Code39, 10, 100, PTR_BC_CENTER, 0));
 
   props.RecLineChars = 56;

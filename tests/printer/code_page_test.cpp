@@ -37,7 +37,9 @@ std::optional<std::string> Iconv(const char* to, const char* from, const std::st
   return std::string(buf, outp);
 }
 
-size_t Utf8Length(unsigned char lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+size_t Utf8Length(unsigned char lead) {
+  return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
 
 // What the page's own table makes of UTF-8 text: ASCII as it is, each other
 // character encoded alone, '?' where the page has none (for a single-byte
@@ -71,29 +73,30 @@ struct Page {
 };
 
 constexpr Page kPages[] = {
-    {437, "IBM437", true},   {850, "IBM850", true},   {852, "IBM852", true},   {858, "IBM858", true},
-    {860, "IBM860", true},   {861, "IBM861", true},   {862, "IBM862", true},   {863, "IBM863", true},
-    {864, "IBM864", true},   {865, "IBM865", true},   {866, "IBM866", true},   {737, "CP737", true},
-    {775, "IBM775", true},   {855, "IBM855", true},   {857, "IBM857", true},   {869, "IBM869", true},
-    {874, "CP874", true},    {1251, "CP1251", true},  {1252, "CP1252", true},  {1253, "CP1253", true},
-    {1254, "CP1254", true},  {1255, "CP1255", true},  {1256, "CP1256", true},  {1257, "CP1257", true},
-    {1258, "CP1258", true},  {1, "SHIFT_JIS", true},  {932, "CP932", false},   {936, "CP936", false},
-    {949, "CP949", false},   {950, "CP950", false},
+    {437, "IBM437", true},  {850, "IBM850", true},  {852, "IBM852", true},  {858, "IBM858", true},
+    {860, "IBM860", true},  {861, "IBM861", true},  {862, "IBM862", true},  {863, "IBM863", true},
+    {864, "IBM864", true},  {865, "IBM865", true},  {866, "IBM866", true},  {737, "CP737", true},
+    {775, "IBM775", true},  {855, "IBM855", true},  {857, "IBM857", true},  {869, "IBM869", true},
+    {874, "CP874", true},   {1251, "CP1251", true}, {1252, "CP1252", true}, {1253, "CP1253", true},
+    {1254, "CP1254", true}, {1255, "CP1255", true}, {1256, "CP1256", true}, {1257, "CP1257", true},
+    {1258, "CP1258", true}, {1, "SHIFT_JIS", true}, {932, "CP932", false},  {936, "CP936", false},
+    {949, "CP949", false},  {950, "CP950", false},
 };
 
 // Receipt words from the pages' scripts, with characters many pages lack.
 const std::vector<std::string> kSamples = {
-    "caf\xc3\xa9",                                   // café
-    "Gr\xc3\xbc\xc3\x9f" "e",                        // Grüße
-    "\xc3\x98rsted",                                 // Ørsted
-    "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82",  // Привет
-    "\xe2\x82\xac 5,00 \xc2\xa3 \xc2\xa5",           // € £ ¥
-    "\xce\xb1\xce\xb2\xce\xb3 \xd7\xa9\xd7\x9c \xd8\xb3\xd9\x84",  // Greek, Hebrew, Arabic
-    "\xe0\xb8\xaa\xe0\xb8\xa7\xe0\xb8\xb1\xe0\xb8\xaa",  // Thai
+    "caf\xc3\xa9",  // café
+    "Gr\xc3\xbc\xc3\x9f"
+    "e",                                                               // Grüße
+    "\xc3\x98rsted",                                                   // Ørsted
+    "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82",                // Привет
+    "\xe2\x82\xac 5,00 \xc2\xa3 \xc2\xa5",                             // € £ ¥
+    "\xce\xb1\xce\xb2\xce\xb3 \xd7\xa9\xd7\x9c \xd8\xb3\xd9\x84",      // Greek, Hebrew, Arabic
+    "\xe0\xb8\xaa\xe0\xb8\xa7\xe0\xb8\xb1\xe0\xb8\xaa",                // Thai
     "\xe6\x97\xa5\xe6\x9c\xac \xe4\xb8\xad\xe6\x96\x87 \xed\x95\x9c",  // CJK, Hangul
-    "\xef\xbd\xb1\xef\xbd\xb2 \xc4\x9f\xc5\x9f \xc5\x82\xc4\x85",       // ｱｲ ğş łą
-    "\xf0\x9f\x98\x80 emoji",                        // outside every page
-    "\x1b|bC\x1b|cA\xc3\xa9l\xc3\xa8ve\x1b|N\n",     // escapes around text
+    "\xef\xbd\xb1\xef\xbd\xb2 \xc4\x9f\xc5\x9f \xc5\x82\xc4\x85",      // ｱｲ ğş łą
+    "\xf0\x9f\x98\x80 emoji",                                          // outside every page
+    "\x1b|bC\x1b|cA\xc3\xa9l\xc3\xa8ve\x1b|N\n",                       // escapes around text
 };
 
 TEST(CodePageTest, TextMatchesEachPagesOwnTable) {
@@ -113,7 +116,8 @@ TEST(CodePageTest, TextMatchesEachPagesOwnTable) {
       EXPECT_GE(checked, 63);  // the katakana page: 0xA1..0xDF
     }
     for (const std::string& text : kSamples) {
-      EXPECT_EQ(Hex(Convert(page.characterSet, text)), Hex(Expected(page.iconv, page.singleByte, text))) << text;
+      EXPECT_EQ(Hex(Convert(page.characterSet, text)), Hex(Expected(page.iconv, page.singleByte, text)))
+          << text;
     }
   }
 }
@@ -126,7 +130,11 @@ TEST(CodePageTest, OnlyValidUtf8TextIsConverted) {
   };
   const Case cases[] = {
       {"plain ASCII", 850, "Total 12.50\r\n", "Total 12.50\r\n"},
-      {"code-page bytes stay", 850, "caf\x82 Gr\x81\xe1" "e", "caf\x82 Gr\x81\xe1" "e"},
+      {"code-page bytes stay", 850,
+       "caf\x82 Gr\x81\xe1"
+       "e",
+       "caf\x82 Gr\x81\xe1"
+       "e"},
       {"Latin-1 bytes stay", 1252, "caf\xe9", "caf\xe9"},
       {"truncated sequence", 437, "caf\xc3", "caf\xc3"},
       {"valid text beside a stray byte stays whole", 437, "caf\xc3\xa9\xff", "caf\xc3\xa9\xff"},

@@ -12,8 +12,8 @@ namespace {
 using test::B;
 using test::Hex;
 
-const std::string kPrefix42 = B({0x1B, 0x45, 0x30, 0x1B, 0x2D, 0x30, 0x1B, 0x21, 0x46, 0x1D, 0x42,
-                                 0x30, 0x1B, 0x61, 0x30});
+const std::string kPrefix42 =
+    B({0x1B, 0x45, 0x30, 0x1B, 0x2D, 0x30, 0x1B, 0x21, 0x46, 0x1D, 0x42, 0x30, 0x1B, 0x61, 0x30});
 
 class TranslateTest : public ::testing::Test {
  protected:
@@ -37,11 +37,14 @@ TEST_F(TranslateTest, DefaultPrintNormalOfAbc) {
 TEST_F(TranslateTest, PrefixAndLineSpacingFollowProperties) {
   props.RecLineChars = 56;
   PreparedPrint p = PreparePrintNormal(kSerialTranslation, props, state, "\x1b|N");
-  EXPECT_EQ(Hex(p.bytes.substr(0, 18)), Hex(B({0x1B, 0x45, 0x30, 0x1B, 0x2D, 0x30, 0x1B, 0x21, 0x47,
-                                               0x1D, 0x42, 0x30, 0x1B, 0x61, 0x30, 0x1B, 0x33, 0x3C})));
+  EXPECT_EQ(Hex(p.bytes.substr(0, 18)), Hex(B({0x1B, 0x45, 0x30, 0x1B, 0x2D, 0x30, 0x1B, 0x21, 0x47, 0x1D,
+                                               0x42, 0x30, 0x1B, 0x61, 0x30, 0x1B, 0x33, 0x3C})));
   EXPECT_EQ(static_cast<uint8_t>(p.bytes.back()), 0x41);  // ESC|N selects the 56-column font
 
-  const struct { int32_t mapMode, spacing; uint8_t v; } cases[] = {
+  const struct {
+    int32_t mapMode, spacing;
+    uint8_t v;
+  } cases[] = {
       {PTR_MM_METRIC, 375, 60}, {PTR_MM_TWIPS, 213, 60}, {PTR_MM_DOTS, 200, 255},
       {PTR_MM_DOTS, 0, 1},      {PTR_MM_DOTS, -40, 1},   {PTR_MM_ENGLISH, 2000, 255},
   };
@@ -70,10 +73,10 @@ TEST_F(TranslateTest, CharacterStyles) {
             Hex(B({0x1B, 0x45, 0x31, 0x1B, 0x2D, 0x32, 0x1B, 0x21, 0x48, 0x1B, 0x2D, 0x32})));
   EXPECT_EQ(Hex(Tr("\x1b|rvC\x1b|iC\x1b|3sC")), Hex(B({0x1D, 0x42, 0x01})));
   // ESC|N clears emphasis and underline; centring only at a line start.
-  EXPECT_EQ(Hex(Tr("\x1b|bC\x1b|uCa\x1b|N\x1b|1C")),
-            Hex(B({0x1B, 0x45, 0x31, 0x1B, 0x2D, 0x31}) + "a" +
-                B({0x1D, 0x42, 0x80, 0x1B, 0x45, 0x30, 0x1B, 0x2D, 0x30, 0x1B, 0x21, 0x40, 0x1B,
-                   0x21, 0x40})));
+  EXPECT_EQ(
+      Hex(Tr("\x1b|bC\x1b|uCa\x1b|N\x1b|1C")),
+      Hex(B({0x1B, 0x45, 0x31, 0x1B, 0x2D, 0x31}) + "a" +
+          B({0x1D, 0x42, 0x80, 0x1B, 0x45, 0x30, 0x1B, 0x2D, 0x30, 0x1B, 0x21, 0x40, 0x1B, 0x21, 0x40})));
   EXPECT_EQ(Hex(Tr("\x1b|N").substr(0, 3)), Hex(B({0x1B, 0x61, 0x30})));
 }
 
@@ -96,8 +99,7 @@ TEST_F(TranslateTest, LibraryDifferences) {
   EXPECT_EQ(Tr("\x1b|rC"), "");
   EXPECT_EQ(Hex(Tr("\x1b|rC", kParallelTranslation)), Hex(B({0x1B, 0x72, 0x01})));
   EXPECT_EQ(Hex(Tr("\x1b|10uF")), Hex(B({0x1B, 0x33, 0x14, 0x0A})));
-  EXPECT_EQ(Hex(Tr("\x1b|10uF", kUsbTranslation)),
-            Hex(B({0x1B, 0x33, 0x14, 0x0A, 0x1B, 0x33, 0x3C})));
+  EXPECT_EQ(Hex(Tr("\x1b|10uF", kUsbTranslation)), Hex(B({0x1B, 0x33, 0x14, 0x0A, 0x1B, 0x33, 0x3C})));
 }
 
 TEST_F(TranslateTest, FeedsAndCuts) {
@@ -111,9 +113,9 @@ TEST_F(TranslateTest, FeedsAndCuts) {
   // Above 50 dots: floor(d/50)+1 pieces of at most 50 dots that add up to d.
   EXPECT_EQ(Hex(Tr("\x1b|100uF")),
             Hex(B({0x1B, 0x33, 0x44, 0x0A, 0x1B, 0x33, 0x42, 0x0A, 0x1B, 0x33, 0x42, 0x0A})));
-  EXPECT_EQ(Hex(Tr("\x1b|120uF", kParallelTranslation)),
-            Hex(B({0x1B, 0x33, 0x50, 0x0A, 0x1B, 0x33, 0x50, 0x0A, 0x1B, 0x33, 0x50, 0x0A, 0x1B,
-                   0x33, 0x3C})));
+  EXPECT_EQ(
+      Hex(Tr("\x1b|120uF", kParallelTranslation)),
+      Hex(B({0x1B, 0x33, 0x50, 0x0A, 0x1B, 0x33, 0x50, 0x0A, 0x1B, 0x33, 0x50, 0x0A, 0x1B, 0x33, 0x3C})));
   props.MapMode = PTR_MM_METRIC;  // 125 hundredths of a mm = 10 dots
   EXPECT_EQ(Hex(Tr("\x1b|125uF")), Hex(B({0x1B, 0x33, 0x14, 0x0A})));
 
@@ -134,9 +136,9 @@ TEST_F(TranslateTest, LogosAndStoredBitmapEscapes) {
 }
 
 TEST_F(TranslateTest, UnrecognisedAndTruncatedSequencesPassAsText) {
-  const char* cases[] = {"\x1b|xZ", "\x1b|5C",  "\x1b|aC",  "\x1b|A",   "\x1b|cF", "\x1b|rvX",
-                         "\x1b|",   "\x1b|12",  "\x1b|c",   "\x1b|zP",  "\x1b|uL", "\x1b|bT",
-                         "\x1b|1U", "\x1b|2\x80", "\x1b|ab"};
+  const char* cases[] = {"\x1b|xZ",  "\x1b|5C", "\x1b|aC", "\x1b|A",     "\x1b|cF",
+                         "\x1b|rvX", "\x1b|",   "\x1b|12", "\x1b|c",     "\x1b|zP",
+                         "\x1b|uL",  "\x1b|bT", "\x1b|1U", "\x1b|2\x80", "\x1b|ab"};
   for (const char* c : cases) EXPECT_EQ(Hex(Tr(c)), Hex(c)) << Hex(c);
   EXPECT_EQ(Tr("a\x1b"), "a\x1b");
   EXPECT_EQ(Tr("\x1bx"), "\x1bx");
@@ -180,15 +182,25 @@ TEST_F(TranslateTest, BinaryConversion) {
   EXPECT_EQ(ApplyBinaryConversion(OPOS_BC_NIBBLE, "?:", out), OPOS_SUCCESS);
   EXPECT_EQ(out, "\xFA");
 
-  const struct { const char* in; int32_t result; std::string out; } decimal[] = {
-      {"065066", OPOS_SUCCESS, "AB"},   {"^65", OPOS_SUCCESS, "A"},
-      {" 65-01", OPOS_SUCCESS, "A\xFF"}, {"300+10", OPOS_SUCCESS, B({0x2C, 0x0A})},
+  const struct {
+    const char* in;
+    int32_t result;
+    std::string out;
+  } decimal[] = {
+      {"065066", OPOS_SUCCESS, "AB"},
+      {"^65", OPOS_SUCCESS, "A"},
+      {" 65-01", OPOS_SUCCESS, "A\xFF"},
+      {"300+10", OPOS_SUCCESS, B({0x2C, 0x0A})},
       {"000065", OPOS_SUCCESS, B({0x00, 0x41})},  // a zero byte is data, not an end
       // Blanks pad a group on either side; a group of blanks or a bare sign reads as 0.
-      {"65   1", OPOS_SUCCESS, "A\x01"}, {"   -  +  ", OPOS_SUCCESS, B({0, 0, 0})},
-      {"06", OPOS_E_ILLEGAL, ""},       {"065abc", OPOS_E_ILLEGAL, ""},
-      {"12a", OPOS_E_ILLEGAL, ""},      {"6 5", OPOS_E_ILLEGAL, ""},
-      {"- 1", OPOS_E_ILLEGAL, ""},      {"+-1", OPOS_E_ILLEGAL, ""},
+      {"65   1", OPOS_SUCCESS, "A\x01"},
+      {"   -  +  ", OPOS_SUCCESS, B({0, 0, 0})},
+      {"06", OPOS_E_ILLEGAL, ""},
+      {"065abc", OPOS_E_ILLEGAL, ""},
+      {"12a", OPOS_E_ILLEGAL, ""},
+      {"6 5", OPOS_E_ILLEGAL, ""},
+      {"- 1", OPOS_E_ILLEGAL, ""},
+      {"+-1", OPOS_E_ILLEGAL, ""},
   };
   for (const auto& c : decimal) {
     EXPECT_EQ(ApplyBinaryConversion(OPOS_BC_DECIMAL, c.in, out), c.result) << c.in;
@@ -218,9 +230,8 @@ TEST_F(TranslateTest, RunawayFeedCountsAreRefusedWithoutChange) {
   state.strTopLogo = std::string(1000, 'L');
   std::string logos;
   for (int i = 0; i < 5000; ++i) logos += "\x1b|tL";
-  const std::vector<std::string> cases = {"ab\nc\x1b|2000000000lF",
-                                         "\x1b|99999999999999999999999lF", "\x1b|99999999uF",
-                                         "\x1b|2000000000000uF", logos};
+  const std::vector<std::string> cases = {"ab\nc\x1b|2000000000lF", "\x1b|99999999999999999999999lF",
+                                          "\x1b|99999999uF", "\x1b|2000000000000uF", logos};
   for (const std::string& in : cases) {
     state.nSavedColumn = 4;
     state.bColumnCarry = true;
@@ -268,8 +279,8 @@ TEST(UnitConversion, ToDotsRoundsHalfUp) {
   EXPECT_EQ(ToDots(1000, PTR_MM_TWIPS), 141);
   EXPECT_EQ(ToDots(500, PTR_MM_ENGLISH), 102);
   EXPECT_EQ(ToDots(375, PTR_MM_METRIC), 30);
-  EXPECT_EQ(ToDots(6, PTR_MM_METRIC), 0);   // 0.48
-  EXPECT_EQ(ToDots(7, PTR_MM_METRIC), 1);   // 0.56
+  EXPECT_EQ(ToDots(6, PTR_MM_METRIC), 0);  // 0.48
+  EXPECT_EQ(ToDots(7, PTR_MM_METRIC), 1);  // 0.56
   EXPECT_EQ(ToDots(-7, PTR_MM_DOTS), -7);
   EXPECT_EQ(ToDots(123, 9), 123);
 }

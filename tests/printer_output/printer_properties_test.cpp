@@ -79,9 +79,22 @@ TEST(PrinterPropertiesTest, LinesToPaperCutForAnySpacing) {
 }
 
 TEST(PrinterPropertiesTest, CharacterSetCodeTables) {
-  for (auto [set, n] : {std::pair{437, 0}, {1, 1}, {23, 20}, {31, 23}, {35, 26}, {737, 41}, {858, 19},
-                        {866, 17}, {932, 254}, {949, 255}, {950, 252}, {255, 255}, {1252, 16}, {1258, 58},
-                        {12345, 0}, {-1, 0}}) {
+  for (auto [set, n] : {std::pair{437, 0},
+                        {1, 1},
+                        {23, 20},
+                        {31, 23},
+                        {35, 26},
+                        {737, 41},
+                        {858, 19},
+                        {866, 17},
+                        {932, 254},
+                        {949, 255},
+                        {950, 252},
+                        {255, 255},
+                        {1252, 16},
+                        {1258, 58},
+                        {12345, 0},
+                        {-1, 0}}) {
     EXPECT_EQ(PrinterProperties::CodeTableFor(set), n) << set;
   }
 }

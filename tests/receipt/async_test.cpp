@@ -121,7 +121,8 @@ TEST_F(AsyncReceipt, ClearOutputInsideTheErrorHandlerDropsTheWholeQueue) {
     EXPECT_EQ(printer.ClearOutput(), OPOS_SUCCESS);
     response = OPOS_ER_RETRY;  // comes too late to matter
   };
-  for (const char* line : {"a\n", "b\n", "c\n"}) ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, line), OPOS_SUCCESS);
+  for (const char* line : {"a\n", "b\n", "c\n"})
+    ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, line), OPOS_SUCCESS);
   ASSERT_TRUE(DeliverUntil(Saw("error", OPOS_EPTR_COVER_OPEN)));
   vprinter_->set_cover_open(false);
   ASSERT_TRUE(DeliverUntil([this] { return !printer.CoverOpen(); }));

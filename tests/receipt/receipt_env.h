@@ -47,7 +47,8 @@ class ReceiptEnvironment : public ::testing::Test {
     std::string error;
     store_ = reg::Store::Open(dir_ + "/registry.db", &error);
     ASSERT_NE(store_, nullptr) << error;
-    void* lib = dlopen((std::string(OPOS_BUILD_DIR) + "/service/libserialso.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* lib =
+        dlopen((std::string(OPOS_BUILD_DIR) + "/service/libserialso.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
     auto registerServer = reinterpret_cast<com::DllRegisterServerFn>(dlsym(lib, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
@@ -81,8 +82,12 @@ class ReceiptEnvironment : public ::testing::Test {
     ASSERT_TRUE(vprinter_->start(&error)) << error;
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Receipt";
     SetSz(key, "", "KELVORA.RecPrinter.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0}}) {
       SetDword(key, n, v);
     }
     SetSz(key, "Port", options.link_path);
@@ -135,7 +140,8 @@ class ReceiptEnvironment : public ::testing::Test {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
       const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+              .count();
       if (left <= 0) return false;
       // Short slices: some conditions (properties the workers set) come
       // without an event.
@@ -162,11 +168,13 @@ class ReceiptEnvironment : public ::testing::Test {
 
   void SetSz(const std::string& key, const std::string& name, const std::string& text) {
     ASSERT_EQ(store_->CreateKey(reg::Root::LocalMachine, key), reg::kOk);
-    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(text)}), reg::kOk);
+    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(text)}),
+              reg::kOk);
   }
   void SetDword(const std::string& key, const std::string& name, uint32_t v) {
     ASSERT_EQ(store_->CreateKey(reg::Root::LocalMachine, key), reg::kOk);
-    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}), reg::kOk);
+    ASSERT_EQ(store_->SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}),
+              reg::kOk);
   }
 
   bool powerOnTheLine = false;  // set before OpenPrinter

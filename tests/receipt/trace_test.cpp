@@ -49,13 +49,14 @@ TEST_F(TraceReceipt, AReceiptReadsAsTheStoryOfWhatHappened) {
   printer.SetPowerNotify(OPOS_PN_ENABLED);
   PrintOneReceipt(true);
   const std::string trace = Read(file);
-  EXPECT_EQ(MissingInOrder(trace, {"[" + std::to_string(::getpid()) + " Receipt] done OpenService -> 0",
-                                   "call ClaimDevice(1000)", "write 3 bytes: 1d 61 ff", "done ClaimDevice -> 0",
-                                   "call SetPropertyNumber(3, 1)", "raise StatusUpdate 2001",
-                                   "deliver StatusUpdate 2001", "call PrintNormal(2, \"Hello\\x0a\")",
-                                   "write 24 bytes: 1b 45 30", "done PrintNormal -> 0, ResultCode 0",
-                                   "call ReleaseDevice()", "done ReleaseDevice -> 0"}),
-            "")
+  EXPECT_EQ(
+      MissingInOrder(
+          trace, {"[" + std::to_string(::getpid()) + " Receipt] done OpenService -> 0",
+                  "call ClaimDevice(1000)", "write 3 bytes: 1d 61 ff", "done ClaimDevice -> 0",
+                  "call SetPropertyNumber(3, 1)", "raise StatusUpdate 2001", "deliver StatusUpdate 2001",
+                  "call PrintNormal(2, \"Hello\\x0a\")", "write 24 bytes: 1b 45 30",
+                  "done PrintNormal -> 0, ResultCode 0", "call ReleaseDevice()", "done ReleaseDevice -> 0"}),
+      "")
       << trace;
   EXPECT_NE(trace.find("read 4 bytes: "), std::string::npos) << trace;
   // Every line is stamped.

@@ -5,20 +5,28 @@ namespace opos {
 namespace test {
 
 namespace {
-std::unique_ptr<CPortObject> MakeFakePort() { return std::make_unique<FakePort>(); }
+std::unique_ptr<CPortObject> MakeFakePort() {
+  return std::make_unique<FakePort>();
+}
 
 LibraryProfile gProfile;
 }  // namespace
 
-LibraryProfile& TestProfile() { return gProfile; }
+LibraryProfile& TestProfile() {
+  return gProfile;
+}
 
 void UseProfile(TransportKind kind) {
   const bool serial = kind == TransportKind::Serial;
   const bool usb = kind == TransportKind::Usb;
   gProfile.name = serial ? "serialso" : usb ? "usbso" : "parallelso";
   gProfile.transport = kind;
-  gProfile.printerProgId = serial ? "KELVORA.RecPrinter.SO" : usb ? "KELVORA.RecPrinter.SOU" : "KELVORA.RecPrinter.SOP";
-  gProfile.drawerProgId = serial ? "KELVORA.CashDrawer.SO" : usb ? "KELVORA.CashDrawer.SOU" : "KELVORA.CashDrawer.SOP";
+  gProfile.printerProgId = serial ? "KELVORA.RecPrinter.SO"
+                           : usb  ? "KELVORA.RecPrinter.SOU"
+                                  : "KELVORA.RecPrinter.SOP";
+  gProfile.drawerProgId = serial ? "KELVORA.CashDrawer.SO"
+                          : usb  ? "KELVORA.CashDrawer.SOU"
+                                 : "KELVORA.CashDrawer.SOP";
   gProfile.printerVersion = serial ? 1004001 : 1003000;
   gProfile.drawerVersion = serial ? 1003001 : 1003000;
   gProfile.minClaimTimeoutMs = serial ? 1000 : 3000;

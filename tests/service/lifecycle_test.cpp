@@ -27,7 +27,9 @@ struct Released {
   void operator()(com::IDispatch* p) const { p->Release(); }
 };
 template <typename T>
-std::unique_ptr<T, Released> Make() { return std::unique_ptr<T, Released>(new T()); }
+std::unique_ptr<T, Released> Make() {
+  return std::unique_ptr<T, Released>(new T());
+}
 
 TEST_F(Lifecycle, OpenResolvesLogicalNamesAndRefusesMissingKeys) {
   reg_.AddSerialDevice(false, "QMT500", "/dev/null", "QMT500");
@@ -91,11 +93,11 @@ TEST_F(Lifecycle, WritePacingIsReadOrTheDeviceIsRefused) {
     bool valid;
     int32_t chunk, pauseMs;
   };
-  for (const Case& c : {Case{"", true, -1, -1}, Case{"0", true, 0, 0}, Case{"256,5", true, 256, 5},
-                        Case{"64", true, 64, 0}, Case{"1048576,1000", true, 1 << 20, 1000},
-                        Case{"1048577", false, 0, 0}, Case{"64,", false, 0, 0}, Case{",5", false, 0, 0}, Case{"-1", false, 0, 0},
-                        Case{"64,1001", false, 0, 0}, Case{"64 ,5", false, 0, 0}, Case{"1,2,3", false, 0, 0},
-                        Case{"99999999999", false, 0, 0}}) {
+  for (const Case& c :
+       {Case{"", true, -1, -1}, Case{"0", true, 0, 0}, Case{"256,5", true, 256, 5}, Case{"64", true, 64, 0},
+        Case{"1048576,1000", true, 1 << 20, 1000}, Case{"1048577", false, 0, 0}, Case{"64,", false, 0, 0},
+        Case{",5", false, 0, 0}, Case{"-1", false, 0, 0}, Case{"64,1001", false, 0, 0},
+        Case{"64 ,5", false, 0, 0}, Case{"1,2,3", false, 0, 0}, Case{"99999999999", false, 0, 0}}) {
     SCOPED_TRACE(c.text);
     int32_t chunk = -1, pause = -1;
     EXPECT_EQ(ParseWritePacing(c.text, &chunk, &pause), c.valid && *c.text != 0);
@@ -154,8 +156,10 @@ TEST_F(Lifecycle, ClaimTimesOutAfterTheLibraryMinimum) {
     UseProfile(kind);
     FakePort::Reset();
     FakePort::openSucceeds = false;
-    if (kind == TransportKind::Serial) reg_.AddSerialDevice(false, "P", "/dev/null", "QMT500");
-    else reg_.AddOtherDevice(false, false, "P", "/dev/null", "QMT500");
+    if (kind == TransportKind::Serial)
+      reg_.AddSerialDevice(false, "P", "/dev/null", "QMT500");
+    else
+      reg_.AddOtherDevice(false, false, "P", "/dev/null", "QMT500");
     auto p = Make<CPOSPrinter>();
     ASSERT_EQ(p->OpenService("POSPrinter", "P", &sink_), OPOS_SUCCESS);
     const uint32_t start = platform::TickCount();
@@ -188,10 +192,16 @@ TEST_F(Lifecycle, StartMonitorFailureClosesThePort) {
 }
 
 TEST_F(Lifecycle, CommonPropertiesPerLibraryAndClass) {
-  struct Case { TransportKind kind; int32_t printer, drawer; const char* pid; const char* did; };
-  for (const Case& c : {Case{TransportKind::Serial, 1004001, 1003001, "KELVORA.RecPrinter.SO", "KELVORA.CashDrawer.SO"},
-                        Case{TransportKind::Parallel, 1003000, 1003000, "KELVORA.RecPrinter.SOP", "KELVORA.CashDrawer.SOP"},
-                        Case{TransportKind::Usb, 1003000, 1003000, "KELVORA.RecPrinter.SOU", "KELVORA.CashDrawer.SOU"}}) {
+  struct Case {
+    TransportKind kind;
+    int32_t printer, drawer;
+    const char* pid;
+    const char* did;
+  };
+  for (const Case& c :
+       {Case{TransportKind::Serial, 1004001, 1003001, "KELVORA.RecPrinter.SO", "KELVORA.CashDrawer.SO"},
+        Case{TransportKind::Parallel, 1003000, 1003000, "KELVORA.RecPrinter.SOP", "KELVORA.CashDrawer.SOP"},
+        Case{TransportKind::Usb, 1003000, 1003000, "KELVORA.RecPrinter.SOU", "KELVORA.CashDrawer.SOU"}}) {
     UseProfile(c.kind);
     auto p = Make<CPOSPrinter>();
     auto d = Make<CCashDrawer>();
@@ -239,9 +249,21 @@ TEST_F(Lifecycle, CommonPropertiesPerLibraryAndClass) {
 
 TEST_F(Lifecycle, DispatchMembersInOrderAndBadCalls) {
   auto d = Make<CCashDrawer>();
-  const char* order[] = {"COFreezeEvents", "GetPropertyNumber", "SetPropertyNumber", "GetPropertyString",
-                         "SetPropertyString", "OpenService", "CheckHealth", "ClaimDevice", "CloseService",
-                         "DirectIO", "ReleaseDevice", "OpenDrawer", "WaitForDrawerClose", "Claim", "Release",
+  const char* order[] = {"COFreezeEvents",
+                         "GetPropertyNumber",
+                         "SetPropertyNumber",
+                         "GetPropertyString",
+                         "SetPropertyString",
+                         "OpenService",
+                         "CheckHealth",
+                         "ClaimDevice",
+                         "CloseService",
+                         "DirectIO",
+                         "ReleaseDevice",
+                         "OpenDrawer",
+                         "WaitForDrawerClose",
+                         "Claim",
+                         "Release",
                          "Close"};
   for (int i = 0; i < 16; ++i) {
     int32_t id = 0;

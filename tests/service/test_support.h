@@ -56,8 +56,12 @@ class TempRegistry {
                               const std::string& model) {
     const std::string key = std::string(drawer ? kDrawerClass : kPrinterClass) + "\\" + name;
     SetSz(key, "", drawer ? "KELVORA.CashDrawer.SO" : "KELVORA.RecPrinter.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0}}) {
       SetDword(key, n, v);
     }
     SetSz(key, "Port", port);

@@ -202,8 +202,10 @@ TEST_F(Cli, PortsListsUartsAdaptersAndUsbPrintersAndASerialPathIsAPort) {
   EXPECT_EQ(r.out,
             "serial  /dev/ttyS0  UART\n"
             "serial  /dev/ttyUSB0  0403:6001  FTDI FT232R USB UART\n"
-            "        " + byId.path() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n"
-            "usb     usb:1-1.4  0483:A049  /dev/usb/lp0\n");
+            "        " +
+                byId.path() +
+                "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n"
+                "usb     usb:1-1.4  0483:A049  /dev/usb/lp0\n");
 
   ASSERT_EQ(Run({"add", "Z7S"}).status, 0);
   ASSERT_EQ(Run({"set", "POSPrinter", "Z7S", "Port", "/dev/ttyUSB0"}).status, 0);
@@ -219,15 +221,18 @@ TEST_F(Cli, LogicalNameCommands) {
   for (const char* key : {"PICORS", "picors"}) {
     RunResult same = Run({"ldn", "add", "POSPrinter", key, "PICORS"});
     EXPECT_EQ(same.status, 1);
-    EXPECT_TRUE(Contains(same.err, "Cannot register Logical Device Name because Device Name and "
-                                   "Logical Device Name are the same."));
+    EXPECT_TRUE(Contains(same.err,
+                         "Cannot register Logical Device Name because Device Name and "
+                         "Logical Device Name are the same."));
   }
   EXPECT_EQ(Run({"ldn", "add", "POSPrinter", "PICORS", "picors"}).status, 1);
   EXPECT_TRUE(Contains(Run({"show", "POSPrinter", "picors_2"}).out, "Key             PICORS_2\n"));
   RunResult hides = Run({"ldn", "add", "POSPrinter", "picors", "Picors_2"});
   EXPECT_EQ(hides.status, 0);
-  EXPECT_TRUE(Contains(hides.err, "warning: the logical device name \"Picors_2\" is also the key name of the "
-                                  "device \"PICORS_2\"")) << hides.err;
+  EXPECT_TRUE(Contains(hides.err,
+                       "warning: the logical device name \"Picors_2\" is also the key name of the "
+                       "device \"PICORS_2\""))
+      << hides.err;
   ASSERT_EQ(Run({"ldn", "remove", "POSPrinter", "Picors_2"}).status, 0);
   ASSERT_EQ(Run({"ldn", "add", "POSPrinter", "PICORS_2", "Till"}).status, 0);
   RunResult moved = Run({"ldn", "add", "POSPrinter", "PICORS", "till"});
@@ -246,12 +251,12 @@ TEST_F(Cli, ForeignDevicesCanOnlyBeRemoved) {
   const std::string key = testing::kPrinterKey + "\\Other";
   ASSERT_EQ(modRegedit::SetStringValue(*store, key, "", "Other.SO"), reg::kOk);
   ASSERT_EQ(modRegedit::SetStringValue(*store, key, "ZADConfig", "ACME"), reg::kOk);
-  EXPECT_TRUE(Contains(Run({"list"}).out, "  Other: (no type) on (no port), not a KELVORA device, "
-                                          "unknown type\n"));
-  for (auto args : std::vector<std::vector<std::string>>{
-           {"rename", "POSPrinter", "Other", "Mine"},
-           {"set", "POSPrinter", "Other", "Port", "COM2"},
-           {"ldn", "add", "POSPrinter", "Other", "L"}}) {
+  EXPECT_TRUE(Contains(Run({"list"}).out,
+                       "  Other: (no type) on (no port), not a KELVORA device, "
+                       "unknown type\n"));
+  for (auto args : std::vector<std::vector<std::string>>{{"rename", "POSPrinter", "Other", "Mine"},
+                                                         {"set", "POSPrinter", "Other", "Port", "COM2"},
+                                                         {"ldn", "add", "POSPrinter", "Other", "L"}}) {
     RunResult r = Run(args);
     EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_TRUE(Contains(r.err, "is not a KELVORA device")) << r.err;

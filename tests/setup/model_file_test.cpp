@@ -16,7 +16,9 @@ using namespace modSetup;
 using testing::TempDir;
 using testing::WriteFile;
 
-IniFile MustParse(const std::string& text) { return IniFile::Parse(text); }
+IniFile MustParse(const std::string& text) {
+  return IniFile::Parse(text);
+}
 
 TEST(IniFile, LooksUpSectionsAndKeysWithoutRegardToCaseFirstMatchWins) {
   IniFile f = MustParse(
@@ -50,9 +52,10 @@ TEST(IniFile, LooksUpSectionsAndKeysWithoutRegardToCaseFirstMatchWins) {
 
 TEST(IniFile, SkipsJunkLinesAndCutsLongValuesAsTheProfileReaderDoes) {
   using namespace std::string_literals;
-  const IniFile f = MustParse("A=before any section\n[SINFO]\nDeviceName QMT500S\n=no key\n[PINFO\n"
-                              "Port=COM2\nNul=ab\0cd\nLong="s +
-                              std::string(300, 'x') + "\nAt255=" + std::string(255, 'y') + "\n");
+  const IniFile f = MustParse(
+      "A=before any section\n[SINFO]\nDeviceName QMT500S\n=no key\n[PINFO\n"
+      "Port=COM2\nNul=ab\0cd\nLong="s +
+      std::string(300, 'x') + "\nAt255=" + std::string(255, 'y') + "\n");
   std::string v;
   EXPECT_FALSE(f.Get("SINFO", "A", &v));
   EXPECT_FALSE(f.Get("SINFO", "DeviceName", &v));

@@ -36,11 +36,10 @@ std::vector<std::pair<std::string, std::string>> Ldns(reg::Store& store, const s
 }
 
 const std::vector<std::string> kCommonOrder = {
-    "",          "ZADConfig",  "Baudrate",  "BaudrateSel", "BitLength", "BitLengthSel",
-    "Description", "DeviceDesc", "DeviceName", "HandShake", "HandShakeSel", "IdleSleep",
-    "InputBuf",  "ImageSleep", "InputSleep", "OutputBuf", "Parity",    "ParitySel",
-    "Port"};
-const std::vector<std::string> kTailOrder = {"PortShare", "Stop", "StopSel", "Timeout",
+    "",           "ZADConfig",  "Baudrate",  "BaudrateSel",  "BitLength", "BitLengthSel", "Description",
+    "DeviceDesc", "DeviceName", "HandShake", "HandShakeSel", "IdleSleep", "InputBuf",     "ImageSleep",
+    "InputSleep", "OutputBuf",  "Parity",    "ParitySel",    "Port"};
+const std::vector<std::string> kTailOrder = {"PortShare", "Stop",    "StopSel",   "Timeout",
                                              "Version",   "XonXoff", "XonXoffSel"};
 
 std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
@@ -145,7 +144,8 @@ TEST(OPOSClsRead, BadModelFilesAreRefusedAndWriteNothing) {
     return dir + "/KLP_T.inf";
   };
   refuse(variant("InputSleep=24\n", ""), "QMT500S", "lacks the key \"InputSleep\"");
-  refuse(variant("Port=COM1\n", "Port COM1\n"), "QMT500S", "lacks the key \"Port\"");  // the junk line is skipped
+  refuse(variant("Port=COM1\n", "Port COM1\n"), "QMT500S",
+         "lacks the key \"Port\"");  // the junk line is skipped
   refuse(variant("InputBuf=1024", "InputBuf=99999999999"), "QMT500S", "out of range");
   refuse(variant("DeviceClass=POSPrinter", "DeviceClass=Scanner"), "QMT500S", "Scanner");
   refuse(variant("DeviceName=QMT500S", "DeviceName=QMT\\500S"), "QMT\\500S", "backslash");
@@ -157,7 +157,8 @@ TEST(OPOSClsRead, BadModelFilesAreRefusedAndWriteNothing) {
                                "DeviceDesc=" + std::string(300, 'd')),
                        "QMT500S"))
       << cls.LastError();
-  EXPECT_EQ(modRegedit::GetStringValue(*store, kPrinterKey + "\\QMT500S", "DeviceDesc"), std::string(255, 'd'));
+  EXPECT_EQ(modRegedit::GetStringValue(*store, kPrinterKey + "\\QMT500S", "DeviceDesc"),
+            std::string(255, 'd'));
 }
 
 class Devices : public ::testing::Test {

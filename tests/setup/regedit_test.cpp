@@ -17,8 +17,7 @@ TEST(Regedit, EnumValuesRendersEachTypeAsTheToolShowsIt) {
   const std::string key = "Software\\T";
   ASSERT_EQ(OpenOrCreateKey(*store, key), reg::kOk);
   ASSERT_EQ(SetDwordValue(*store, key, "One", 1), reg::kOk);
-  ASSERT_EQ(store->SetValue(LM, key, {"Bin", reg::REG_BINARY, {0x01, 0xAB, 0x00, 0xFF, 0x10}}),
-            reg::kOk);
+  ASSERT_EQ(store->SetValue(LM, key, {"Bin", reg::REG_BINARY, {0x01, 0xAB, 0x00, 0xFF, 0x10}}), reg::kOk);
   ASSERT_EQ(store->SetValue(LM, key, {"Padded", reg::REG_SZ, {'a', 'b', 0, 0, 0}}), reg::kOk);
   ASSERT_EQ(store->SetValue(LM, key, {"Multi", reg::REG_MULTI_SZ, {'a', 0, 0}}), reg::kOk);
   ASSERT_EQ(SetDwordValue(*store, key, "Neg", -2), reg::kOk);

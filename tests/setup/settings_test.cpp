@@ -47,8 +47,7 @@ TEST_F(Settings, ParallelPrinterHasNoSerialChoicesAndSavesThemAsZero) {
   EXPECT_EQ(form.title, "QMT500P Printer Settings ");
   EXPECT_EQ(form.portChoices.size(), 8u);
   EXPECT_EQ(form.portChoices.back(), "LPT8");
-  for (const ChoiceBox* box : {&form.baudrate, &form.bitLength, &form.parity, &form.stop,
-                               &form.handShake}) {
+  for (const ChoiceBox* box : {&form.baudrate, &form.bitLength, &form.parity, &form.stop, &form.handShake}) {
     EXPECT_FALSE(box->enabled);
     EXPECT_TRUE(box->text.empty());
     EXPECT_TRUE(box->offers.empty());
@@ -135,8 +134,7 @@ TEST_F(Settings, UsbDeviceBindsToThePrinterAtTheChosenPosition) {
   EXPECT_FALSE(form.baudrate.enabled);
   SetAndSave("Port", "USB002");
   EXPECT_EQ(cls.mstrSymbolicLink, "usb:1-2");
-  EXPECT_EQ(modRegedit::GetStringValue(*store, testing::kPrinterKey + "\\Z10U", "SymbolicLink"),
-            "usb:1-2");
+  EXPECT_EQ(modRegedit::GetStringValue(*store, testing::kPrinterKey + "\\Z10U", "SymbolicLink"), "usb:1-2");
 
   // Unplugged: changing another setting keeps the socket it was bound to.
   sys.Remove("1-2");
@@ -217,9 +215,8 @@ class FakeControl : public TestTarget {
 TEST(DeviceTest, PrinterPrintsTheTestPageAndCuts) {
   FakeControl p;
   EXPECT_TRUE(RunPrinterTest(p, "Front", "QMT500S").empty());
-  EXPECT_EQ(p.calls, (std::vector<std::string>{"Open Front", "ClaimDevice 1000", "Enable",
-                                               "PrintNormal 2", "PrintNormal 2", "Disable",
-                                               "ReleaseDevice", "Close"}));
+  EXPECT_EQ(p.calls, (std::vector<std::string>{"Open Front", "ClaimDevice 1000", "Enable", "PrintNormal 2",
+                                               "PrintNormal 2", "Disable", "ReleaseDevice", "Close"}));
   ASSERT_EQ(p.printed.size(), 2u);
   EXPECT_EQ(p.printed[0],
             "Interactive Hcheck!!\r\nKELVORA OPOS ZAD\r\nService Object Version : 1.4\r\n"
@@ -230,8 +227,7 @@ TEST(DeviceTest, PrinterPrintsTheTestPageAndCuts) {
   noCut.canCut = false;
   RunPrinterTest(noCut, "X", "Custom");
   ASSERT_EQ(noCut.printed.size(), 1u);
-  EXPECT_EQ(noCut.printed[0],
-            "Interactive Hcheck!!\r\nKELVORA OPOS ZAD\r\nService Object Version : 1.4\r\n");
+  EXPECT_EQ(noCut.printed[0], "Interactive Hcheck!!\r\nKELVORA OPOS ZAD\r\nService Object Version : 1.4\r\n");
 }
 
 TEST(DeviceTest, FailuresAreReportedAndTheDeviceLeftClosed) {
@@ -256,8 +252,8 @@ TEST(DeviceTest, FailuresAreReportedAndTheDeviceLeftClosed) {
   m = RunPrinterTest(enable, "P", "Z9S");
   ASSERT_EQ(m.size(), 1u);
   EXPECT_EQ(m[0].text, "ResultCode : 111\r\nResultCodeExtended : 0");
-  EXPECT_EQ(enable.calls, (std::vector<std::string>{"Open P", "ClaimDevice 1000", "Enable",
-                                                    "ReleaseDevice", "Close"}));
+  EXPECT_EQ(enable.calls,
+            (std::vector<std::string>{"Open P", "ClaimDevice 1000", "Enable", "ReleaseDevice", "Close"}));
 
   FakeControl paper;
   paper.printResult = 114;
@@ -271,9 +267,8 @@ TEST(DeviceTest, FailuresAreReportedAndTheDeviceLeftClosed) {
   drawer.drawerResult = 111;
   m = RunDrawerTest(drawer, "D");
   ASSERT_EQ(m.size(), 1u);
-  EXPECT_EQ(drawer.calls, (std::vector<std::string>{"Open D", "ClaimDevice 1000", "Enable",
-                                                    "OpenDrawer", "Disable", "ReleaseDevice",
-                                                    "Close"}));
+  EXPECT_EQ(drawer.calls, (std::vector<std::string>{"Open D", "ClaimDevice 1000", "Enable", "OpenDrawer",
+                                                    "Disable", "ReleaseDevice", "Close"}));
 }
 
 }  // namespace

@@ -97,14 +97,12 @@ class FakeSysfs {
   std::string Devices() const { return dir_.path() + "/bus/usb/devices"; }
   // A USB device "1-1.4" with its IDs; with lp >= 0 a printer interface bound
   // to the usblp driver as lpN.
-  void AddDevice(const std::string& name, const std::string& vid, const std::string& pid,
-                 int lp = -1) {
+  void AddDevice(const std::string& name, const std::string& vid, const std::string& pid, int lp = -1) {
     WriteFile(Devices() + "/" + name + "/idVendor", vid + "\n");
     WriteFile(Devices() + "/" + name + "/idProduct", pid + "\n");
     std::filesystem::create_directories(Devices() + "/" + name + ":1.0");
     if (lp >= 0) {
-      std::filesystem::create_directories(Devices() + "/" + name + ":1.0/usbmisc/lp" +
-                                          std::to_string(lp));
+      std::filesystem::create_directories(Devices() + "/" + name + ":1.0/usbmisc/lp" + std::to_string(lp));
     }
   }
   void Remove(const std::string& name) {

@@ -20,8 +20,8 @@ TEST(UsbEnum, FindsTheMakersPrintersInSocketOrder) {
   FakeSysfs sys;
   sys.AddDevice("1-1.10", "0483", "a049", 2);
   sys.AddDevice("2-1", "067B", "2305", 0);
-  sys.AddDevice("1-1.2", "0483", "A036");  // no printer driver bound yet
-  sys.AddDevice("1-1.3", "046d", "c077");  // a mouse
+  sys.AddDevice("1-1.2", "0483", "A036");                 // no printer driver bound yet
+  sys.AddDevice("1-1.3", "046d", "c077");                 // a mouse
   WriteFile(sys.Devices() + "/usb1/idVendor", "1d6b\n");  // root hub
   WriteFile(sys.Devices() + "/usb1/idProduct", "0002\n");
 
@@ -60,8 +60,8 @@ TEST(UsbEnum, ResolvesTheSocketToThePrinterNodeOfTheMoment) {
   EXPECT_EQ(usb::ResolveUsbDevicePath("usb:1-1.4"), "/tmp/devs/lp3");
   ::unsetenv("OPOS_USB_DEV_DIR");
   EXPECT_EQ(usb::ResolveUsbDevicePath("/dev/pts/7"), "/dev/pts/7");
-  for (const char* bad : {"", "usb:", "usb:../../etc", "usb:1-1/../x", "usb:1-", "1-1.4",
-                          "usb:1-1..4", "usb:1-1.4:1.0"}) {
+  for (const char* bad :
+       {"", "usb:", "usb:../../etc", "usb:1-1/../x", "usb:1-", "1-1.4", "usb:1-1..4", "usb:1-1.4:1.0"}) {
     EXPECT_EQ(usb::ResolveUsbDevicePath(bad, &why), "") << bad;
     EXPECT_FALSE(usb::IsUsbDevicePath(bad)) << bad;
   }
@@ -91,8 +91,7 @@ TEST(ModelCatalog, ListsShippedModelsAlphabeticallyWithTheirTypes) {
     if (m.baseName == "Z7") {
       EXPECT_EQ(types, (std::vector<std::string>{"Z7S", "Z7U"}));
     } else {
-      EXPECT_EQ(types, (std::vector<std::string>{m.baseName + "S", m.baseName + "P",
-                                                 m.baseName + "U"}))
+      EXPECT_EQ(types, (std::vector<std::string>{m.baseName + "S", m.baseName + "P", m.baseName + "U"}))
           << error;
     }
   }
@@ -104,8 +103,9 @@ TEST(ModelCatalog, ListsShippedModelsAlphabeticallyWithTheirTypes) {
 TEST(ModelCatalog, ReportsFilesItCannotUse) {
   TempDir dir;
   WriteFile(dir.File("KLP_A.inf"), "[SINFO]\nDeviceName=AS\n[MaxNumber]\nCountNumber=4\n");
-  WriteFile(dir.File("klp_b.INF"), "[SINFO]\nDeviceName=BS\n[PINFO]\nDeviceName=BU\n"
-                                   "[MaxNumber]\nCountNumber=2\n");
+  WriteFile(dir.File("klp_b.INF"),
+            "[SINFO]\nDeviceName=BS\n[PINFO]\nDeviceName=BU\n"
+            "[MaxNumber]\nCountNumber=2\n");
   WriteFile(dir.File("KLP_C.inf"), "[PINFO]\nDeviceName=CP\n");
   WriteFile(dir.File("KLP_D.inf"), "garbage line\n");
   WriteFile(dir.File("Other.inf"), "[SINFO]\nDeviceName=XS\n");

@@ -27,8 +27,7 @@ class DevsetupEndToEnd : public ::testing::Test {
     const std::string lib = std::string(OPOS_BUILD_DIR) + "/service/libserialso.so";
     void* handle = ::dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << ::dlerror();
-    auto registerServer =
-        reinterpret_cast<com::DllRegisterServerFn>(::dlsym(handle, "DllRegisterServer"));
+    auto registerServer = reinterpret_cast<com::DllRegisterServerFn>(::dlsym(handle, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
     ASSERT_EQ(registerServer(), com::S_OK);
     ::unsetenv("OPOS_REGISTRY");

@@ -29,7 +29,9 @@ const Library kLibraries[] = {
     {"libusbso.so", "KELVORA.RecPrinter.SOU", "KELVORA.CashDrawer.SOU", 1003000},
 };
 
-std::string LibraryPath(const char* file) { return std::string(OPOS_BUILD_DIR) + "/service/" + file; }
+std::string LibraryPath(const char* file) {
+  return std::string(OPOS_BUILD_DIR) + "/service/" + file;
+}
 
 void* Load(const char* file) {
   void* h = dlopen(LibraryPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -108,7 +110,8 @@ TEST_F(Libraries, UnknownClassesAndUnregisteredProgIds) {
   EXPECT_EQ(f, nullptr);
   com::IDispatch* obj = nullptr;
   std::string error;
-  EXPECT_EQ(com::CreateObjectByProgId(reg_.Store(), "KELVORA.Nothing", &obj, &error), com::REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(com::CreateObjectByProgId(reg_.Store(), "KELVORA.Nothing", &obj, &error),
+            com::REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(error.empty());
   // A registration whose library does not load.
   com::Guid g;
@@ -126,7 +129,8 @@ TEST_F(Libraries, CanUnloadOnlyWithoutObjectsAndLocks) {
   reinterpret_cast<com::DllRegisterServerFn>(dlsym(h, "DllRegisterServer"))();
   com::Guid clsid;
   reg::Value v;
-  ASSERT_EQ(reg_.Store().QueryValue(reg::Root::ClassesRoot, "KELVORA.RecPrinter.SOP\\CLSID", "", &v), reg::kOk);
+  ASSERT_EQ(reg_.Store().QueryValue(reg::Root::ClassesRoot, "KELVORA.RecPrinter.SOP\\CLSID", "", &v),
+            reg::kOk);
   ASSERT_TRUE(com::Guid::Parse(reg::SzText(v.data), &clsid));
   com::IClassFactory* f = nullptr;
   ASSERT_EQ(get(clsid, &f), com::S_OK);
@@ -161,8 +165,9 @@ TEST_F(Libraries, AThousandObjectsLeaveNothingBehind) {
     std::string error;
     ASSERT_EQ(com::CreateObjectByProgId(reg_.Store(), "KELVORA.RecPrinter.SO", &obj, &error), com::S_OK);
     if (i % 100 == 0) {
-      EXPECT_EQ(CallLong(obj, "OpenService", {com::Variant::String("POSPrinter"), com::Variant::String("P"),
-                                               com::Variant::Dispatch(&sink)}),
+      EXPECT_EQ(CallLong(obj, "OpenService",
+                         {com::Variant::String("POSPrinter"), com::Variant::String("P"),
+                          com::Variant::Dispatch(&sink)}),
                 OPOS_SUCCESS);
     }
     obj->Release();

@@ -78,7 +78,8 @@ TEST_F(PortSharingTest, PrinterAndDrawerShareOneDeviceAndKnowBothServices) {
   peer.Send({0x34, 0x00, 0x00, 0x00});
   ASSERT_TRUE(test::WaitUntil([&] { return p.coverOpen.load() == 1 && d.coverOpen.load() == 1; }));
   peer.Send({0x10, 0x00, 0x00, 0x00});
-  ASSERT_TRUE(test::WaitUntil([&] { return p.drawerSensorLow.load() == 1 && d.drawerSensorLow.load() == 1; }));
+  ASSERT_TRUE(
+      test::WaitUntil([&] { return p.drawerSensorLow.load() == 1 && d.drawerSensorLow.load() == 1; }));
   EXPECT_EQ(p.coverOpen.load(), 0);
   EXPECT_EQ(d.coverOpen.load(), 0);
   EXPECT_EQ(d.CheckReady(), 0);  // the drawer side answers ready and leaves the sensor alone
@@ -319,8 +320,8 @@ TEST_F(PortSharingTest, UnusableLockFolderRefusesTheOpenWithItsCause) {
   ::chmod(open.c_str(), 0777);
   const std::string plain = test::FreshDir("plain-locks") + "/file";
   std::ofstream(plain) << "x";
-  for (const auto& [dir, cause] : {std::pair<std::string, std::string>{open, "writable by every user"},
-                                   {plain, "not a folder"}}) {
+  for (const auto& [dir, cause] :
+       {std::pair<std::string, std::string>{open, "writable by every user"}, {plain, "not a folder"}}) {
     ::setenv("OPOS_LOCK_DIR", dir.c_str(), 1);
     CSerialPort port;
     EXPECT_EQ(OpenPrinter(port, peer.slave()), 0);

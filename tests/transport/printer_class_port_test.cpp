@@ -73,7 +73,7 @@ TEST_P(PrinterClassPortTest, WritesAre64ByteChunksWithAPauseAfterEach) {
 TEST_P(PrinterClassPortTest, WritePacingSetsChunksAndPause) {
   struct Case {
     int32_t chunk, pauseMs;
-    long writes;       // write() calls for 2048 bytes; 0: as few as the device needs
+    long writes;  // write() calls for 2048 bytes; 0: as few as the device needs
     uint32_t atLeastMs;
   };
   for (const Case& c : {Case{128, 0, 16, 0}, Case{512, 10, 4, 38}, Case{0, 0, 0, 0}}) {

@@ -299,7 +299,8 @@ class ScopedLink {
 
 // A folder under the test's temporary directory, made fresh.
 inline std::string FreshDir(const std::string& name) {
-  std::string dir = std::filesystem::temp_directory_path() / ("opos-transport-" + std::to_string(::getpid()) + "-" + name);
+  std::string dir =
+      std::filesystem::temp_directory_path() / ("opos-transport-" + std::to_string(::getpid()) + "-" + name);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;

@@ -81,9 +81,9 @@ TEST(SerialLine, CodesGiveRateParityAndStopBitsOnARaw8BitLine) {
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
   }
   platform::SerialLine line;
-  for (const DeviceConfig& bad : {SerialConfig("COM1", 2), SerialConfig("COM1", 11), SerialConfig("COM1", 6, 3),
-                                  SerialConfig("COM1", 6, -1), SerialConfig("COM1", 6, 0, 0),
-                                  SerialConfig("COM1", 6, 0, 3)}) {
+  for (const DeviceConfig& bad :
+       {SerialConfig("COM1", 2), SerialConfig("COM1", 11), SerialConfig("COM1", 6, 3),
+        SerialConfig("COM1", 6, -1), SerialConfig("COM1", 6, 0, 0), SerialConfig("COM1", 6, 0, 3)}) {
     EXPECT_FALSE(SerialLineFromCodes(bad, &line)) << bad.Baudrate << " " << bad.Parity << " " << bad.Stop;
   }
 }
@@ -172,7 +172,9 @@ TEST_F(SerialPortTest, StalledPeerTimesOutAChunkAndKeepsWhatWasTaken) {
 
 // A transmitter that never empties (a stuck adapter), in place of the UART.
 std::atomic<int> gQueued{0};
-int StuckQueue(int) { return gQueued.load(); }
+int StuckQueue(int) {
+  return gQueued.load();
+}
 // Empties a few bytes at a time: slow but moving.
 int SlowQueue(int) {
   int left = gQueued.load();

@@ -7,7 +7,9 @@
 namespace opos {
 namespace {
 
-StatusScan Scan(const std::vector<uint8_t>& bytes) { return ScanStatus(bytes.data(), bytes.size()); }
+StatusScan Scan(const std::vector<uint8_t>& bytes) {
+  return ScanStatus(bytes.data(), bytes.size());
+}
 
 TEST(StatusScan, DecodesTheLastFourBytesAsTheReport) {
   // 0x14: drawer pin 3 high, cover closed.

@@ -57,20 +57,32 @@ Bytes image_bytes(size_t n) {
 // A receipt as the Service Objects send it: every command family they use.
 Bytes receipt_stream() {
   return cat({
-      hex("1D 61 FF"),                                                     // ASB on
-      hex("1B 45 30 1B 2D 30 1B 21 46 1D 42 30 1B 61 30 1B 33 3C"),        // PrintNormal prefix
-      hex("1B 61 31"), text("SHOP"), hex("1B 21 70 1B 2D 31"), text("Big"), hex("0D 0A"),
-      hex("1D 21 21 1D 42 01 1B 72 01"), text("wide"), hex("1D 42 80 0A"),
-      hex("1D 66 30 1D 77 04 1D 68 65 1B 61 31 1D 48 32 1D 6B 45 05"), text("12345"),
-      hex("1D 2A 0D 07"), image_bytes(13 * 7 * 8), hex("1B 61 31 1D 2F 33 1B 61 30"),
-      hex("1B 61 31 1C 70 01 30 0A"),                                      // NV logo
-      hex("1B 4C 1B 54 31"), text("side"), hex("0A"),                      // rotated
+      hex("1D 61 FF"),                                               // ASB on
+      hex("1B 45 30 1B 2D 30 1B 21 46 1D 42 30 1B 61 30 1B 33 3C"),  // PrintNormal prefix
+      hex("1B 61 31"),
+      text("SHOP"),
+      hex("1B 21 70 1B 2D 31"),
+      text("Big"),
+      hex("0D 0A"),
+      hex("1D 21 21 1D 42 01 1B 72 01"),
+      text("wide"),
+      hex("1D 42 80 0A"),
+      hex("1D 66 30 1D 77 04 1D 68 65 1B 61 31 1D 48 32 1D 6B 45 05"),
+      text("12345"),
+      hex("1D 2A 0D 07"),
+      image_bytes(13 * 7 * 8),
+      hex("1B 61 31 1D 2F 33 1B 61 30"),
+      hex("1B 61 31 1C 70 01 30 0A"),  // NV logo
+      hex("1B 4C 1B 54 31"),
+      text("side"),
+      hex("0A"),  // rotated
       hex("1B 57 00 00 00 00 00 02 38 04 1B 0C 1B 53"),
-      hex("1B 7C 32 42"),                                                  // unresolved ESC|2B
-      hex("0A 0A 1B 6D 1D 56 42 03"),                                      // cuts
-      hex("1B 70 30 64 C8"),                                               // drawer kick
-      hex("1D 28 48 06 00 30 30 46 46 46 46"),                             // process ID
-      hex("10 04 01 07 00 1B 40"), text("\x1b@\nInteractive HCheck!!\n"),
+      hex("1B 7C 32 42"),                       // unresolved ESC|2B
+      hex("0A 0A 1B 6D 1D 56 42 03"),           // cuts
+      hex("1B 70 30 64 C8"),                    // drawer kick
+      hex("1D 28 48 06 00 30 30 46 46 46 46"),  // process ID
+      hex("10 04 01 07 00 1B 40"),
+      text("\x1b@\nInteractive HCheck!!\n"),
   });
 }
 
@@ -117,7 +129,7 @@ TEST(EscPosParser, PrintModesTrackTheServiceObjectPrefixAndSizeCommands) {
 
   const Command* big = find(p.commands, CommandKind::Text, 1);
   EXPECT_EQ(big->data, text("Big"));
-  EXPECT_EQ(big->style.width, 2);   // ESC ! 0x70: double width and height
+  EXPECT_EQ(big->style.width, 2);  // ESC ! 0x70: double width and height
   EXPECT_EQ(big->style.height, 2);
   EXPECT_EQ(big->style.underline, 1);
 
@@ -175,8 +187,8 @@ TEST(EscPosParser, DownloadedImageIsPrintedByGsSlashAndForgottenByInitialize) {
 
   // An oversized definition is consumed whole (sync kept), stored bounded, and does not
   // replace the valid image; ESC @ clears it.
-  const Bytes stream = cat({hex("1D 2A 01 01"), image_bytes(8), hex("1D 2A FF FF"), repeat(0xAA, 255 * 255 * 8),
-                            text("OK"), hex("1D 2F 00 1B 40 1D 2F 00")});
+  const Bytes stream = cat({hex("1D 2A 01 01"), image_bytes(8), hex("1D 2A FF FF"),
+                            repeat(0xAA, 255 * 255 * 8), text("OK"), hex("1D 2F 00 1B 40 1D 2F 00")});
   const Parsed q = parse(stream, 4096);
   const std::vector<Command> cmds = joined(q.commands);
   ASSERT_EQ(cmds.size(), 6u);
@@ -206,10 +218,10 @@ TEST(EscPosParser, PageModeRotationAndPrintArea) {
 }
 
 TEST(EscPosParser, LogoKickProcessIdAndCutForms) {
-  const Parsed p = parse(cat({hex("1C 70 01 30 0A 1C 70 02 48"), hex("1B 70 30 64 C8 1B 70 31 64 C8 1B 70 00 01 02"),
-                              hex("1B 70 01 05 06 1B 70 07 01 01"), hex("1D 28 48 06 00 30 30 46 46 46 46"),
-                              hex("1D 28 48 07 00 30 30 31 32 33 34 35"), hex("1D 56 00 1D 56 42 03 1B 69 1B 6D"),
-                              text("Z")}));
+  const Parsed p = parse(
+      cat({hex("1C 70 01 30 0A 1C 70 02 48"), hex("1B 70 30 64 C8 1B 70 31 64 C8 1B 70 00 01 02"),
+           hex("1B 70 01 05 06 1B 70 07 01 01"), hex("1D 28 48 06 00 30 30 46 46 46 46"),
+           hex("1D 28 48 07 00 30 30 31 32 33 34 35"), hex("1D 56 00 1D 56 42 03 1B 69 1B 6D"), text("Z")}));
   const auto& c = p.commands;
   ASSERT_EQ(c.size(), 15u);
   EXPECT_EQ(c[0].kind, CommandKind::PrintNvLogo);
@@ -242,9 +254,10 @@ TEST(EscPosParser, UnknownAndControlBytesKeepSync) {
                               hex("1D 76 30 00 02 00 03 00"), repeat(2, 6), hex("1D 76 31 58")}));
   std::vector<std::string> kinds;
   for (const Command& c : p.commands) kinds.push_back(command_kind_name(c.kind));
-  const std::vector<std::string> expected = {"Unknown", "Text", "Unknown", "Text", "Unknown", "Text", "Ignored",
-                                             "BEL", "DLE EOT", "DLE EOT", "Unknown", "HT", "CAN", "FF",
-                                             "Other", "Other", "Text", "ESC *", "GS v 0", "Unknown", "Text"};
+  const std::vector<std::string> expected = {"Unknown", "Text",    "Unknown", "Text",    "Unknown", "Text",
+                                             "Ignored", "BEL",     "DLE EOT", "DLE EOT", "Unknown", "HT",
+                                             "CAN",     "FF",      "Other",   "Other",   "Text",    "ESC *",
+                                             "GS v 0",  "Unknown", "Text"};
   EXPECT_EQ(kinds, expected);
   EXPECT_EQ(p.commands[1].data, text("2B"));
   EXPECT_EQ(p.commands[9].args, (std::vector<int>{7, 1}));

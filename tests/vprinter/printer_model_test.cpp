@@ -16,7 +16,8 @@ const Bytes kKickPin2 = hex("1B 70 30 64 C8");  // 200 ms on-time
 
 // A printer on a hand-driven clock.
 struct Rig {
-  explicit Rig(PrinterConfig c = {}) : config(c), t0(PrinterModel::Clock::time_point{} + 1h), now(t0), m(config, t0) {}
+  explicit Rig(PrinterConfig c = {})
+      : config(c), t0(PrinterModel::Clock::time_point{} + 1h), now(t0), m(config, t0) {}
   void send(const Bytes& b) { m.receive(b, now); }
   void at(std::chrono::milliseconds since_start) {
     now = t0 + since_start;

@@ -59,7 +59,9 @@ class Program {
 
   // One line of standard output, without its newline; empty after the time limit.
   std::string read_line(std::chrono::milliseconds limit = 10s) { return line_from(out_, out_buf_, limit); }
-  std::string read_err_line(std::chrono::milliseconds limit = 10s) { return line_from(err_, err_buf_, limit); }
+  std::string read_err_line(std::chrono::milliseconds limit = 10s) {
+    return line_from(err_, err_buf_, limit);
+  }
 
   // Exit code once the process has ended within the limit; -1 otherwise.
   int wait_exit(std::chrono::milliseconds limit = 10s) {
@@ -82,7 +84,8 @@ class Program {
         buf.erase(0, nl + 1);
         return line;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd p{fd, POLLIN, 0};
       if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return {};
       char chunk[256];
@@ -101,7 +104,7 @@ class Program {
 };
 
 bool exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return lstat(path.c_str(), &st) == 0;
 }
 

@@ -22,7 +22,7 @@ extern char** environ;
 namespace {
 
 bool exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -166,7 +166,8 @@ TEST(RenderPrinter, ProgramRenderOptionEndToEnd) {
   ASSERT_EQ(read_line(out).rfind("ready ", 0), 0u);
   PtyClient host(link);
   ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
-  ASSERT_TRUE(host.write_all(cat({hex("1B 61 01"), text("CENTRED\n"), hex("1D 56 42 10"), text("left over")})));
+  ASSERT_TRUE(
+      host.write_all(cat({hex("1B 61 01"), text("CENTRED\n"), hex("1D 56 42 10"), text("left over")})));
 
   const std::string first = images + "/receipt-0001.png";
   ASSERT_TRUE(eventually([&] { return exists(first); }));

@@ -11,11 +11,13 @@ using namespace vprinter_test;
 namespace {
 
 // Paper geometry the images are drawn with.
-constexpr int kTop = 8;     // first line's top
-constexpr int kLeft = 32;   // print area's left edge
-constexpr int kRight = 543; // print area's last dot
+constexpr int kTop = 8;      // first line's top
+constexpr int kLeft = 32;    // print area's left edge
+constexpr int kRight = 543;  // print area's last dot
 
-Bytes line(const std::string& s) { return text(s + "\n"); }
+Bytes line(const std::string& s) {
+  return text(s + "\n");
+}
 
 }  // namespace
 
@@ -164,7 +166,8 @@ TEST(RenderBarcode, BarsHaveTheSetHeightAndModuleWidth) {
   int edges = 0;
   for (int x = bars.x0; x < bars.x1; ++x) edges += img.dark(x, kTop + 40) != img.dark(x + 1, kTop + 40);
   EXPECT_GT(edges, 40) << "a row through the band crosses many bars";
-  for (int y = bars.y0; y <= bars.y1; ++y) EXPECT_TRUE(img.dark(bars.x0, y)) << "the first bar runs the full height";
+  for (int y = bars.y0; y <= bars.y1; ++y)
+    EXPECT_TRUE(img.dark(bars.x0, y)) << "the first bar runs the full height";
 
   const Box wider = dark_box(render_one(cat({hex("1D 68 50 1D 77 03 1D 48 00"), code39})));
   EXPECT_EQ(wider.width() * 2, bars.width() * 3) << "3-dot modules against 2-dot ones";
@@ -182,8 +185,10 @@ TEST(RenderBarcode, BarsHaveTheSetHeightAndModuleWidth) {
 
 TEST(RenderBarcode, PrinterDataConventionsAndRefusals) {
   // Data the printer refuses shows one line of note instead of bars.
-  EXPECT_LT(dark_box(render_one(cat({hex("1D 68 50 1D 6B 43 03"), text("ABC")}))).height(), 24) << "EAN-13 letters";
-  EXPECT_LT(dark_box(render_one(cat({hex("1D 68 50 1D 6B 46 03"), text("123")}))).height(), 24) << "ITF of odd length";
+  EXPECT_LT(dark_box(render_one(cat({hex("1D 68 50 1D 6B 43 03"), text("ABC")}))).height(), 24)
+      << "EAN-13 letters";
+  EXPECT_LT(dark_box(render_one(cat({hex("1D 68 50 1D 6B 46 03"), text("123")}))).height(), 24)
+      << "ITF of odd length";
 
   // The four zero-suppression rules, the long form with check digit, and a refusal.
   EXPECT_EQ(upce_from_upca("01234500006"), "0123456");
@@ -203,7 +208,8 @@ TEST(RenderBarcode, PrinterDataConventionsAndRefusals) {
 
   const BarcodeBars upca = encode_barcode(65, text("01234567890"));
   ASSERT_EQ(upca.modules.size(), 95u);
-  EXPECT_EQ(std::vector<uint8_t>(upca.modules.begin(), upca.modules.begin() + 3), (std::vector<uint8_t>{1, 0, 1}));
+  EXPECT_EQ(std::vector<uint8_t>(upca.modules.begin(), upca.modules.begin() + 3),
+            (std::vector<uint8_t>{1, 0, 1}));
   EXPECT_EQ(upca.text, "012345678905") << "check digit worked out";
   EXPECT_FALSE(encode_barcode(74, text("1")).error.empty());
 }
@@ -219,7 +225,8 @@ TEST(RenderReceipts, CutsSplitReceiptsAndFeedsAddPaper) {
   EXPECT_EQ(three[0].height, three[1].height);
 
   const int plain = render(cat({line("x"), hex("1D 56 00")}))[0].height;
-  EXPECT_EQ(render(cat({line("x"), hex("1D 56 42 28")}))[0].height, plain + 20) << "GS V 66 feeds 40 half dots";
+  EXPECT_EQ(render(cat({line("x"), hex("1D 56 42 28")}))[0].height, plain + 20)
+      << "GS V 66 feeds 40 half dots";
   EXPECT_EQ(render(cat({line("x"), hex("1B 64 03 1B 69")}))[0].height, plain + 90) << "ESC d 3";
   EXPECT_EQ(render(hex("1B 69 1B 69")).size(), 2u) << "every cut cuts, blank or not";
   EXPECT_TRUE(render(hex("0A 0A 1B 4A 40")).empty()) << "blank paper without a cut is no receipt";
@@ -246,7 +253,8 @@ TEST(RenderReceipts, HeightLimitCutsOffAndSaysSo) {
 TEST(RenderReceipts, PageModeTurnsThePageToThePrintDirection) {
   // Left 90: text runs upward from the bottom left of a 512 x 200 area.
   const Bytes area = hex("1B 57 00 00 00 00 00 02 C8 00");
-  const ReceiptImage left = render_one(cat({hex("1B 4C 1B 54 31"), line("ABCDEF"), area, hex("1B 0C 1B 53"), line("after")}));
+  const ReceiptImage left =
+      render_one(cat({hex("1B 4C 1B 54 31"), line("ABCDEF"), area, hex("1B 0C 1B 53"), line("after")}));
   const Box page = dark_box(left, 0, kTop + 200);
   EXPECT_GT(page.height(), 3 * page.width());
   EXPECT_EQ(page.x0, kLeft);
@@ -257,7 +265,8 @@ TEST(RenderReceipts, PageModeTurnsThePageToThePrintDirection) {
   EXPECT_EQ(right.y0, kTop);
   EXPECT_GT(right.x1, kRight - 12) << "right 90 starts at the top right";
 
-  EXPECT_TRUE(render(cat({hex("1B 4C"), line("dropped"), hex("1B 53")})).empty()) << "ESC S discards the page";
+  EXPECT_TRUE(render(cat({hex("1B 4C"), line("dropped"), hex("1B 53")})).empty())
+      << "ESC S discards the page";
   EXPECT_EQ(render_one(cat({hex("1B 4C"), line("x"), hex("18"), line("kept"), hex("0C")})).dots,
             render_one(line("kept")).dots)
       << "CAN clears the page so far";

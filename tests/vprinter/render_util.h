@@ -17,8 +17,8 @@
 
 namespace vprinter_test {
 
-inline std::vector<vprinter::ReceiptImage> render(const Bytes& bytes,
-                                                  int max_height = vprinter::ReceiptRenderer::kDefaultMaxHeight) {
+inline std::vector<vprinter::ReceiptImage> render(
+    const Bytes& bytes, int max_height = vprinter::ReceiptRenderer::kDefaultMaxHeight) {
   std::vector<vprinter::Command> commands;
   vprinter::EscPosParser parser([&](vprinter::Command&& c) { commands.push_back(std::move(c)); });
   parser.feed(bytes);
@@ -35,7 +35,9 @@ struct Decoded {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> grey;  // 0 black .. 255 white
-  bool dark(int x, int y) const { return grey[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] < 128; }
+  bool dark(int x, int y) const {
+    return grey[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] < 128;
+  }
 };
 
 inline std::optional<Decoded> decode_png(const std::vector<uint8_t>& png) {
@@ -57,7 +59,8 @@ inline std::optional<Decoded> decode_png(const std::vector<uint8_t>& png) {
 inline std::optional<Decoded> decode_png_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  return decode_png(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  return decode_png(
+      std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 // Bounding box of the dark dots in rows [y0, y1); empty() when there are none.

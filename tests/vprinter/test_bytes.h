@@ -26,7 +26,9 @@ inline Bytes hex(std::string_view text) {
   return out;
 }
 
-inline Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+inline Bytes text(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
 
 inline Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -34,6 +36,8 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-inline Bytes repeat(uint8_t b, size_t n) { return Bytes(n, b); }
+inline Bytes repeat(uint8_t b, size_t n) {
+  return Bytes(n, b);
+}
 
 }  // namespace vprinter_test

@@ -67,7 +67,7 @@ TEST(VirtualPrinterPty, RoundTripFromAPlainClient) {
   EXPECT_EQ(printer.commands()[1].kind, CommandKind::DrawerKick);
 
   printer.stop();
-  struct stat st{};
+  struct stat st {};
   EXPECT_NE(lstat(opt.link_path.c_str(), &st), 0) << "link removed on stop";
 }
 

@@ -72,7 +72,9 @@ std::string HelpText(const Program& p) {
   return s;
 }
 
-std::string VersionText(const Program& p) { return std::string(p.name) + " (opos) " OPOS_VERSION "\n"; }
+std::string VersionText(const Program& p) {
+  return std::string(p.name) + " (opos) " OPOS_VERSION "\n";
+}
 
 int Parse(const Program& p, const std::vector<std::string>& args, Parsed* parsed, std::ostream& out,
           std::ostream& err) {
@@ -119,10 +121,12 @@ int Parse(const Program& p, const std::vector<std::string>& args, Parsed* parsed
       }
     }
     if (o->value && !inlineValue) {
-      if (i + 1 >= args.size()) return usage(std::string("--") + o->name + " needs a value (" + o->value + ")");
+      if (i + 1 >= args.size())
+        return usage(std::string("--") + o->name + " needs a value (" + o->value + ")");
       value = args[++i];
     }
-    if (o->value && value.empty()) return usage(std::string("--") + o->name + " needs a value (" + o->value + ")");
+    if (o->value && value.empty())
+      return usage(std::string("--") + o->name + " needs a value (" + o->value + ")");
     if (o == &kHelp) {
       out << HelpText(p);
       return kExitOk;

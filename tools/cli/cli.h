@@ -26,10 +26,10 @@ struct Option {
 
 struct Program {
   const char* name;
-  const char* synopsis;  // after the program name: "[OPTIONS] COMMAND ..."
-  const char* summary;   // one line, what the program is (the man page's NAME)
+  const char* synopsis;         // after the program name: "[OPTIONS] COMMAND ..."
+  const char* summary;          // one line, what the program is (the man page's NAME)
   std::vector<Option> options;  // -h/--help and --version are added
-  const char* details;   // commands, notes: free text after the options
+  const char* details;          // commands, notes: free text after the options
   // Options end at the first operand (the command) so that the command's own
   // arguments may start with "-"; otherwise options and operands mix.
   bool optionsBeforeOperands;

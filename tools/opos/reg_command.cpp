@@ -58,13 +58,20 @@ std::string Describe(reg::Store& store, long rc) {
   std::string why = store.LastError();
   if (!why.empty()) return why;
   switch (rc) {
-    case reg::kFileNotFound: return "not found";
-    case reg::kAccessDenied: return "the store cannot be written";
-    case reg::kInvalidParameter: return "invalid name";
-    case reg::kKeyHasChildren: return "the key has subkeys";
-    case reg::kBusy: return "the store is busy";
-    case reg::kDiskFull: return "the disk is full";
-    default: return "error " + std::to_string(rc);
+    case reg::kFileNotFound:
+      return "not found";
+    case reg::kAccessDenied:
+      return "the store cannot be written";
+    case reg::kInvalidParameter:
+      return "invalid name";
+    case reg::kKeyHasChildren:
+      return "the key has subkeys";
+    case reg::kBusy:
+      return "the store is busy";
+    case reg::kDiskFull:
+      return "the disk is full";
+    default:
+      return "error " + std::to_string(rc);
   }
 }
 
@@ -95,13 +102,20 @@ bool CheckPath(const std::string& path, std::string* error) {
 
 const char* TypeName(uint32_t type) {
   switch (type) {
-    case reg::REG_NONE: return "REG_NONE";
-    case reg::REG_SZ: return "REG_SZ";
-    case reg::REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case reg::REG_BINARY: return "REG_BINARY";
-    case reg::REG_DWORD: return "REG_DWORD";
-    case reg::REG_MULTI_SZ: return "REG_MULTI_SZ";
-    default: return nullptr;
+    case reg::REG_NONE:
+      return "REG_NONE";
+    case reg::REG_SZ:
+      return "REG_SZ";
+    case reg::REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case reg::REG_BINARY:
+      return "REG_BINARY";
+    case reg::REG_DWORD:
+      return "REG_DWORD";
+    case reg::REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    default:
+      return nullptr;
   }
 }
 
@@ -150,7 +164,8 @@ bool ParseDword(const std::string& text, uint32_t* out) {
   int32_t v = 0;
   if (!ParseInt32(text, &v)) {
     // Decimal above INT32_MAX still fits a DWORD.
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+      return false;
     const unsigned long long u = std::strtoull(text.c_str(), nullptr, 10);
     if (u > 0xFFFFFFFFull) return false;
     *out = static_cast<uint32_t>(u);
@@ -187,7 +202,9 @@ int Usage() {
   return kExitUsage;
 }
 
-std::string ValueName(const std::string& arg) { return arg == "@" ? std::string() : arg; }
+std::string ValueName(const std::string& arg) {
+  return arg == "@" ? std::string() : arg;
+}
 
 int Set(const std::vector<std::string>& a, const std::string& storePath) {
   if (a.size() != 5) return Usage();
@@ -333,7 +350,8 @@ int Delete(const std::vector<std::string>& a, const std::string& storePath) {
     }
   }
   if (rc != reg::kOk) {
-    std::fprintf(stderr, "opos reg delete: %s: %s\n", KeyText(root, path).c_str(), Describe(*store, rc).c_str());
+    std::fprintf(stderr, "opos reg delete: %s: %s\n", KeyText(root, path).c_str(),
+                 Describe(*store, rc).c_str());
     return kExitFailure;
   }
   return kExitOk;
@@ -352,8 +370,9 @@ int Export(const std::vector<std::string>& a, const std::string& storePath) {
   std::string text;
   const long rc = a.size() == 2 ? store->ExportKey(root, path, &text) : store->ExportAll(&text);
   if (rc != reg::kOk) {
-    std::fprintf(stderr, "opos reg export: %s\n",
-                 rc == reg::kFileNotFound ? ("no key " + KeyText(root, path)).c_str() : Describe(*store, rc).c_str());
+    std::fprintf(
+        stderr, "opos reg export: %s\n",
+        rc == reg::kFileNotFound ? ("no key " + KeyText(root, path)).c_str() : Describe(*store, rc).c_str());
     return kExitFailure;
   }
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -459,12 +478,14 @@ int Unregister(const std::string& lib, const std::string& storePath) {
     }
   }
   if (found == 0) {
-    std::fprintf(stderr, "opos regsvr: no class in %s is registered to %s\n", storePath.c_str(), path.c_str());
+    std::fprintf(stderr, "opos regsvr: no class in %s is registered to %s\n", storePath.c_str(),
+                 path.c_str());
     return kExitFailure;
   }
   const long rc = store->Import(text);
   if (rc != reg::kOk) {
-    std::fprintf(stderr, "opos regsvr: cannot remove the registration of %s from %s: %s (nothing was removed)\n",
+    std::fprintf(stderr,
+                 "opos regsvr: cannot remove the registration of %s from %s: %s (nothing was removed)\n",
                  path.c_str(), storePath.c_str(), Describe(*store, rc).c_str());
     return kExitFailure;
   }

@@ -128,13 +128,13 @@ class Runner {
     });
     d.co->OnError([this, device](int32_t rc, int32_t rce, int32_t locus, int32_t& response) {
       if (answer_) response = *answer_;
-      Emit("{\"event\":\"Error\",\"ResultCode\":" + std::to_string(rc) + ",\"ResultCodeExtended\":" +
-           std::to_string(rce) + ",\"ErrorLocus\":" + std::to_string(locus) +
+      Emit("{\"event\":\"Error\",\"ResultCode\":" + std::to_string(rc) +
+           ",\"ResultCodeExtended\":" + std::to_string(rce) + ",\"ErrorLocus\":" + std::to_string(locus) +
            ",\"ErrorResponse\":" + std::to_string(response) + device);
     });
     d.co->OnDirectIO([this, device](int32_t number, int32_t& data, std::string& text) {
-      Emit("{\"event\":\"DirectIO\",\"EventNumber\":" + std::to_string(number) + ",\"Data\":" +
-           std::to_string(data) + ",\"String\":" + JsonString(text) + device);
+      Emit("{\"event\":\"DirectIO\",\"EventNumber\":" + std::to_string(number) +
+           ",\"Data\":" + std::to_string(data) + ",\"String\":" + JsonString(text) + device);
     });
   }
 
@@ -143,8 +143,8 @@ class Runner {
     const com::MemberTable& table = control::ControlMembers(current_->cls);
     int32_t id = 0;
     if (!com::Succeeded(table.Lookup(c.member, &id))) {
-      std::fprintf(err_, "opos: line %d: %s has no member %s\n", c.line, control::DeviceClassName(current_->cls),
-                   c.member.c_str());
+      std::fprintf(err_, "opos: line %d: %s has no member %s\n", c.line,
+                   control::DeviceClassName(current_->cls), c.member.c_str());
       return kExitUsage;
     }
     const com::Member& m = *table.Find(id);
@@ -175,7 +175,7 @@ class Runner {
     Variant result;
     const HRESULT hr = co.Invoke(m.name, args, &result);
     if (hr == com::DISP_E_UNKNOWNNAME || hr == com::DISP_E_BADPARAMCOUNT || hr == com::DISP_E_TYPEMISMATCH) {
-      const char* why = hr == com::DISP_E_UNKNOWNNAME    ? "the Service Object has no such member"
+      const char* why = hr == com::DISP_E_UNKNOWNNAME     ? "the Service Object has no such member"
                         : hr == com::DISP_E_BADPARAMCOUNT ? "wrong number of arguments"
                                                           : "an argument has the wrong type";
       std::fprintf(err_, "opos: line %d: %s: %s\n", c.line, m.name, why);
@@ -190,23 +190,35 @@ class Runner {
     for (size_t k = 0; k < args.size(); ++k) {
       if (k) line += ',';
       switch (args[k].vt) {
-        case VT::LongRef: line += std::to_string(longs[k]); break;
-        case VT::StringRef: line += JsonString(strings[k]); break;
-        case VT::String: line += JsonString(args[k].strVal); break;
-        default: line += std::to_string(args[k].lVal); break;
+        case VT::LongRef:
+          line += std::to_string(longs[k]);
+          break;
+        case VT::StringRef:
+          line += JsonString(strings[k]);
+          break;
+        case VT::String:
+          line += JsonString(args[k].strVal);
+          break;
+        default:
+          line += std::to_string(args[k].lVal);
+          break;
       }
     }
     line += "],\"result\":";
-    if (result.vt == VT::Long) line += std::to_string(result.lVal);
-    else if (result.vt == VT::String) line += JsonString(result.strVal);
-    else line += "null";
+    if (result.vt == VT::Long)
+      line += std::to_string(result.lVal);
+    else if (result.vt == VT::String)
+      line += JsonString(result.strVal);
+    else
+      line += "null";
     const int32_t rc = co.GetPropertyNumber(PIDX_ResultCode);
     line += ",\"ResultCode\":" + std::to_string(rc);
     line += ",\"ResultCodeExtended\":" + std::to_string(co.GetPropertyNumber(PIDX_ResultCodeExtended)) + "}";
     Emit(line);
     if (rc != OPOS_SUCCESS) {
       const std::string detail = co.LastErrorDetail();
-      if (!detail.empty()) std::fprintf(err_, "opos: line %d: %s: %d: %s\n", c.line, m.name, rc, detail.c_str());
+      if (!detail.empty())
+        std::fprintf(err_, "opos: line %d: %s: %d: %s\n", c.line, m.name, rc, detail.c_str());
     }
     return kExitOk;
   }
@@ -234,34 +246,57 @@ bool ReadAll(std::istream& in, std::string* text) {
 
 const char* ResultName(int32_t rc) {
   switch (rc) {
-    case OPOS_SUCCESS: return "OPOS_SUCCESS";
-    case OPOS_E_CLOSED: return "OPOS_E_CLOSED";
-    case OPOS_E_CLAIMED: return "OPOS_E_CLAIMED";
-    case OPOS_E_NOTCLAIMED: return "OPOS_E_NOTCLAIMED";
-    case OPOS_E_NOSERVICE: return "OPOS_E_NOSERVICE";
-    case OPOS_E_DISABLED: return "OPOS_E_DISABLED";
-    case OPOS_E_ILLEGAL: return "OPOS_E_ILLEGAL";
-    case OPOS_E_NOHARDWARE: return "OPOS_E_NOHARDWARE";
-    case OPOS_E_OFFLINE: return "OPOS_E_OFFLINE";
-    case OPOS_E_FAILURE: return "OPOS_E_FAILURE";
-    case OPOS_E_TIMEOUT: return "OPOS_E_TIMEOUT";
-    case OPOS_E_BUSY: return "OPOS_E_BUSY";
-    case OPOS_E_EXTENDED: return "OPOS_E_EXTENDED";
-    default: return "result";
+    case OPOS_SUCCESS:
+      return "OPOS_SUCCESS";
+    case OPOS_E_CLOSED:
+      return "OPOS_E_CLOSED";
+    case OPOS_E_CLAIMED:
+      return "OPOS_E_CLAIMED";
+    case OPOS_E_NOTCLAIMED:
+      return "OPOS_E_NOTCLAIMED";
+    case OPOS_E_NOSERVICE:
+      return "OPOS_E_NOSERVICE";
+    case OPOS_E_DISABLED:
+      return "OPOS_E_DISABLED";
+    case OPOS_E_ILLEGAL:
+      return "OPOS_E_ILLEGAL";
+    case OPOS_E_NOHARDWARE:
+      return "OPOS_E_NOHARDWARE";
+    case OPOS_E_OFFLINE:
+      return "OPOS_E_OFFLINE";
+    case OPOS_E_FAILURE:
+      return "OPOS_E_FAILURE";
+    case OPOS_E_TIMEOUT:
+      return "OPOS_E_TIMEOUT";
+    case OPOS_E_BUSY:
+      return "OPOS_E_BUSY";
+    case OPOS_E_EXTENDED:
+      return "OPOS_E_EXTENDED";
+    default:
+      return "result";
   }
 }
 
-const cli::Program kPrintProgram{
-    "opos print", "--device NAME TEXT", "print TEXT (with \\x escapes) on a POSPrinter and cut",
-    {{"device", 0, "NAME", "device key or logical device name"}}, "", false};
-const cli::Program kDrawerProgram{
-    "opos drawer", "--device NAME", "open a CashDrawer",
-    {{"device", 0, "NAME", "device key or logical device name"}}, "", false};
+const cli::Program kPrintProgram{"opos print",
+                                 "--device NAME TEXT",
+                                 "print TEXT (with \\x escapes) on a POSPrinter and cut",
+                                 {{"device", 0, "NAME", "device key or logical device name"}},
+                                 "",
+                                 false};
+const cli::Program kDrawerProgram{"opos drawer",
+                                  "--device NAME",
+                                  "open a CashDrawer",
+                                  {{"device", 0, "NAME", "device key or logical device name"}},
+                                  "",
+                                  false};
 const cli::Program kRunProgram{
-    "opos run", "--class POSPrinter|CashDrawer --device NAME [SCRIPT]",
+    "opos run",
+    "--class POSPrinter|CashDrawer --device NAME [SCRIPT]",
     "run a script of calls through the Control Object",
-    {{"class", 0, "CLASS", "POSPrinter or CashDrawer"}, {"device", 0, "NAME", "device key or logical device name"}},
-    "SCRIPT is a file; without it (or with -) the script is read from standard input.\n", false};
+    {{"class", 0, "CLASS", "POSPrinter or CashDrawer"},
+     {"device", 0, "NAME", "device key or logical device name"}},
+    "SCRIPT is a file; without it (or with -) the script is read from standard input.\n",
+    false};
 
 // --device NAME among the arguments; the rest left in order in *rest. -1 to go
 // on, else the exit status.
@@ -282,7 +317,8 @@ int TakeDevice(const cli::Program& program, const std::vector<std::string>& args
 // One step of an everyday job; false (with a message) when it failed.
 bool Step(control::ControlObject& co, const char* what, int32_t rc) {
   if (rc == OPOS_SUCCESS) return true;
-  std::fprintf(stderr, "opos: %s failed: %d (%s), extended %d\n", what, rc, ResultName(rc), co.ResultCodeExtended());
+  std::fprintf(stderr, "opos: %s failed: %d (%s), extended %d\n", what, rc, ResultName(rc),
+               co.ResultCodeExtended());
   const std::string detail = co.LastErrorDetail();
   if (!detail.empty()) std::fprintf(stderr, "opos: %s\n", detail.c_str());
   return false;
@@ -303,8 +339,8 @@ bool Prepare(control::ControlObject& co, const std::string& device) {
 
 }  // namespace
 
-int RunScript(DeviceClass firstClass, const std::string& firstDevice, const std::vector<Command>& commands, FILE* out,
-              FILE* err) {
+int RunScript(DeviceClass firstClass, const std::string& firstDevice, const std::vector<Command>& commands,
+              FILE* out, FILE* err) {
   Runner runner(out, err);
   return runner.Run(firstClass, firstDevice, commands);
 }
@@ -368,7 +404,8 @@ int PrintCommand(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   control::POSPrinter printer;
-  bool ok = Prepare(printer, device) && Step(printer, "PrintNormal", printer.PrintNormal(PTR_S_RECEIPT, text));
+  bool ok =
+      Prepare(printer, device) && Step(printer, "PrintNormal", printer.PrintNormal(PTR_S_RECEIPT, text));
   if (printer.IsOpen()) ok = Step(printer, "Close", printer.Close()) && ok;
   return ok ? kExitOk : kExitFailure;
 }

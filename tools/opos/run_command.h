@@ -19,8 +19,8 @@ inline constexpr int kExitUsage = 2;
 // Opens firstDevice, runs the checked commands in order, printing one JSON
 // object per line on out for every call and every event, and closes every
 // device still open at the end. Returns the exit status.
-int RunScript(control::DeviceClass firstClass, const std::string& firstDevice, const std::vector<Command>& commands,
-              FILE* out, FILE* err);
+int RunScript(control::DeviceClass firstClass, const std::string& firstDevice,
+              const std::vector<Command>& commands, FILE* out, FILE* err);
 
 // The commands with their arguments (after the command word). Return the exit status.
 int RunCommand(const std::vector<std::string>& args);

@@ -18,7 +18,9 @@ struct Token {
   std::string text;  // quoted: the decoded bytes
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 bool Tokenize(const std::string& s, std::vector<Token>* out, std::string* error) {
   size_t i = 0;
@@ -86,16 +88,20 @@ bool IsName(const std::string& s) {
   return true;
 }
 
-bool Is(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool Is(const std::string& a, const char* b) {
+  return strcasecmp(a.c_str(), b) == 0;
+}
 
 // A single non-negative millisecond count, or any integer for Answer.
-bool OneNumber(const std::vector<Token>& t, const char* what, bool nonNegative, int32_t* out, std::string* error) {
+bool OneNumber(const std::vector<Token>& t, const char* what, bool nonNegative, int32_t* out,
+               std::string* error) {
   if (t.size() != 2) {
     *error = std::string(what) + " takes one number";
     return false;
   }
   if (t[1].quoted || !ParseInt32(t[1].text, out)) {
-    *error = std::string(what) + " takes an integer, not " + (t[1].quoted ? JsonString(t[1].text) : t[1].text);
+    *error =
+        std::string(what) + " takes an integer, not " + (t[1].quoted ? JsonString(t[1].text) : t[1].text);
     return false;
   }
   if (nonNegative && *out < 0) {
@@ -107,7 +113,8 @@ bool OneNumber(const std::vector<Token>& t, const char* what, bool nonNegative, 
 
 bool DeviceClassToken(const Token& t, DeviceClass* out, std::string* error) {
   if (t.quoted || !control::ParseDeviceClass(t.text, out)) {
-    *error = "unknown device class " + (t.quoted ? JsonString(t.text) : t.text) + " (POSPrinter or CashDrawer)";
+    *error =
+        "unknown device class " + (t.quoted ? JsonString(t.text) : t.text) + " (POSPrinter or CashDrawer)";
     return false;
   }
   return true;
@@ -136,10 +143,14 @@ bool ParseInt32(const std::string& token, int32_t* out) {
   for (; i < token.size(); ++i) {
     const char c = token[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * (hex ? 16 : 10) + static_cast<uint64_t>(d);
   }
   if (negative) {
@@ -258,7 +269,8 @@ bool ParseScript(const std::string& text, DeviceClass firstClass, const std::str
       case Command::kSelect: {
         std::vector<const Opened*> match;
         for (const Opened& o : opened) {
-          if (strcasecmp(o.name.c_str(), c->device.c_str()) == 0 && (!c->hasClass || o.cls == c->deviceClass)) {
+          if (strcasecmp(o.name.c_str(), c->device.c_str()) == 0 &&
+              (!c->hasClass || o.cls == c->deviceClass)) {
             match.push_back(&o);
           }
         }

@@ -37,7 +37,7 @@ struct Command {
   int32_t number = 0;           // kPump, kSleep: milliseconds; kAnswer: the response
   bool hasClass = false;        // kSelect: whether a class was named
   control::DeviceClass deviceClass = control::DeviceClass::POSPrinter;  // kOpen, kSelect
-  std::string device;           // kOpen, kSelect
+  std::string device;                                                   // kOpen, kSelect
 };
 
 // One line. Returns false with a message (without the line prefix) on a fault;

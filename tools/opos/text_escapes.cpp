@@ -28,12 +28,24 @@ bool DecodeEscapes(const std::string& text, std::string* out, std::string* error
     }
     const char e = text[++i];
     switch (e) {
-      case 'n': s.push_back('\n'); break;
-      case 'r': s.push_back('\r'); break;
-      case 't': s.push_back('\t'); break;
-      case '0': s.push_back('\0'); break;
-      case '\\': s.push_back('\\'); break;
-      case '"': s.push_back('"'); break;
+      case 'n':
+        s.push_back('\n');
+        break;
+      case 'r':
+        s.push_back('\r');
+        break;
+      case 't':
+        s.push_back('\t');
+        break;
+      case '0':
+        s.push_back('\0');
+        break;
+      case '\\':
+        s.push_back('\\');
+        break;
+      case '"':
+        s.push_back('"');
+        break;
       case 'x': {
         int v = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
         if (v < 0) {

@@ -85,8 +85,14 @@ bool Setup(const std::string& dir, std::string* error) {
     };
     store->CreateKey(Root::LocalMachine, key);
     sz("", drawer ? "KELVORA.CashDrawer.SO" : "KELVORA.RecPrinter.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6}, {"BitLength", 8}, {"HandShake", 0},
-                        {"Parity", 0}, {"Stop", 1}, {"XonXoff", 0}, {"ConnectorPinNo", 2}, {"OpenLevel", 1}}) {
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0},
+                        {"ConnectorPinNo", 2},
+                        {"OpenLevel", 1}}) {
       dw(n, v);
     }
     sz("Port", dir + "/printer");
@@ -115,10 +121,11 @@ int main(int argc, char** argv) {
   std::mt19937 rng(seed);
   opos::control::POSPrinter printer;
   opos::control::CashDrawer drawer;
-  std::map<int32_t, int> completes;         // OutputID -> OutputComplete events
+  std::map<int32_t, int> completes;            // OutputID -> OutputComplete events
   std::map<int32_t, std::string> outstanding;  // submitted, not yet completed
-  std::set<int32_t> clearable, retried;     // outstanding when a clear / a retry was answered
-  long jobs = 0, completed = 0, cleared = 0, errors = 0, retries = 0, faults = 0, drawerCycles = 0, kicksWanted = 0;
+  std::set<int32_t> clearable, retried;        // outstanding when a clear / a retry was answered
+  long jobs = 0, completed = 0, cleared = 0, errors = 0, retries = 0, faults = 0, drawerCycles = 0,
+       kicksWanted = 0;
 
   printer.OnOutputComplete([&](int32_t id) {
     if (++completes[id] > 1) Breach("OutputComplete twice for " + std::to_string(id));
@@ -178,7 +185,8 @@ int main(int argc, char** argv) {
       while (openJobs() >= 8 && Clock::now() < waitBy) pump(20);
       char head[32];
       std::snprintf(head, sizeof head, "J%08ld:", jobs);
-      const std::string text = head + std::string(10 + rng() % 120, static_cast<char>('a' + jobs % 26)) + "\n";
+      const std::string text =
+          head + std::string(10 + rng() % 120, static_cast<char>('a' + jobs % 26)) + "\n";
       if (printer.PrintNormal(PTR_S_RECEIPT, text) == OPOS_SUCCESS) {
         outstanding[printer.OutputID()] = text;
         ++jobs;
@@ -229,17 +237,19 @@ int main(int argc, char** argv) {
   faults = faultCount.load();
   const uint32_t kicks = vp.drawer_kicks();
   if (kicks != static_cast<uint32_t>(kicksWanted)) {
-    Breach("drawer kicks " + std::to_string(kicks) + " != accepted OpenDrawer " + std::to_string(kicksWanted));
+    Breach("drawer kicks " + std::to_string(kicks) + " != accepted OpenDrawer " +
+           std::to_string(kicksWanted));
   }
   const Usage finish = Sample();
   if (finish.fds > start.fds) Breach("fds grew");
   if (finish.threads > start.threads) Breach("threads grew");
   if (finish.rssKb > start.rssKb + std::max(8192L, start.rssKb / 4)) Breach("resident memory grew");
   std::printf(
-      "soak %d s seed %u: jobs %ld completed %ld cleared %ld errors %ld retries %ld faults %ld drawer cycles %ld "
+      "soak %d s seed %u: jobs %ld completed %ld cleared %ld errors %ld retries %ld faults %ld drawer cycles "
+      "%ld "
       "kicks %u\nfds %d -> %d, threads %d -> %d, rss %ld kB -> %ld kB, breaches %d\n",
-      seconds, seed, jobs, completed, cleared, errors, retries, faults, drawerCycles, kicks, start.fds, finish.fds,
-      start.threads, finish.threads, start.rssKb, finish.rssKb, breaches);
+      seconds, seed, jobs, completed, cleared, errors, retries, faults, drawerCycles, kicks, start.fds,
+      finish.fds, start.threads, finish.threads, start.rssKb, finish.rssKb, breaches);
   drawer.Close();
   printer.Close();
   vp.stop();

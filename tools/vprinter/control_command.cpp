@@ -66,17 +66,38 @@ std::string describe_status(VirtualPrinter& printer) {
 
 std::string apply_control_command(VirtualPrinter& printer, ControlCommand command) {
   switch (command) {
-    case ControlCommand::CoverOpen: printer.set_cover_open(true); break;
-    case ControlCommand::CoverClose: printer.set_cover_open(false); break;
-    case ControlCommand::PaperEnd: printer.set_paper_end(true); break;
-    case ControlCommand::PaperOk: printer.set_paper_end(false); break;
-    case ControlCommand::PowerOff: printer.set_power(false); break;
-    case ControlCommand::PowerOn: printer.set_power(true); break;
-    case ControlCommand::DrawerOpen: printer.open_drawer(); break;
-    case ControlCommand::DrawerClose: printer.close_drawer(); break;
-    case ControlCommand::Offline: printer.set_online(false); break;
-    case ControlCommand::Online: printer.set_online(true); break;
-    case ControlCommand::Status: return describe_status(printer);
+    case ControlCommand::CoverOpen:
+      printer.set_cover_open(true);
+      break;
+    case ControlCommand::CoverClose:
+      printer.set_cover_open(false);
+      break;
+    case ControlCommand::PaperEnd:
+      printer.set_paper_end(true);
+      break;
+    case ControlCommand::PaperOk:
+      printer.set_paper_end(false);
+      break;
+    case ControlCommand::PowerOff:
+      printer.set_power(false);
+      break;
+    case ControlCommand::PowerOn:
+      printer.set_power(true);
+      break;
+    case ControlCommand::DrawerOpen:
+      printer.open_drawer();
+      break;
+    case ControlCommand::DrawerClose:
+      printer.close_drawer();
+      break;
+    case ControlCommand::Offline:
+      printer.set_online(false);
+      break;
+    case ControlCommand::Online:
+      printer.set_online(true);
+      break;
+    case ControlCommand::Status:
+      return describe_status(printer);
   }
   return {};
 }

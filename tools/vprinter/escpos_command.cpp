@@ -6,60 +6,114 @@ namespace vprinter {
 
 const char* command_kind_name(CommandKind kind) {
   switch (kind) {
-    case CommandKind::Text: return "Text";
-    case CommandKind::LineFeed: return "LF";
-    case CommandKind::CarriageReturn: return "CR";
-    case CommandKind::HorizontalTab: return "HT";
-    case CommandKind::FormFeed: return "FF";
-    case CommandKind::Cancel: return "CAN";
-    case CommandKind::Bell: return "BEL";
-    case CommandKind::Ignored: return "Ignored";
-    case CommandKind::Initialize: return "ESC @";
-    case CommandKind::PrintMode: return "ESC !";
-    case CommandKind::CharacterSize: return "GS !";
-    case CommandKind::Justification: return "ESC a";
-    case CommandKind::Underline: return "ESC -";
-    case CommandKind::Emphasis: return "ESC E";
-    case CommandKind::DoubleStrike: return "ESC G";
-    case CommandKind::Reverse: return "GS B";
-    case CommandKind::LineSpacing: return "ESC 3";
-    case CommandKind::DefaultLineSpacing: return "ESC 2";
-    case CommandKind::FeedLines: return "ESC d";
-    case CommandKind::FeedDots: return "ESC J";
-    case CommandKind::SelectFont: return "ESC M";
-    case CommandKind::PrintColor: return "ESC r";
-    case CommandKind::CodeTable: return "ESC t";
-    case CommandKind::InternationalSet: return "ESC R";
-    case CommandKind::UpsideDown: return "ESC {";
-    case CommandKind::Rotate90: return "ESC V";
-    case CommandKind::RightSpacing: return "ESC SP";
-    case CommandKind::HriFont: return "GS f";
-    case CommandKind::BarcodeWidth: return "GS w";
-    case CommandKind::BarcodeHeight: return "GS h";
-    case CommandKind::HriPosition: return "GS H";
-    case CommandKind::Barcode: return "GS k";
-    case CommandKind::DefineImage: return "GS *";
-    case CommandKind::PrintImage: return "GS /";
-    case CommandKind::PrintNvLogo: return "FS p";
-    case CommandKind::BitImage: return "ESC *";
-    case CommandKind::RasterImage: return "GS v 0";
-    case CommandKind::PageMode: return "ESC L";
-    case CommandKind::PrintDirection: return "ESC T";
-    case CommandKind::PrintArea: return "ESC W";
-    case CommandKind::PrintPage: return "ESC FF";
-    case CommandKind::StandardMode: return "ESC S";
-    case CommandKind::PartialCut: return "ESC m";
-    case CommandKind::FullCut: return "ESC i";
-    case CommandKind::Cut: return "GS V";
-    case CommandKind::DrawerKick: return "ESC p";
-    case CommandKind::AutoStatusBack: return "GS a";
-    case CommandKind::ProcessIdRequest: return "GS ( H";
-    case CommandKind::ExtendedCommand: return "GS (";
-    case CommandKind::RealTimeStatus: return "DLE EOT";
-    case CommandKind::RealTimeRequest: return "DLE ENQ";
-    case CommandKind::RealTimePulse: return "DLE DC4";
-    case CommandKind::OtherKnown: return "Other";
-    case CommandKind::Unknown: return "Unknown";
+    case CommandKind::Text:
+      return "Text";
+    case CommandKind::LineFeed:
+      return "LF";
+    case CommandKind::CarriageReturn:
+      return "CR";
+    case CommandKind::HorizontalTab:
+      return "HT";
+    case CommandKind::FormFeed:
+      return "FF";
+    case CommandKind::Cancel:
+      return "CAN";
+    case CommandKind::Bell:
+      return "BEL";
+    case CommandKind::Ignored:
+      return "Ignored";
+    case CommandKind::Initialize:
+      return "ESC @";
+    case CommandKind::PrintMode:
+      return "ESC !";
+    case CommandKind::CharacterSize:
+      return "GS !";
+    case CommandKind::Justification:
+      return "ESC a";
+    case CommandKind::Underline:
+      return "ESC -";
+    case CommandKind::Emphasis:
+      return "ESC E";
+    case CommandKind::DoubleStrike:
+      return "ESC G";
+    case CommandKind::Reverse:
+      return "GS B";
+    case CommandKind::LineSpacing:
+      return "ESC 3";
+    case CommandKind::DefaultLineSpacing:
+      return "ESC 2";
+    case CommandKind::FeedLines:
+      return "ESC d";
+    case CommandKind::FeedDots:
+      return "ESC J";
+    case CommandKind::SelectFont:
+      return "ESC M";
+    case CommandKind::PrintColor:
+      return "ESC r";
+    case CommandKind::CodeTable:
+      return "ESC t";
+    case CommandKind::InternationalSet:
+      return "ESC R";
+    case CommandKind::UpsideDown:
+      return "ESC {";
+    case CommandKind::Rotate90:
+      return "ESC V";
+    case CommandKind::RightSpacing:
+      return "ESC SP";
+    case CommandKind::HriFont:
+      return "GS f";
+    case CommandKind::BarcodeWidth:
+      return "GS w";
+    case CommandKind::BarcodeHeight:
+      return "GS h";
+    case CommandKind::HriPosition:
+      return "GS H";
+    case CommandKind::Barcode:
+      return "GS k";
+    case CommandKind::DefineImage:
+      return "GS *";
+    case CommandKind::PrintImage:
+      return "GS /";
+    case CommandKind::PrintNvLogo:
+      return "FS p";
+    case CommandKind::BitImage:
+      return "ESC *";
+    case CommandKind::RasterImage:
+      return "GS v 0";
+    case CommandKind::PageMode:
+      return "ESC L";
+    case CommandKind::PrintDirection:
+      return "ESC T";
+    case CommandKind::PrintArea:
+      return "ESC W";
+    case CommandKind::PrintPage:
+      return "ESC FF";
+    case CommandKind::StandardMode:
+      return "ESC S";
+    case CommandKind::PartialCut:
+      return "ESC m";
+    case CommandKind::FullCut:
+      return "ESC i";
+    case CommandKind::Cut:
+      return "GS V";
+    case CommandKind::DrawerKick:
+      return "ESC p";
+    case CommandKind::AutoStatusBack:
+      return "GS a";
+    case CommandKind::ProcessIdRequest:
+      return "GS ( H";
+    case CommandKind::ExtendedCommand:
+      return "GS (";
+    case CommandKind::RealTimeStatus:
+      return "DLE EOT";
+    case CommandKind::RealTimeRequest:
+      return "DLE ENQ";
+    case CommandKind::RealTimePulse:
+      return "DLE DC4";
+    case CommandKind::OtherKnown:
+      return "Other";
+    case CommandKind::Unknown:
+      return "Unknown";
   }
   return "?";
 }

@@ -12,12 +12,18 @@ constexpr uint8_t kFs = 0x1C;
 constexpr uint8_t kGs = 0x1D;
 
 // Parameters that accept both the binary and the ASCII-digit form (0/48, 1/49, ...).
-bool in_pair_range(int n, int last) { return (n >= 0 && n <= last) || (n >= 48 && n <= 48 + last); }
-int pair_value(int n) { return n >= 48 ? n - 48 : n; }
+bool in_pair_range(int n, int last) {
+  return (n >= 0 && n <= last) || (n >= 48 && n <= 48 + last);
+}
+int pair_value(int n) {
+  return n >= 48 ? n - 48 : n;
+}
 
 }  // namespace
 
-EscPosParser::EscPosParser(Sink sink) : sink_(std::move(sink)) { head_.reserve(16); }
+EscPosParser::EscPosParser(Sink sink) : sink_(std::move(sink)) {
+  head_.reserve(16);
+}
 
 void EscPosParser::reset() {
   style_ = Style{};
@@ -36,7 +42,9 @@ void EscPosParser::reset() {
   image_.clear();
 }
 
-uint64_t EscPosParser::pending_bytes() const { return phase_ == Phase::Idle ? 0 : cur_.length; }
+uint64_t EscPosParser::pending_bytes() const {
+  return phase_ == Phase::Idle ? 0 : cur_.length;
+}
 
 void EscPosParser::feed(std::span<const uint8_t> bytes) {
   for (uint8_t b : bytes) {
@@ -48,11 +56,21 @@ void EscPosParser::feed(std::span<const uint8_t> bytes) {
 
 void EscPosParser::step(uint8_t byte) {
   switch (phase_) {
-    case Phase::Idle: start_command(byte); break;
-    case Phase::Head: head_byte(byte); break;
-    case Phase::Payload: payload_byte(byte); break;
-    case Phase::Terminated: terminated_byte(byte); break;
-    case Phase::Glyphs: glyph_byte(byte); break;
+    case Phase::Idle:
+      start_command(byte);
+      break;
+    case Phase::Head:
+      head_byte(byte);
+      break;
+    case Phase::Payload:
+      payload_byte(byte);
+      break;
+    case Phase::Terminated:
+      terminated_byte(byte);
+      break;
+    case Phase::Glyphs:
+      glyph_byte(byte);
+      break;
   }
 }
 
@@ -72,15 +90,25 @@ void EscPosParser::start_command(uint8_t byte) {
   }
   flush_text();
   switch (byte) {
-    case 0x0A: emit_single(CommandKind::LineFeed, byte); return;
-    case 0x0D: emit_single(CommandKind::CarriageReturn, byte); return;
-    case 0x09: emit_single(CommandKind::HorizontalTab, byte); return;
+    case 0x0A:
+      emit_single(CommandKind::LineFeed, byte);
+      return;
+    case 0x0D:
+      emit_single(CommandKind::CarriageReturn, byte);
+      return;
+    case 0x09:
+      emit_single(CommandKind::HorizontalTab, byte);
+      return;
     case 0x0C:
       style_.page_mode = false;
       emit_single(CommandKind::FormFeed, byte);
       return;
-    case 0x18: emit_single(CommandKind::Cancel, byte); return;
-    case 0x07: emit_single(CommandKind::Bell, byte); return;
+    case 0x18:
+      emit_single(CommandKind::Cancel, byte);
+      return;
+    case 0x07:
+      emit_single(CommandKind::Bell, byte);
+      return;
     case kEsc:
     case kFs:
     case kGs:
@@ -91,7 +119,9 @@ void EscPosParser::start_command(uint8_t byte) {
       head_.assign(1, byte);
       phase_ = Phase::Head;
       return;
-    default: emit_single(CommandKind::Ignored, byte); return;
+    default:
+      emit_single(CommandKind::Ignored, byte);
+      return;
   }
 }
 
@@ -121,13 +151,42 @@ EscPosParser::Layout EscPosParser::classify() const {
   switch (head_[0]) {
     case kEsc:
       switch (c) {
-        case 0x0C: case '2': case '<': case '@': case 'L': case 'S': case 'i': case 'm':
+        case 0x0C:
+        case '2':
+        case '<':
+        case '@':
+        case 'L':
+        case 'S':
+        case 'i':
+        case 'm':
           return fixed(2);
-        case ' ': case '!': case '%': case '-': case '3': case '=': case '?': case 'E': case 'G':
-        case 'J': case 'K': case 'M': case 'R': case 'T': case 'U': case 'V': case 'a': case 'd':
-        case 'e': case 'r': case 't': case 'u': case '{':
+        case ' ':
+        case '!':
+        case '%':
+        case '-':
+        case '3':
+        case '=':
+        case '?':
+        case 'E':
+        case 'G':
+        case 'J':
+        case 'K':
+        case 'M':
+        case 'R':
+        case 'T':
+        case 'U':
+        case 'V':
+        case 'a':
+        case 'd':
+        case 'e':
+        case 'r':
+        case 't':
+        case 'u':
+        case '{':
           return fixed(3);
-        case '$': case '\\': case 'c':
+        case '$':
+        case '\\':
+        case 'c':
           return fixed(4);
         case 'p':
           return fixed(5);
@@ -151,10 +210,23 @@ EscPosParser::Layout EscPosParser::classify() const {
       switch (c) {
         case ':':
           return fixed(2);
-        case '!': case '/': case 'B': case 'H': case 'I': case 'a': case 'b': case 'f': case 'h':
-        case 'r': case 'w':
+        case '!':
+        case '/':
+        case 'B':
+        case 'H':
+        case 'I':
+        case 'a':
+        case 'b':
+        case 'f':
+        case 'h':
+        case 'r':
+        case 'w':
           return fixed(3);
-        case '$': case 'L': case 'P': case 'W': case '\\':
+        case '$':
+        case 'L':
+        case 'P':
+        case 'W':
+        case '\\':
           return fixed(4);
         case '^':
           return fixed(5);
@@ -190,11 +262,16 @@ EscPosParser::Layout EscPosParser::classify() const {
       }
     case kFs:
       switch (c) {
-        case '&': case '.':
+        case '&':
+        case '.':
           return fixed(2);
-        case '!': case '-': case 'C': case 'W':
+        case '!':
+        case '-':
+        case 'C':
+        case 'W':
           return fixed(3);
-        case 'S': case 'p':
+        case 'S':
+        case 'p':
           return fixed(4);
         default:
           return {T::Unknown, 2};
@@ -209,10 +286,15 @@ EscPosParser::Layout EscPosParser::classify() const {
         case 0x14:
           if (have < 3) return {T::NeedMore};
           switch (head_[2]) {
-            case 1: case 2: return fixed(5);
-            case 7: return fixed(4);
-            case 8: return fixed(10);
-            default: return {T::Unknown, 3};
+            case 1:
+            case 2:
+              return fixed(5);
+            case 7:
+              return fixed(4);
+            case 8:
+              return fixed(10);
+            default:
+              return {T::Unknown, 3};
           }
         default:
           return {T::Unknown, 1};  // a lone DLE; the next byte starts afresh
@@ -341,35 +423,81 @@ void EscPosParser::decode_head() {
   switch (head_[0]) {
     case kEsc:
       switch (c) {
-        case '@': cur_.kind = CommandKind::Initialize; break;
-        case '!': one(CommandKind::PrintMode); break;
-        case '-': one(CommandKind::Underline, in_pair_range(n, 2)); break;
-        case 'E': one(CommandKind::Emphasis); break;
-        case 'G': one(CommandKind::DoubleStrike); break;
-        case 'a': one(CommandKind::Justification, in_pair_range(n, 2)); break;
-        case '3': one(CommandKind::LineSpacing); break;
-        case '2': cur_.kind = CommandKind::DefaultLineSpacing; break;
-        case 'd': one(CommandKind::FeedLines); break;
-        case 'J': one(CommandKind::FeedDots); break;
-        case 'M': one(CommandKind::SelectFont, in_pair_range(n, 2)); break;
-        case 'r': one(CommandKind::PrintColor, in_pair_range(n, 1)); break;
-        case 't': one(CommandKind::CodeTable); break;
-        case 'R': one(CommandKind::InternationalSet); break;
-        case '{': one(CommandKind::UpsideDown); break;
-        case 'V': one(CommandKind::Rotate90, in_pair_range(n, 2)); break;
-        case ' ': one(CommandKind::RightSpacing); break;
-        case 'L': cur_.kind = CommandKind::PageMode; break;
-        case 'T': one(CommandKind::PrintDirection, in_pair_range(n, 3)); break;
+        case '@':
+          cur_.kind = CommandKind::Initialize;
+          break;
+        case '!':
+          one(CommandKind::PrintMode);
+          break;
+        case '-':
+          one(CommandKind::Underline, in_pair_range(n, 2));
+          break;
+        case 'E':
+          one(CommandKind::Emphasis);
+          break;
+        case 'G':
+          one(CommandKind::DoubleStrike);
+          break;
+        case 'a':
+          one(CommandKind::Justification, in_pair_range(n, 2));
+          break;
+        case '3':
+          one(CommandKind::LineSpacing);
+          break;
+        case '2':
+          cur_.kind = CommandKind::DefaultLineSpacing;
+          break;
+        case 'd':
+          one(CommandKind::FeedLines);
+          break;
+        case 'J':
+          one(CommandKind::FeedDots);
+          break;
+        case 'M':
+          one(CommandKind::SelectFont, in_pair_range(n, 2));
+          break;
+        case 'r':
+          one(CommandKind::PrintColor, in_pair_range(n, 1));
+          break;
+        case 't':
+          one(CommandKind::CodeTable);
+          break;
+        case 'R':
+          one(CommandKind::InternationalSet);
+          break;
+        case '{':
+          one(CommandKind::UpsideDown);
+          break;
+        case 'V':
+          one(CommandKind::Rotate90, in_pair_range(n, 2));
+          break;
+        case ' ':
+          one(CommandKind::RightSpacing);
+          break;
+        case 'L':
+          cur_.kind = CommandKind::PageMode;
+          break;
+        case 'T':
+          one(CommandKind::PrintDirection, in_pair_range(n, 3));
+          break;
         case 'W':
           cur_.kind = CommandKind::PrintArea;
           cur_.args = {head_[2] + 256 * head_[3], head_[4] + 256 * head_[5], head_[6] + 256 * head_[7],
                        head_[8] + 256 * head_[9]};
           cur_.valid = cur_.args[2] > 0 && cur_.args[3] > 0;
           break;
-        case 0x0C: cur_.kind = CommandKind::PrintPage; break;
-        case 'S': cur_.kind = CommandKind::StandardMode; break;
-        case 'm': cur_.kind = CommandKind::PartialCut; break;
-        case 'i': cur_.kind = CommandKind::FullCut; break;
+        case 0x0C:
+          cur_.kind = CommandKind::PrintPage;
+          break;
+        case 'S':
+          cur_.kind = CommandKind::StandardMode;
+          break;
+        case 'm':
+          cur_.kind = CommandKind::PartialCut;
+          break;
+        case 'i':
+          cur_.kind = CommandKind::FullCut;
+          break;
         case 'p': {
           cur_.kind = CommandKind::DrawerKick;
           cur_.valid = in_pair_range(n, 1);
@@ -382,19 +510,36 @@ void EscPosParser::decode_head() {
           cur_.args = {n, head_[3] + 256 * head_[4]};
           cur_.valid = n == 0 || n == 1 || n == 32 || n == 33;
           break;
-        default: break;
+        default:
+          break;
       }
       break;
     case kGs:
       switch (c) {
-        case '!': one(CommandKind::CharacterSize, (n & 0x0F) < 8 && (n >> 4) < 8); break;
-        case 'B': one(CommandKind::Reverse); break;
-        case 'f': one(CommandKind::HriFont, in_pair_range(n, 1)); break;
-        case 'w': one(CommandKind::BarcodeWidth, n >= 1 && n <= 6); break;
-        case 'h': one(CommandKind::BarcodeHeight, n >= 1); break;
-        case 'H': one(CommandKind::HriPosition, in_pair_range(n, 3)); break;
-        case 'a': one(CommandKind::AutoStatusBack); break;
-        case '/': one(CommandKind::PrintImage, in_pair_range(n, 3)); break;
+        case '!':
+          one(CommandKind::CharacterSize, (n & 0x0F) < 8 && (n >> 4) < 8);
+          break;
+        case 'B':
+          one(CommandKind::Reverse);
+          break;
+        case 'f':
+          one(CommandKind::HriFont, in_pair_range(n, 1));
+          break;
+        case 'w':
+          one(CommandKind::BarcodeWidth, n >= 1 && n <= 6);
+          break;
+        case 'h':
+          one(CommandKind::BarcodeHeight, n >= 1);
+          break;
+        case 'H':
+          one(CommandKind::HriPosition, in_pair_range(n, 3));
+          break;
+        case 'a':
+          one(CommandKind::AutoStatusBack);
+          break;
+        case '/':
+          one(CommandKind::PrintImage, in_pair_range(n, 3));
+          break;
         case 'k':
           cur_.kind = CommandKind::Barcode;
           cur_.args = {n};
@@ -424,7 +569,8 @@ void EscPosParser::decode_head() {
           cur_.args = {head_[3], head_[4] + 256 * head_[5], head_[6] + 256 * head_[7]};
           cur_.valid = in_pair_range(head_[3], 3);
           break;
-        default: break;
+        default:
+          break;
       }
       break;
     case kFs:
@@ -445,7 +591,8 @@ void EscPosParser::decode_head() {
         cur_.args.assign(head_.begin() + 2, head_.end());
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -468,7 +615,9 @@ void EscPosParser::finish_command() {
       image_defined_ = false;  // ESC @ clears the downloaded bit image
       image_.clear();
       break;
-    case CommandKind::PrintMode: apply_print_mode(static_cast<uint8_t>(n)); break;
+    case CommandKind::PrintMode:
+      apply_print_mode(static_cast<uint8_t>(n));
+      break;
     case CommandKind::CharacterSize:
       if (c.valid) {
         style_.width = static_cast<uint8_t>((n >> 4) + 1);
@@ -481,24 +630,42 @@ void EscPosParser::finish_command() {
     case CommandKind::Underline:
       if (c.valid) style_.underline = static_cast<uint8_t>(pair_value(n));
       break;
-    case CommandKind::Emphasis: style_.emphasized = (n & 1) != 0; break;
-    case CommandKind::DoubleStrike: style_.double_strike = (n & 1) != 0; break;
-    case CommandKind::Reverse: style_.reverse = (n & 1) != 0; break;
-    case CommandKind::UpsideDown: style_.upside_down = (n & 1) != 0; break;
-    case CommandKind::LineSpacing: style_.line_spacing = static_cast<uint8_t>(n); break;
-    case CommandKind::DefaultLineSpacing: style_.line_spacing = 30; break;
+    case CommandKind::Emphasis:
+      style_.emphasized = (n & 1) != 0;
+      break;
+    case CommandKind::DoubleStrike:
+      style_.double_strike = (n & 1) != 0;
+      break;
+    case CommandKind::Reverse:
+      style_.reverse = (n & 1) != 0;
+      break;
+    case CommandKind::UpsideDown:
+      style_.upside_down = (n & 1) != 0;
+      break;
+    case CommandKind::LineSpacing:
+      style_.line_spacing = static_cast<uint8_t>(n);
+      break;
+    case CommandKind::DefaultLineSpacing:
+      style_.line_spacing = 30;
+      break;
     case CommandKind::SelectFont:
       if (c.valid) style_.font = static_cast<uint8_t>(pair_value(n));
       break;
     case CommandKind::PrintColor:
       if (c.valid) style_.color = static_cast<uint8_t>(pair_value(n));
       break;
-    case CommandKind::CodeTable: style_.code_table = static_cast<uint8_t>(n); break;
-    case CommandKind::InternationalSet: style_.international = static_cast<uint8_t>(n); break;
+    case CommandKind::CodeTable:
+      style_.code_table = static_cast<uint8_t>(n);
+      break;
+    case CommandKind::InternationalSet:
+      style_.international = static_cast<uint8_t>(n);
+      break;
     case CommandKind::Rotate90:
       if (c.valid) style_.rotated90 = pair_value(n) != 0;
       break;
-    case CommandKind::RightSpacing: style_.right_spacing = static_cast<uint8_t>(n); break;
+    case CommandKind::RightSpacing:
+      style_.right_spacing = static_cast<uint8_t>(n);
+      break;
     case CommandKind::HriFont:
       if (c.valid) style_.hri_font = static_cast<uint8_t>(pair_value(n));
       break;
@@ -511,8 +678,12 @@ void EscPosParser::finish_command() {
     case CommandKind::BarcodeHeight:
       if (c.valid) style_.barcode_height = static_cast<uint8_t>(n);
       break;
-    case CommandKind::PageMode: style_.page_mode = true; break;
-    case CommandKind::StandardMode: style_.page_mode = false; break;
+    case CommandKind::PageMode:
+      style_.page_mode = true;
+      break;
+    case CommandKind::StandardMode:
+      style_.page_mode = false;
+      break;
     case CommandKind::PrintDirection:
       if (c.valid) style_.print_direction = static_cast<uint8_t>(pair_value(n));
       break;
@@ -549,7 +720,8 @@ void EscPosParser::finish_command() {
         image_.clear();
       }
       break;
-    default: break;
+    default:
+      break;
   }
   c.style = style_;
   Command done = std::move(cur_);

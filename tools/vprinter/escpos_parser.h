@@ -32,8 +32,8 @@ class EscPosParser {
   // Forgets a partial command, the modes and the downloaded image (power cycle).
   void reset();
 
-  uint64_t offset() const { return offset_; }          // bytes consumed so far
-  uint64_t pending_bytes() const;                       // bytes of the unfinished command
+  uint64_t offset() const { return offset_; }  // bytes consumed so far
+  uint64_t pending_bytes() const;              // bytes of the unfinished command
   const Style& style() const { return style_; }
   bool has_downloaded_image() const { return image_defined_; }
 
@@ -64,14 +64,14 @@ class EscPosParser {
   Style style_;
   Phase phase_ = Phase::Idle;
   uint64_t offset_ = 0;
-  uint64_t pos_ = 0;           // stream offset of the byte being looked at
+  uint64_t pos_ = 0;  // stream offset of the byte being looked at
 
-  Command text_;              // text run being gathered (kind Text)
+  Command text_;  // text run being gathered (kind Text)
   bool text_open_ = false;
 
-  Command cur_;               // command being gathered
+  Command cur_;  // command being gathered
   std::vector<uint8_t> head_;
-  uint64_t payload_left_ = 0; // Payload phase
+  uint64_t payload_left_ = 0;  // Payload phase
   uint64_t terminated_max_ = 0;
 
   // ESC & user-defined characters: glyph count left and bytes left of the current glyph.

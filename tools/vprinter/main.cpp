@@ -30,8 +30,12 @@ const opos::cli::Program kProgram{
     {
         {"link", 'l', "PATH", "symbolic link to the printer's port (a pseudo-terminal)"},
         {"capture", 'c', "FILE", "append every received byte to FILE"},
-        {"line-state", 0, "FILE", "write 1 (powered) or 0 (off) to FILE; the serial library reads it as CTS when OPOS_PTY_LINE_STATE names FILE"},
-        {"render", 0, "DIR", "draw each receipt as DIR/receipt-0001.png, ... at its cut, and the unfinished one at exit (DIR is made if missing)"},
+        {"line-state", 0, "FILE",
+         "write 1 (powered) or 0 (off) to FILE; the serial library reads it as CTS when OPOS_PTY_LINE_STATE "
+         "names FILE"},
+        {"render", 0, "DIR",
+         "draw each receipt as DIR/receipt-0001.png, ... at its cut, and the unfinished one at exit (DIR is "
+         "made if missing)"},
         {"control", 0, "FIFO", "read control commands from FIFO (created if missing)"},
         {"bytes-per-second", 0, "N", "print speed in bytes per second (default: instant)"},
         {"lines-per-second", 0, "N", "print speed in line feeds per second"},
@@ -90,7 +94,7 @@ int usage_fault(const std::string& message) {
 // Opens (creating if needed) the control FIFO. Opened read-write so that writers
 // coming and going never leave it at end-of-file.
 int open_control(const std::string& path, bool* created, std::string* error) {
-  struct stat st{};
+  struct stat st {};
   *created = false;
   if (stat(path.c_str(), &st) == 0) {
     if (!S_ISFIFO(st.st_mode)) {
@@ -115,7 +119,8 @@ void run_control_line(vprinter::VirtualPrinter& printer, std::string_view line) 
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
   const std::optional<vprinter::ControlCommand> cmd = vprinter::parse_control_command(line);
   if (!cmd) {
-    std::fprintf(stderr, "vprinter: unknown control command \"%.*s\"\n", static_cast<int>(line.size()), line.data());
+    std::fprintf(stderr, "vprinter: unknown control command \"%.*s\"\n", static_cast<int>(line.size()),
+                 line.data());
     return;
   }
   const std::string text = vprinter::apply_control_command(printer, *cmd);
@@ -131,8 +136,8 @@ int main(int argc, char** argv) {
   vprinter::VirtualPrinterOptions options;
   std::string control_path;
   opos::cli::Parsed parsed;
-  const int done = opos::cli::Parse(kProgram, std::vector<std::string>(argv + 1, argv + argc), &parsed, std::cout,
-                                    std::cerr);
+  const int done = opos::cli::Parse(kProgram, std::vector<std::string>(argv + 1, argv + argc), &parsed,
+                                    std::cout, std::cerr);
   if (done >= 0) return done;
   unsigned long value = 0;
   for (const auto& [name, arg] : parsed.options) {
@@ -148,13 +153,16 @@ int main(int argc, char** argv) {
     } else if (name == "control") {
       control_path = arg;
     } else if (name == "bytes-per-second") {
-      if (!parse_number(arg, 100000000, &value) || value == 0) return usage_fault("--bytes-per-second needs a number from 1");
+      if (!parse_number(arg, 100000000, &value) || value == 0)
+        return usage_fault("--bytes-per-second needs a number from 1");
       options.printer.bytes_per_second = static_cast<uint32_t>(value);
     } else if (name == "lines-per-second") {
-      if (!parse_number(arg, 100000, &value) || value == 0) return usage_fault("--lines-per-second needs a number from 1");
+      if (!parse_number(arg, 100000, &value) || value == 0)
+        return usage_fault("--lines-per-second needs a number from 1");
       options.printer.lines_per_second = static_cast<uint32_t>(value);
     } else if (name == "drawer-auto-close") {
-      if (!parse_number(arg, 86400000, &value)) return usage_fault("--drawer-auto-close needs milliseconds (0 to 86400000)");
+      if (!parse_number(arg, 86400000, &value))
+        return usage_fault("--drawer-auto-close needs milliseconds (0 to 86400000)");
       options.printer.drawer_auto_close = std::chrono::milliseconds(value);
     } else if (name == "sensor-high-when-open") {
       options.printer.sensor_high_when_open = true;
@@ -222,7 +230,8 @@ int main(int argc, char** argv) {
           continue;
         }
         if (overlong) {
-          std::fprintf(stderr, "vprinter: control line longer than %zu characters ignored\n", kMaxControlLine);
+          std::fprintf(stderr, "vprinter: control line longer than %zu characters ignored\n",
+                       kMaxControlLine);
         } else {
           run_control_line(printer, pending);
         }

@@ -25,11 +25,17 @@ uint32_t PrinterModel::rate() const {
   return config_.bytes_per_second != 0 ? config_.bytes_per_second : config_.lines_per_second;
 }
 
-bool PrinterModel::offline() const { return !online_requested_ || cover_open_ || paper_end_; }
+bool PrinterModel::offline() const {
+  return !online_requested_ || cover_open_ || paper_end_;
+}
 
-bool PrinterModel::can_print() const { return powered_ && !offline(); }
+bool PrinterModel::can_print() const {
+  return powered_ && !offline();
+}
 
-bool PrinterModel::pin3_high() const { return drawer_open_ == config_.sensor_high_when_open; }
+bool PrinterModel::pin3_high() const {
+  return drawer_open_ == config_.sensor_high_when_open;
+}
 
 std::array<uint8_t, 4> PrinterModel::asb_report() const {
   std::array<uint8_t, 4> r{};
@@ -157,7 +163,8 @@ void PrinterModel::on_command(Command&& cmd) {
       }
       break;
     case CommandKind::DrawerKick:
-      if (cmd.valid) actions_.push_back(Action{work_received_, ActionKind::DrawerKick, cmd.arg(0), cmd.arg(1), {}});
+      if (cmd.valid)
+        actions_.push_back(Action{work_received_, ActionKind::DrawerKick, cmd.arg(0), cmd.arg(1), {}});
       break;
     default:
       break;
@@ -204,7 +211,8 @@ void PrinterModel::run_engine(TimePoint now) {
       anchor_time_ = now;
       anchor_done_ = work_done_;
     }
-    const int64_t elapsed = std::max<int64_t>(0, std::chrono::duration_cast<Nanos>(now - anchor_time_).count());
+    const int64_t elapsed =
+        std::max<int64_t>(0, std::chrono::duration_cast<Nanos>(now - anchor_time_).count());
     const u128 units = static_cast<u128>(elapsed) * rate() / kNanosPerSecond;
     const u128 reachable = static_cast<u128>(anchor_done_) + units;
     work_done_ = reachable >= work_received_ ? work_received_ : static_cast<uint64_t>(reachable);
@@ -228,7 +236,8 @@ void PrinterModel::fire(const Action& action, TimePoint now) {
     }
     case ActionKind::DrawerKick: {
       ++counters_.drawer_kicks;
-      const bool wired = (action.pin == 2 && config_.drawer_on_pin2) || (action.pin == 5 && config_.drawer_on_pin5);
+      const bool wired =
+          (action.pin == 2 && config_.drawer_on_pin2) || (action.pin == 5 && config_.drawer_on_pin5);
       if (!wired) break;
       // The solenoid releases the drawer once the pulse's on-time (t1 x 2 ms) has passed.
       const TimePoint at = now + std::chrono::milliseconds(2 * action.on_time_units);

@@ -33,10 +33,10 @@ struct PrinterConfig {
   // GS a mask in force after power-on (a memory-switch setting); 0: ASB off until GS a.
   uint8_t asb_mask_at_power_on = 0;
   // Memory bounds for what is kept for inspection.
-  size_t capture_limit = 64u << 20;         // bytes of received data kept in memory
-  size_t command_limit = 200000;            // parsed commands kept
-  size_t command_payload_budget = 32u << 20;// payload bytes kept across all commands
-  size_t reply_limit = 64u << 10;           // replies not yet taken by the port
+  size_t capture_limit = 64u << 20;           // bytes of received data kept in memory
+  size_t command_limit = 200000;              // parsed commands kept
+  size_t command_payload_budget = 32u << 20;  // payload bytes kept across all commands
+  size_t reply_limit = 64u << 10;             // replies not yet taken by the port
 };
 
 struct PrinterStatus {
@@ -45,8 +45,8 @@ struct PrinterStatus {
   bool cover_open = false;
   bool paper_end = false;
   bool drawer_open = false;
-  bool pin3_high = true;         // drawer-kick connector pin 3 as the printer reads it
-  bool offline = false;          // what the status bits report
+  bool pin3_high = true;  // drawer-kick connector pin 3 as the printer reads it
+  bool offline = false;   // what the status bits report
   uint8_t asb_mask = 0;
   uint64_t bytes_received = 0;   // accepted while powered
   uint64_t bytes_discarded = 0;  // arrived while powered off
@@ -55,9 +55,9 @@ struct PrinterStatus {
   uint32_t asb_reports = 0;
   uint32_t process_id_replies = 0;
   uint32_t realtime_replies = 0;
-  uint64_t capture_dropped = 0;  // received bytes not kept in memory (file still has them)
-  uint64_t commands_dropped = 0; // commands not kept (limit reached)
-  uint64_t replies_dropped = 0;  // replies lost because nobody read the port
+  uint64_t capture_dropped = 0;   // received bytes not kept in memory (file still has them)
+  uint64_t commands_dropped = 0;  // commands not kept (limit reached)
+  uint64_t replies_dropped = 0;   // replies lost because nobody read the port
 };
 
 class PrinterModel {
@@ -137,7 +137,7 @@ class PrinterModel {
   // Print engine: work received and printed, and what happens when it is printed.
   uint64_t work_received_ = 0;
   uint64_t work_done_ = 0;
-  bool printing_ = false;     // a stretch of printing is under way since anchor_time_
+  bool printing_ = false;  // a stretch of printing is under way since anchor_time_
   TimePoint anchor_time_;
   uint64_t anchor_done_ = 0;  // work_done_ when the stretch began
   std::deque<Action> actions_;

@@ -15,7 +15,9 @@ namespace vprinter {
 
 namespace {
 
-std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errno_text(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool make_raw(int fd) {
   termios t{};
@@ -29,7 +31,9 @@ bool make_raw(int fd) {
 
 }  // namespace
 
-PtyPort::~PtyPort() { close(); }
+PtyPort::~PtyPort() {
+  close();
+}
 
 bool PtyPort::open(std::string* error) {
   close();
@@ -72,7 +76,7 @@ bool PtyPort::publish_link(const std::string& link, std::string* error) {
     if (error) *error = "no pseudo-terminal";
     return false;
   }
-  struct stat st{};
+  struct stat st {};
   if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
     if (error) *error = link + " exists and is not a symbolic link";
     return false;
@@ -80,7 +84,8 @@ bool PtyPort::publish_link(const std::string& link, std::string* error) {
   // Build the link beside its final name and rename it into place, so a reader
   // never sees the name missing or half made.
   static std::atomic<unsigned> serial{0};
-  const std::string tmp = link + ".tmp" + std::to_string(getpid()) + "." + std::to_string(serial.fetch_add(1));
+  const std::string tmp =
+      link + ".tmp" + std::to_string(getpid()) + "." + std::to_string(serial.fetch_add(1));
   ::unlink(tmp.c_str());
   if (::symlink(slave_path_.c_str(), tmp.c_str()) != 0) {
     if (error) *error = errno_text(("symlink " + link).c_str());

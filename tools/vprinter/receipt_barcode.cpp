@@ -35,7 +35,8 @@ BarcodeBars run_zint(int symbology, const std::string& input) {
   // Linear symbols keep their pattern in row 0, eight modules to a byte, lowest bit first.
   const int width = std::clamp(sym->width, 0, static_cast<int>(sizeof sym->encoded_data[0] * 8));
   b.modules.resize(static_cast<size_t>(width));
-  for (int x = 0; x < width; ++x) b.modules[static_cast<size_t>(x)] = (sym->encoded_data[0][x >> 3] >> (x & 7)) & 1;
+  for (int x = 0; x < width; ++x)
+    b.modules[static_cast<size_t>(x)] = (sym->encoded_data[0][x >> 3] >> (x & 7)) & 1;
   for (const unsigned char* t = sym->text; *t != 0 && t < sym->text + sizeof sym->text; ++t) {
     b.text += static_cast<char>(*t);
   }
@@ -57,7 +58,8 @@ BarcodeBars digits_symbol(int symbology, std::string_view data, size_t without_c
 }  // namespace
 
 std::optional<std::string> upce_from_upca(std::string_view d) {
-  if ((d.size() != 11 && d.size() != 12) || !all_digits(d) || (d[0] != '0' && d[0] != '1')) return std::nullopt;
+  if ((d.size() != 11 && d.size() != 12) || !all_digits(d) || (d[0] != '0' && d[0] != '1'))
+    return std::nullopt;
   // d[1..5] is the maker's number, d[6..10] the item's; the four suppression rules.
   std::string six;
   if (d.substr(4, 2) == "00" && d[3] <= '2' && d.substr(6, 2) == "00") {
@@ -75,7 +77,8 @@ std::optional<std::string> upce_from_upca(std::string_view d) {
 }
 
 std::optional<std::string> code128_text(std::span<const uint8_t> data) {
-  if (data.size() < 2 || data[0] != '{' || (data[1] != 'A' && data[1] != 'B' && data[1] != 'C')) return std::nullopt;
+  if (data.size() < 2 || data[0] != '{' || (data[1] != 'A' && data[1] != 'B' && data[1] != 'C'))
+    return std::nullopt;
   std::string out;
   char set = 0;
   for (size_t i = 0; i < data.size(); ++i) {
@@ -84,10 +87,22 @@ std::optional<std::string> code128_text(std::span<const uint8_t> data) {
       if (i + 1 >= data.size()) return std::nullopt;
       const uint8_t f = data[++i];
       switch (f) {
-        case 'A': case 'B': case 'C': set = static_cast<char>(f); break;
-        case '{': out += '{'; break;
-        case '1': case '2': case '3': case '4': case 'S': break;
-        default: return std::nullopt;
+        case 'A':
+        case 'B':
+        case 'C':
+          set = static_cast<char>(f);
+          break;
+        case '{':
+          out += '{';
+          break;
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case 'S':
+          break;
+        default:
+          return std::nullopt;
       }
       continue;
     }
@@ -107,10 +122,17 @@ BarcodeBars encode_barcode(int m, std::span<const uint8_t> data) {
   const std::string s(data.begin(), data.end());
   if (s.empty()) return with_error("no data");
   switch (m) {
-    case 0: case 65: return digits_symbol(BARCODE_UPCA, s, 11, 12, "UPC-A");
-    case 2: case 67: return digits_symbol(BARCODE_EANX, s, 12, 13, "EAN-13");
-    case 3: case 68: return digits_symbol(BARCODE_EANX, s, 7, 8, "EAN-8");
-    case 1: case 66: {
+    case 0:
+    case 65:
+      return digits_symbol(BARCODE_UPCA, s, 11, 12, "UPC-A");
+    case 2:
+    case 67:
+      return digits_symbol(BARCODE_EANX, s, 12, 13, "EAN-13");
+    case 3:
+    case 68:
+      return digits_symbol(BARCODE_EANX, s, 7, 8, "EAN-8");
+    case 1:
+    case 66: {
       if (!all_digits(s)) return with_error("UPC-E needs digits");
       if (s.size() == 6) return run_zint(BARCODE_UPCE, "0" + s);
       if (s.size() == 7 || s.size() == 8) return run_zint(BARCODE_UPCE, s.substr(0, 7));
@@ -118,24 +140,31 @@ BarcodeBars encode_barcode(int m, std::span<const uint8_t> data) {
       if (!short_form) return with_error("UPC-E cannot suppress the zeros of " + s);
       return run_zint(BARCODE_UPCE, *short_form);
     }
-    case 4: case 69: {
+    case 4:
+    case 69: {
       // A start/stop '*' given with the data is the one zint adds itself.
       std::string body = s;
-      if (body.size() >= 2 && body.front() == '*' && body.back() == '*') body = body.substr(1, body.size() - 2);
+      if (body.size() >= 2 && body.front() == '*' && body.back() == '*')
+        body = body.substr(1, body.size() - 2);
       if (body.empty()) return with_error("no data");
       return run_zint(BARCODE_CODE39, body);
     }
-    case 5: case 70:
+    case 5:
+    case 70:
       if (!all_digits(s) || s.size() % 2 != 0) return with_error("ITF needs an even number of digits");
       return run_zint(BARCODE_C25INTER, s);
-    case 6: case 71: return run_zint(BARCODE_CODABAR, s);
-    case 72: return run_zint(BARCODE_CODE93, s);
+    case 6:
+    case 71:
+      return run_zint(BARCODE_CODABAR, s);
+    case 72:
+      return run_zint(BARCODE_CODE93, s);
     case 73: {
       const std::optional<std::string> text = code128_text(data);
       if (!text) return with_error("Code128 data must start with {A, {B or {C");
       return run_zint(BARCODE_CODE128, *text);
     }
-    default: return with_error("symbology " + std::to_string(m) + " is not drawn");
+    default:
+      return with_error("symbology " + std::to_string(m) + " is not drawn");
   }
 }
 

@@ -69,7 +69,8 @@ std::vector<uint8_t> code_page_glyph(uint8_t table, uint8_t ch, int w, int h) {
     for (unsigned col = 0; col < bm.width; ++col) {
       const int x = slot->bitmap_left + static_cast<int>(col);
       if (x < 0 || x >= w) continue;
-      if (bits[col / 8] & (0x80 >> (col % 8))) dots[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = 1;
+      if (bits[col / 8] & (0x80 >> (col % 8)))
+        dots[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = 1;
     }
   }
   return dots;

@@ -22,7 +22,7 @@ bool ReceiptFiles::prepare_dir(const std::string& dir, std::string* error) {
     if (error) *error = "mkdir " + dir + ": " + std::strerror(errno);
     return false;
   }
-  struct stat st{};
+  struct stat st {};
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     if (error) *error = dir + " is not a folder";
     return false;
@@ -30,14 +30,18 @@ bool ReceiptFiles::prepare_dir(const std::string& dir, std::string* error) {
   return true;
 }
 
-void ReceiptFiles::feed(std::span<const uint8_t> bytes) { parser_.feed(bytes); }
+void ReceiptFiles::feed(std::span<const uint8_t> bytes) {
+  parser_.feed(bytes);
+}
 
 void ReceiptFiles::power_cycle() {
   parser_.reset();
   renderer_.power_cycle();
 }
 
-void ReceiptFiles::finish() { renderer_.finish(); }
+void ReceiptFiles::finish() {
+  renderer_.finish();
+}
 
 std::string ReceiptFiles::error() const {
   std::lock_guard<std::mutex> lock(error_mu_);

@@ -132,7 +132,9 @@ constexpr std::array<GlyphRows, 95> kTable = build_table();
 
 }  // namespace
 
-bool has_glyph(uint8_t ch) { return ch >= 0x20 && ch <= 0x7E; }
+bool has_glyph(uint8_t ch) {
+  return ch >= 0x20 && ch <= 0x7E;
+}
 
 bool glyph_dot(uint8_t ch, int column, int row) {
   if (!has_glyph(ch) || column < 0 || column >= kGlyphColumns || row < 0 || row >= kGlyphRows) return false;

@@ -19,14 +19,18 @@ namespace {
 
 constexpr int kTopMargin = 8;
 constexpr int kBottomMargin = 8;
-constexpr int kDefaultLineSpacing = 60;  // half dots: 30 dots
-constexpr int kDefaultPageHeight = 1662; // page-mode area height when ESC W never came
+constexpr int kDefaultLineSpacing = 60;   // half dots: 30 dots
+constexpr int kDefaultPageHeight = 1662;  // page-mode area height when ESC W never came
 constexpr size_t kMaxPageCommands = 20000;
 constexpr size_t kMaxPagePayload = 4u << 20;
 
 // Parameters that accept both the binary and the ASCII-digit form (0/48, 1/49, ...).
-int pair_value(int n) { return n >= 48 ? n - 48 : n; }
-int le16(const std::vector<uint8_t>& b, size_t i) { return i + 1 < b.size() ? b[i] + 256 * b[i + 1] : 0; }
+int pair_value(int n) {
+  return n >= 48 ? n - 48 : n;
+}
+int le16(const std::vector<uint8_t>& b, size_t i) {
+  return i + 1 < b.size() ? b[i] + 256 * b[i + 1] : 0;
+}
 
 // A rectangle of dots, 1 = black.
 struct Dots {
@@ -36,7 +40,9 @@ struct Dots {
 
   Dots() = default;
   Dots(int width, int height)
-      : w(std::max(width, 0)), h(std::max(height, 0)), d(static_cast<size_t>(w) * static_cast<size_t>(h), 0) {}
+      : w(std::max(width, 0)),
+        h(std::max(height, 0)),
+        d(static_cast<size_t>(w) * static_cast<size_t>(h), 0) {}
 
   bool get(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h && d[index(x, y)] != 0; }
   void set(int x, int y, bool on = true) {
@@ -89,7 +95,9 @@ struct Dots {
   }
 
  private:
-  size_t index(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x); }
+  size_t index(int x, int y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+  }
 };
 
 // Where dots land: a fixed width and a height that grows with the content up to a limit.
@@ -115,7 +123,8 @@ class Surface {
       if (ty < 0 || ty >= bottom) continue;
       for (int sx = 0; sx < src.w; ++sx) {
         const int tx = x + sx;
-        if (tx >= 0 && tx < width_ && src.get(sx, sy)) dots_[static_cast<size_t>(ty) * static_cast<size_t>(width_) + static_cast<size_t>(tx)] = 1;
+        if (tx >= 0 && tx < width_ && src.get(sx, sy))
+          dots_[static_cast<size_t>(ty) * static_cast<size_t>(width_) + static_cast<size_t>(tx)] = 1;
       }
     }
   }
@@ -138,20 +147,26 @@ class Surface {
 
 // The printer's settings that are not carried in each command's Style.
 struct Modes {
-  int line_spacing = kDefaultLineSpacing;  // half dots
-  int left_margin = 0;                     // GS L, dots from the print origin
+  int line_spacing = kDefaultLineSpacing;          // half dots
+  int left_margin = 0;                             // GS L, dots from the print origin
   int print_width = ReceiptRenderer::kPrintWidth;  // GS W
-  bool default_tabs = true;                // every 8 columns until ESC D
-  std::vector<int> tabs;                   // ESC D columns, ascending
+  bool default_tabs = true;                        // every 8 columns until ESC D
+  std::vector<int> tabs;                           // ESC D columns, ascending
 };
 
 struct FontSize {
   int w;
   int h;
 };
-FontSize font_size(uint8_t font) { return font == 1 ? FontSize{9, 17} : FontSize{12, 24}; }
-int width_mul(const Style& s) { return std::clamp<int>(s.width, 1, 8); }
-int height_mul(const Style& s) { return std::clamp<int>(s.height, 1, 8); }
+FontSize font_size(uint8_t font) {
+  return font == 1 ? FontSize{9, 17} : FontSize{12, 24};
+}
+int width_mul(const Style& s) {
+  return std::clamp<int>(s.width, 1, 8);
+}
+int height_mul(const Style& s) {
+  return std::clamp<int>(s.height, 1, 8);
+}
 
 // The dots of one character in its cell, before any size, style or rotation.
 Dots base_glyph(uint8_t ch, uint8_t font, uint8_t code_table) {
@@ -231,7 +246,8 @@ Dots text_dots(std::string_view text, uint8_t font, int max_width) {
   const int adv = char_advance(s);
   const int n = std::min<int>(static_cast<int>(text.size()), std::max(max_width, 0) / adv);
   Dots out(n * adv, font_size(font).h);
-  for (int i = 0; i < n; ++i) out.blit(glyph_cell(static_cast<uint8_t>(text[static_cast<size_t>(i)]), s), i * adv, 0);
+  for (int i = 0; i < n; ++i)
+    out.blit(glyph_cell(static_cast<uint8_t>(text[static_cast<size_t>(i)]), s), i * adv, 0);
   return out;
 }
 
@@ -252,7 +268,8 @@ class Composer {
   // One character: a line that cannot take it is printed first.
   void add_char(uint8_t ch, const Style& s, int line_spacing) {
     const int adv = char_advance(s);
-    const int adv_rot = s.rotated90 ? font_size(s.font).h * height_mul(s) + s.right_spacing * width_mul(s) : adv;
+    const int adv_rot =
+        s.rotated90 ? font_size(s.font).h * height_mul(s) + s.right_spacing * width_mul(s) : adv;
     if (adv_rot > width_) return;  // wider than the whole area: the printer skips it
     if (x_ + adv_rot > width_) print_line(line_spacing);
     add_item(glyph_cell(ch, s), s);
@@ -310,7 +327,9 @@ class Composer {
   // justification in force; the paper moves on by its height.
   void add_block(const Dots& block, int justification, int line_spacing) {
     if (!line_empty()) print_line(line_spacing);
-    const int offset = justification == 1 ? (width_ - block.w) / 2 : justification == 2 ? width_ - block.w : 0;
+    const int offset = justification == 1   ? (width_ - block.w) / 2
+                       : justification == 2 ? width_ - block.w
+                                            : 0;
     place_block(block, left_ + std::max(offset, 0));
   }
 
@@ -360,11 +379,13 @@ Dots raster_image(const Command& c, int max_w, int max_h) {
   const int m = pair_value(c.arg(0, 0)), bytes_per_row = c.arg(1, 0), rows = c.arg(2, 0);
   const int sx = (m & 1) ? 2 : 1, sy = (m & 2) ? 2 : 1;
   const int64_t full_w = int64_t{bytes_per_row} * 8 * sx, full_h = int64_t{rows} * sy;
-  Dots out(static_cast<int>(std::min<int64_t>(full_w, max_w)), static_cast<int>(std::min<int64_t>(full_h, max_h)));
+  Dots out(static_cast<int>(std::min<int64_t>(full_w, max_w)),
+           static_cast<int>(std::min<int64_t>(full_h, max_h)));
   for (int y = 0; y < out.h; ++y) {
     for (int x = 0; x < out.w; ++x) {
       const int px = x / sx, py = y / sy;
-      const size_t at = static_cast<size_t>(py) * static_cast<size_t>(bytes_per_row) + static_cast<size_t>(px / 8);
+      const size_t at =
+          static_cast<size_t>(py) * static_cast<size_t>(bytes_per_row) + static_cast<size_t>(px / 8);
       if (at < c.data.size() && ((c.data[at] >> (7 - px % 8)) & 1)) out.set(x, y);
     }
   }
@@ -397,7 +418,8 @@ Dots bit_image(const Command& c, int max_w) {
   for (int y = 0; y < out.h; ++y) {
     for (int x = 0; x < out.w; ++x) {
       const int col = x / sx, row = y / sy;
-      const size_t at = static_cast<size_t>(col) * static_cast<size_t>(per_column) + static_cast<size_t>(row / 8);
+      const size_t at =
+          static_cast<size_t>(col) * static_cast<size_t>(per_column) + static_cast<size_t>(row / 8);
       if (at < c.data.size() && ((c.data[at] >> (7 - row % 8)) & 1)) out.set(x, y);
     }
   }
@@ -418,10 +440,13 @@ Dots boxed_label(int w, int h, const std::string& label) {
 // FS p: the logo's dots live only in the real printer, so a labelled box stands in.
 Dots nv_logo(const Command& c) {
   const int m = pair_value(c.arg(1, 0));
-  return boxed_label(256 * ((m & 1) ? 2 : 1), 80 * ((m & 2) ? 2 : 1), "NV logo " + std::to_string(c.arg(0, 0)));
+  return boxed_label(256 * ((m & 1) ? 2 : 1), 80 * ((m & 2) ? 2 : 1),
+                     "NV logo " + std::to_string(c.arg(0, 0)));
 }
 
-Dots note(const std::string& text, int max_w) { return text_dots("[" + text + "]", 1, max_w); }
+Dots note(const std::string& text, int max_w) {
+  return text_dots("[" + text + "]", 1, max_w);
+}
 
 // GS k with the module width, height and text position in force.
 Dots barcode(const Command& c, int max_w) {
@@ -435,19 +460,24 @@ Dots barcode(const Command& c, int max_w) {
   const uint8_t hri_font = s.hri_font == 1 ? 1 : 0;
   constexpr int kGap = 2;
   const Dots text = s.hri_position != 0 ? text_dots(bars.text, hri_font, max_w) : Dots();
-  const bool above = s.hri_position == 1 || s.hri_position == 3, below = s.hri_position == 2 || s.hri_position == 3;
+  const bool above = s.hri_position == 1 || s.hri_position == 3,
+             below = s.hri_position == 2 || s.hri_position == 3;
   const int above_h = above ? text.h + kGap : 0, below_h = below ? text.h + kGap : 0;
   Dots out(std::max(bars_w, text.w), above_h + height + below_h);
   const int bars_x = (out.w - bars_w) / 2;
   for (size_t i = 0; i < bars.modules.size(); ++i) {
-    if (bars.modules[i]) out.fill(bars_x + static_cast<int>(i) * module, above_h, bars_x + static_cast<int>(i + 1) * module, above_h + height);
+    if (bars.modules[i])
+      out.fill(bars_x + static_cast<int>(i) * module, above_h, bars_x + static_cast<int>(i + 1) * module,
+               above_h + height);
   }
   if (above) out.blit(text, (out.w - text.w) / 2, 0);
   if (below) out.blit(text, (out.w - text.w) / 2, above_h + height + kGap);
   return out;
 }
 
-bool is_head(const Command& c, uint8_t a, uint8_t b) { return c.head.size() >= 2 && c.head[0] == a && c.head[1] == b; }
+bool is_head(const Command& c, uint8_t a, uint8_t b) {
+  return c.head.size() >= 2 && c.head[0] == a && c.head[1] == b;
+}
 
 }  // namespace
 
@@ -497,9 +527,7 @@ class ReceiptRenderer::Impl {
     if (composer_->printed()) hand_over(false);
   }
 
-  void power_cycle() {
-    reset_modes();
-  }
+  void power_cycle() { reset_modes(); }
 
  private:
   struct Page {
@@ -515,9 +543,7 @@ class ReceiptRenderer::Impl {
     apply_area();
   }
 
-  void apply_area() {
-    composer_->set_area(kPrintOrigin + modes_.left_margin, modes_.print_width);
-  }
+  void apply_area() { composer_->set_area(kPrintOrigin + modes_.left_margin, modes_.print_width); }
 
   // ESC @ and power-on: modes back to their defaults, unprinted data gone.
   void reset_modes() {
@@ -538,14 +564,18 @@ class ReceiptRenderer::Impl {
         break;
       case CommandKind::FeedLines: {
         const int n = c.arg(0, 0);
-        if (!comp.line_empty()) comp.print_line(n > 0 ? modes.line_spacing : 0);
-        else if (n > 0) comp.feed(modes.line_spacing);
+        if (!comp.line_empty())
+          comp.print_line(n > 0 ? modes.line_spacing : 0);
+        else if (n > 0)
+          comp.feed(modes.line_spacing);
         for (int i = 1; i < n; ++i) comp.feed(modes.line_spacing);
         break;
       }
       case CommandKind::FeedDots:
-        if (!comp.line_empty()) comp.print_line(c.arg(0, 0));
-        else comp.feed(c.arg(0, 0));
+        if (!comp.line_empty())
+          comp.print_line(c.arg(0, 0));
+        else
+          comp.feed(c.arg(0, 0));
         break;
       case CommandKind::LineSpacing:
         modes.line_spacing = c.arg(0, 0);
@@ -560,10 +590,13 @@ class ReceiptRenderer::Impl {
         if (c.valid) comp.add_inline(bit_image(c, comp.area_width()), c.style);
         break;
       case CommandKind::RasterImage:
-        if (c.valid) comp.add_block(raster_image(c, comp.area_width(), max_height_), c.style.justification, modes.line_spacing);
+        if (c.valid)
+          comp.add_block(raster_image(c, comp.area_width(), max_height_), c.style.justification,
+                         modes.line_spacing);
         break;
       case CommandKind::PrintImage:
-        if (c.valid) comp.add_block(downloaded_image(c, comp.area_width()), c.style.justification, modes.line_spacing);
+        if (c.valid)
+          comp.add_block(downloaded_image(c, comp.area_width()), c.style.justification, modes.line_spacing);
         break;
       case CommandKind::PrintNvLogo:
         if (c.valid) comp.add_block(nv_logo(c), c.style.justification, modes.line_spacing);
@@ -678,7 +711,8 @@ class ReceiptRenderer::Impl {
     if (!composer_->line_empty()) composer_->print_line(modes_.line_spacing);
     composer_->feed(2 * y);
     composer_->place_block(dots, kPrintOrigin + x);
-    if (page.overflow) composer_->add_block(note("page data beyond the page buffer dropped", kPrintWidth), 0, 0);
+    if (page.overflow)
+      composer_->add_block(note("page data beyond the page buffer dropped", kPrintWidth), 0, 0);
   }
 
   void cut(const Command& c) {
@@ -691,7 +725,9 @@ class ReceiptRenderer::Impl {
   void hand_over(bool by_cut) {
     ReceiptImage image;
     const bool cut_off = paper_->clipped();
-    const int height = cut_off ? max_height_ : std::clamp(composer_->top() + kBottomMargin, kTopMargin + kBottomMargin, max_height_);
+    const int height =
+        cut_off ? max_height_
+                : std::clamp(composer_->top() + kBottomMargin, kTopMargin + kBottomMargin, max_height_);
     Dots dots = paper_->take(height);
     if (cut_off) {
       // Said in white on a black band at the foot, over whatever was drawn there.
@@ -722,13 +758,21 @@ class ReceiptRenderer::Impl {
   std::optional<Page> page_;
 };
 
-ReceiptRenderer::ReceiptRenderer(Sink sink, int max_height) : impl_(std::make_unique<Impl>(std::move(sink), max_height)) {}
+ReceiptRenderer::ReceiptRenderer(Sink sink, int max_height)
+    : impl_(std::make_unique<Impl>(std::move(sink), max_height)) {}
 ReceiptRenderer::~ReceiptRenderer() = default;
-void ReceiptRenderer::add(const Command& cmd) { impl_->add(cmd); }
-void ReceiptRenderer::finish() { impl_->finish(); }
-void ReceiptRenderer::power_cycle() { impl_->power_cycle(); }
+void ReceiptRenderer::add(const Command& cmd) {
+  impl_->add(cmd);
+}
+void ReceiptRenderer::finish() {
+  impl_->finish();
+}
+void ReceiptRenderer::power_cycle() {
+  impl_->power_cycle();
+}
 
-std::vector<ReceiptImage> render_receipts(std::span<const Command> commands, size_t max_receipts, int max_height) {
+std::vector<ReceiptImage> render_receipts(std::span<const Command> commands, size_t max_receipts,
+                                          int max_height) {
   std::vector<ReceiptImage> out;
   ReceiptRenderer renderer([&out](ReceiptImage&& image) { out.push_back(std::move(image)); }, max_height);
   for (const Command& c : commands) {

@@ -185,7 +185,9 @@ std::array<uint8_t, 4> VirtualPrinter::asb_report() const {
   return model_.asb_report();
 }
 
-uint32_t VirtualPrinter::drawer_kicks() const { return status().drawer_kicks; }
+uint32_t VirtualPrinter::drawer_kicks() const {
+  return status().drawer_kicks;
+}
 
 std::vector<uint8_t> VirtualPrinter::capture() const {
   std::lock_guard<std::mutex> lock(mu_);
@@ -222,9 +224,13 @@ bool VirtualPrinter::write_receipts(const std::string& dir, size_t* count, std::
   return ok;
 }
 
-uint32_t VirtualPrinter::receipts_written() const { return receipt_files_ ? receipt_files_->written() : 0; }
+uint32_t VirtualPrinter::receipts_written() const {
+  return receipt_files_ ? receipt_files_->written() : 0;
+}
 
-std::string VirtualPrinter::render_error() const { return receipt_files_ ? receipt_files_->error() : std::string(); }
+std::string VirtualPrinter::render_error() const {
+  return receipt_files_ ? receipt_files_->error() : std::string();
+}
 
 bool VirtualPrinter::wait_for_bytes(size_t count, std::chrono::milliseconds timeout) const {
   return wait_until([count](const PrinterModel& m) { return m.capture().size() >= count; }, timeout);

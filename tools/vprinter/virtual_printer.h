@@ -93,10 +93,10 @@ class VirtualPrinter {
 
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
-  PrinterModel model_;   // guarded by mu_
-  bool stopping_ = false;  // guarded by mu_
-  std::string slave_path_; // guarded by mu_
-  std::string link_path_;  // guarded by mu_
+  PrinterModel model_;        // guarded by mu_
+  bool stopping_ = false;     // guarded by mu_
+  std::string slave_path_;    // guarded by mu_
+  std::string link_path_;     // guarded by mu_
   uint64_t power_epoch_ = 0;  // guarded by mu_; counts power changes for the receipt files
   // Fed by the I/O thread outside the lock, and by stop() once that thread has ended.
   std::unique_ptr<ReceiptFiles> receipt_files_;

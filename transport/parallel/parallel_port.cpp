@@ -28,7 +28,9 @@ constexpr PrinterClassTimings kParallelTimings{
 
 CParallelPort::CParallelPort() : CPrinterClassPort(kParallelTimings) {}
 
-CParallelPort::~CParallelPort() { CloseBeforeDestruction(); }
+CParallelPort::~CParallelPort() {
+  CloseBeforeDestruction();
+}
 
 std::string CParallelPort::DevicePath(const DeviceConfig& config, std::string* why) const {
   const std::string port = config.Port.empty() ? "LPT1" : config.Port;
@@ -37,6 +39,8 @@ std::string CParallelPort::DevicePath(const DeviceConfig& config, std::string* w
   return path;
 }
 
-std::unique_ptr<CPortObject> CreateParallelPort() { return std::make_unique<CParallelPort>(); }
+std::unique_ptr<CPortObject> CreateParallelPort() {
+  return std::make_unique<CParallelPort>();
+}
 
 }  // namespace opos

@@ -30,7 +30,9 @@ constexpr int kReportWaitMs = 100;  // for the reply to GS a 255 at claim
 
 CSerialPort::CSerialPort() : CPortBase(kSerialProfile) {}
 
-CSerialPort::~CSerialPort() { CloseBeforeDestruction(); }
+CSerialPort::~CSerialPort() {
+  CloseBeforeDestruction();
+}
 
 int CSerialPort::Open(const DeviceConfig& config) {
   if (opened.load() != 0) return 1;
@@ -84,7 +86,9 @@ bool CSerialPort::CtsOn() {
   return fd < 0 || platform::SerialCtsOn(fd);
 }
 
-bool CSerialPort::LineDown(int fd) { return !platform::SerialCtsOn(fd); }
+bool CSerialPort::LineDown(int fd) {
+  return !platform::SerialCtsOn(fd);
+}
 
 bool CSerialPort::FinishWrite(int fd) {
   // A completed write means the bytes left the port. The line gets the chunk
@@ -110,16 +114,25 @@ bool SerialLineFromCodes(const DeviceConfig& config, platform::SerialLine* line)
   if (config.Baudrate < 3 || config.Baudrate > 10) return false;
   line->bitsPerSecond = kRates[config.Baudrate - 3];
   switch (config.Parity) {
-    case 0: line->parity = platform::SerialParity::kNone; break;
-    case 1: line->parity = platform::SerialParity::kEven; break;
-    case 2: line->parity = platform::SerialParity::kOdd; break;
-    default: return false;
+    case 0:
+      line->parity = platform::SerialParity::kNone;
+      break;
+    case 1:
+      line->parity = platform::SerialParity::kEven;
+      break;
+    case 2:
+      line->parity = platform::SerialParity::kOdd;
+      break;
+    default:
+      return false;
   }
   if (config.Stop != 1 && config.Stop != 2) return false;
   line->stopBits = config.Stop;
   return true;
 }
 
-std::unique_ptr<CPortObject> CreateSerialPort() { return std::make_unique<CSerialPort>(); }
+std::unique_ptr<CPortObject> CreateSerialPort() {
+  return std::make_unique<CSerialPort>();
+}
 
 }  // namespace opos

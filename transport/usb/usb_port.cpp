@@ -29,7 +29,9 @@ constexpr PrinterClassTimings kUsbTimings{
 
 CUsbPort::CUsbPort() : CPrinterClassPort(kUsbTimings) {}
 
-CUsbPort::~CUsbPort() { CloseBeforeDestruction(); }
+CUsbPort::~CUsbPort() {
+  CloseBeforeDestruction();
+}
 
 std::string CUsbPort::DevicePath(const DeviceConfig& config, std::string* why) const {
   // Added in the setup tool but never bound to a socket.
@@ -43,6 +45,8 @@ std::string CUsbPort::DevicePath(const DeviceConfig& config, std::string* why) c
   return path;
 }
 
-std::unique_ptr<CPortObject> CreateUsbPort() { return std::make_unique<CUsbPort>(); }
+std::unique_ptr<CPortObject> CreateUsbPort() {
+  return std::make_unique<CUsbPort>();
+}
 
 }  // namespace opos

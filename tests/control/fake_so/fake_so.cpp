@@ -25,7 +25,9 @@ class FakeSO final : public IDispatch {
     if (left == 0) delete this;
     return left;
   }
-  HRESULT GetIDsOfNames(const std::string& name, int32_t* dispid) override { return Table().Lookup(name, dispid); }
+  HRESULT GetIDsOfNames(const std::string& name, int32_t* dispid) override {
+    return Table().Lookup(name, dispid);
+  }
 
   HRESULT Invoke(int32_t dispid, std::vector<Variant>& a, Variant* r) override {
     const HRESULT hr = Table().Check(dispid, a);
@@ -141,7 +143,13 @@ FAKE_EXPORT HRESULT DllGetClassObject(const Guid&, IClassFactory** out) {
   *out = &gFactory;
   return S_OK;
 }
-FAKE_EXPORT HRESULT DllCanUnloadNow() { return gLive.load() == 0 ? S_OK : S_FALSE; }
+FAKE_EXPORT HRESULT DllCanUnloadNow() {
+  return gLive.load() == 0 ? S_OK : S_FALSE;
+}
 // Observed by the tests.
-FAKE_EXPORT int FakeSoLiveObjects() { return gLive.load(); }
-FAKE_EXPORT int FakeSoCloseServiceCalls() { return gCloseServiceCalls.load(); }
+FAKE_EXPORT int FakeSoLiveObjects() {
+  return gLive.load();
+}
+FAKE_EXPORT int FakeSoCloseServiceCalls() {
+  return gCloseServiceCalls.load();
+}

@@ -20,11 +20,10 @@ int main(int argc, char** argv) {
   }
   int presses = 0;
   const auto start = std::chrono::steady_clock::now();
-  const opos::platform::PromptDialog dialog{
-      "CheckHealth",
-      "Please Push the [Start] button to start the CheckHealth Method.",
-      {{1000, "Start", false}, {1001, "Close", true}},
-      20000};
+  const opos::platform::PromptDialog dialog{"CheckHealth",
+                                            "Please Push the [Start] button to start the CheckHealth Method.",
+                                            {{1000, "Start", false}, {1001, "Close", true}},
+                                            20000};
   const int answer = opos::platform::ShowPrompt(dialog, [&presses](int id) { presses += id == 1000; });
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
