@@ -108,11 +108,11 @@ class Rig {
     dir_ = MakeDir();
     setenv("OPOS_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
     vprinter::VirtualPrinterOptions options;
-    options.link_path = dir_ + "/printer";
-    options.printer.bytes_per_second = bytesPerSecond;
+    options.linkPath = dir_ + "/printer";
+    options.printer.bytesPerSecond = bytesPerSecond;
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    ok_ = vprinter_->start(&error);
+    ok_ = vprinter_->Start(&error);
     std::unique_ptr<reg::Store> store = reg::Store::Open(dir_ + "/registry.db", &error);
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Bench";
     ok_ = ok_ && store && store->CreateKey(reg::Root::LocalMachine, key) == reg::kOk;
@@ -124,7 +124,7 @@ class Rig {
       store->SetValue(reg::Root::LocalMachine, key, {n, reg::REG_DWORD, reg::DwordData(v)});
     };
     sz("", "KELVORA.RecPrinter.SO");
-    sz("Port", options.link_path);
+    sz("Port", options.linkPath);
     sz("DeviceName", model);
     for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 10},
                         {"BitLength", 8},
@@ -154,11 +154,11 @@ class Rig {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
-  bool ok() const { return ok_; }
-  CPOSPrinter& printer() { return *printer_; }
-  vprinter::VirtualPrinter& device() { return *vprinter_; }
-  EventLog& log() { return log_; }
-  const std::string& dir() const { return dir_; }
+  bool Ok() const { return ok_; }
+  CPOSPrinter& Printer() { return *printer_; }
+  vprinter::VirtualPrinter& Device() { return *vprinter_; }
+  EventLog& Log() { return log_; }
+  const std::string& Dir() const { return dir_; }
 
  private:
   std::string dir_;
@@ -185,7 +185,7 @@ double MsSince(Clock::time_point from, Clock::time_point to) {
 // so its latency is noted apart.
 void BM_StatusReportToEvent(benchmark::State& state) {
   Rig rig("Z9S");
-  if (!rig.ok()) {
+  if (!rig.Ok()) {
     state.SkipWithError("virtual printer or claim failed");
     return;
   }
@@ -193,15 +193,15 @@ void BM_StatusReportToEvent(benchmark::State& state) {
   for (auto _ : state) {
     Clock::time_point at;
     const auto sent = Clock::now();
-    rig.device().set_paper_end(true);
-    if (!rig.log().WaitFor(kStatusUpdate, PTR_SUE_REC_EMPTY, 3000, &at)) {
+    rig.Device().SetPaperEnd(true);
+    if (!rig.Log().WaitFor(kStatusUpdate, PTR_SUE_REC_EMPTY, 3000, &at)) {
       state.SkipWithError("no StatusUpdate for paper out");
       break;
     }
     outMs.push_back(MsSince(sent, at));
     const auto back = Clock::now();
-    rig.device().set_paper_end(false);
-    if (!rig.log().WaitFor(kStatusUpdate, PTR_SUE_REC_PAPEROK, 3000, &at)) {
+    rig.Device().SetPaperEnd(false);
+    if (!rig.Log().WaitFor(kStatusUpdate, PTR_SUE_REC_PAPEROK, 3000, &at)) {
       state.SkipWithError("no StatusUpdate for paper back");
       break;
     }
@@ -218,19 +218,19 @@ BENCHMARK(BM_StatusReportToEvent)->Unit(benchmark::kMillisecond)->UseRealTime()-
 // the printer's process-ID answer and the settle pause after it.
 void BM_ProcessIdJobs(benchmark::State& state) {
   Rig rig("QMT-500");
-  if (!rig.ok()) {
+  if (!rig.Ok()) {
     state.SkipWithError("virtual printer or claim failed");
     return;
   }
-  rig.printer().SetPropertyNumber(PIDXPtr_AsyncMode, 1);
+  rig.Printer().SetPropertyNumber(PIDXPtr_AsyncMode, 1);
   const std::string job(2000, 'x');
   for (auto _ : state) {
-    if (rig.printer().PrintNormal(PTR_S_RECEIPT, job + "\n") != OPOS_SUCCESS) {
+    if (rig.Printer().PrintNormal(PTR_S_RECEIPT, job + "\n") != OPOS_SUCCESS) {
       state.SkipWithError("PrintNormal failed");
       break;
     }
     Clock::time_point at;
-    if (!rig.log().WaitFor(kOutputComplete, -1, 15000, &at)) {
+    if (!rig.Log().WaitFor(kOutputComplete, -1, 15000, &at)) {
       state.SkipWithError("no OutputComplete");
       break;
     }
@@ -243,7 +243,7 @@ BENCHMARK(BM_ProcessIdJobs)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 // Waits until the virtual printer has received `total` bytes.
 bool WaitReceived(vprinter::VirtualPrinter& device, size_t total, int limitMs) {
   const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
-  while (device.capture().size() < total) {
+  while (device.Capture().size() < total) {
     if (Clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
@@ -265,34 +265,34 @@ void BM_PrinterClassWrite(benchmark::State& state) {
   const bool defaultPacing = state.range(1) == 1;
   const std::string dir = MakeDir();
   vprinter::VirtualPrinterOptions options;
-  options.link_path = dir + "/printer";
+  options.linkPath = dir + "/printer";
   vprinter::VirtualPrinter device(options);
   std::string error;
-  if (!device.start(&error)) {
+  if (!device.Start(&error)) {
     state.SkipWithError("virtual printer failed");
     return;
   }
   auto port = CreateParallelPort();
   port->SetName("Z9P");
   DeviceConfig config;
-  config.Port = options.link_path;
+  config.Port = options.linkPath;
   if (!defaultPacing) config.WriteChunk = config.WritePauseMs = 0;
   if (port->Open(config) != 1) {
     state.SkipWithError("Open failed");
     return;
   }
-  const int raw = ::open(options.link_path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  const int raw = ::open(options.linkPath.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   const std::vector<uint8_t> data = Payload(size);
   std::vector<double> portMs, rawMs;
   for (auto _ : state) {
-    device.clear_capture();
+    device.ClearCapture();
     auto start = Clock::now();
     if (port->Write(data.data(), data.size()) != 1 || !WaitReceived(device, size, 600000)) {
       state.SkipWithError("port write failed");
       break;
     }
     portMs.push_back(MsSince(start, Clock::now()));
-    device.clear_capture();
+    device.ClearCapture();
     start = Clock::now();
     size_t done = 0;
     while (done < size) {

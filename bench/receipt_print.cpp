@@ -93,10 +93,10 @@ class Rig {
     dir_ = mkdtemp(tmpl);
     setenv("OPOS_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
     vprinter::VirtualPrinterOptions options;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    ok_ = vprinter_->start(&error);
+    ok_ = vprinter_->Start(&error);
     std::unique_ptr<reg::Store> store = reg::Store::Open(dir_ + "/registry.db", &error);
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Bench";
     ok_ = ok_ && store && store->CreateKey(reg::Root::LocalMachine, key) == reg::kOk;
@@ -108,7 +108,7 @@ class Rig {
       store->SetValue(reg::Root::LocalMachine, key, {n, reg::REG_DWORD, reg::DwordData(v)});
     };
     sz("", "KELVORA.RecPrinter.SO");
-    sz("Port", options.link_path);
+    sz("Port", options.linkPath);
     sz("DeviceName", "QMT500");
     dw("Baudrate", 10);
     dw("BitLength", 8);
@@ -132,9 +132,9 @@ class Rig {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
-  bool ok() const { return ok_; }
-  CPOSPrinter& printer() { return *printer_; }
-  vprinter::VirtualPrinter& device() { return *vprinter_; }
+  bool Ok() const { return ok_; }
+  CPOSPrinter& Printer() { return *printer_; }
+  vprinter::VirtualPrinter& Device() { return *vprinter_; }
 
  private:
   std::string dir_;
@@ -164,7 +164,7 @@ double Median(std::vector<double> v) {
 
 void BM_SyncPrintNormalReceipt(benchmark::State& state) {
   Rig rig;
-  if (!rig.ok()) {
+  if (!rig.Ok()) {
     state.SkipWithError("virtual printer or claim failed");
     return;
   }
@@ -173,7 +173,7 @@ void BM_SyncPrintNormalReceipt(benchmark::State& state) {
   for (auto _ : state) {
     const int64_t writeBefore = TimedPort::writeNs.load();
     const auto start = Clock::now();
-    const int32_t rc = rig.printer().PrintNormal(PTR_S_RECEIPT, receipt);
+    const int32_t rc = rig.Printer().PrintNormal(PTR_S_RECEIPT, receipt);
     const double total = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     if (rc != OPOS_SUCCESS) {
       state.SkipWithError("PrintNormal failed");
@@ -183,7 +183,7 @@ void BM_SyncPrintNormalReceipt(benchmark::State& state) {
     totalUs.push_back(total);
     serviceUs.push_back(total - write);
     state.PauseTiming();
-    rig.device().clear_capture();
+    rig.Device().ClearCapture();
     state.ResumeTiming();
   }
   state.counters["median_call_us"] = Median(totalUs);
@@ -197,7 +197,7 @@ BENCHMARK(BM_SyncPrintNormalReceipt)->Unit(benchmark::kMicrosecond)->UseRealTime
 // virtual printer) while a claimed, enabled printer sits idle for 10 s.
 void BM_IdleClaimedPrinterCpu(benchmark::State& state) {
   Rig rig;
-  if (!rig.ok()) {
+  if (!rig.Ok()) {
     state.SkipWithError("virtual printer or claim failed");
     return;
   }

@@ -221,14 +221,14 @@ int32_t opos_check_health(opos_device* device, int32_t level) {
 }
 
 int32_t opos_direct_io(opos_device* device, int32_t command, int32_t* data, const char* text,
-                       char** text_out) {
-  if (text_out != nullptr) *text_out = nullptr;
+                       char** textOut) {
+  if (textOut != nullptr) *textOut = nullptr;
   return Guard(device, [&](ControlObject& co) {
     int32_t value = data != nullptr ? *data : 0;
     std::string s = Str(text);
     const int32_t rc = co.DirectIO(command, value, s);
     if (data != nullptr) *data = value;
-    if (text_out != nullptr) *text_out = Copy(s);
+    if (textOut != nullptr) *textOut = Copy(s);
     return rc;
   });
 }

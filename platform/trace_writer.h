@@ -30,7 +30,7 @@ class TraceWriter {
   void Bytes(std::string_view what, const uint8_t* data, size_t length);
   static constexpr size_t kBytesPerLine = 48;
 
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
 
  private:
   TraceWriter(int fd, std::string path, std::string device);

@@ -11,6 +11,9 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 status=0
 passed=0
 failed=0
+echo "=== style ==="
+# Layout only (seconds); names are checked by scripts/lint.sh --names, which parses every file.
+if bash scripts/lint.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); status=1; fi
 for variant in normal asan tsan; do
   dir=build-test-$variant
   san=""; flags="-O2 -g -DNDEBUG"
@@ -61,6 +64,6 @@ if [ "$rc" -ne 0 ] && [ "$ff" -eq 0 ]; then ff=1; fi  # the build or a run faile
 passed=$((passed + fp))
 failed=$((failed + ff))
 [ "$rc" -ne 0 ] && status=1
-echo "tests (normal, asan, tsan, install, fuzz):"
+echo "tests (style, normal, asan, tsan, install, fuzz):"
 echo "$passed passed, $failed failed"
 exit $status

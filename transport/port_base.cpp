@@ -33,7 +33,7 @@ std::shared_ptr<SharedDevice> CPortBase::Device() const {
 
 int CPortBase::DeviceHandle() const {
   auto device = Device();
-  return device ? device->fd() : -1;
+  return device ? device->Fd() : -1;
 }
 
 int CPortBase::PortUsers() const {
@@ -46,7 +46,7 @@ bool CPortBase::IsPortOwner() const {
 
 std::string CPortBase::OpenPath() const {
   auto device = Device();
-  return device ? device->path() : std::string();
+  return device ? device->Path() : std::string();
 }
 
 std::string CPortBase::FailureDetail() const {
@@ -160,17 +160,17 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
   const int pauseMs = chunkPauseMs_.load();
   bool ok = true;
   {
-    std::lock_guard<std::mutex> guard(device->writeLock());
+    std::lock_guard<std::mutex> guard(device->WriteLock());
     for (size_t done = 0; done < length;) {
       // Chunk 0: each write the device takes counts as a chunk, and the
       // chunk's time limit holds for each of them.
-      auto r = chunk == 0 ? platform::WriteWhileTaken(device->fd(), bytes + done, length - done,
+      auto r = chunk == 0 ? platform::WriteWhileTaken(device->Fd(), bytes + done, length - done,
                                                       profile_.chunkLimitMs)
-                          : platform::WriteWithin(device->fd(), bytes + done, std::min(chunk, length - done),
+                          : platform::WriteWithin(device->Fd(), bytes + done, std::min(chunk, length - done),
                                                   profile_.chunkLimitMs);
       done += r.written;
       if (r.status != platform::IoStatus::kOk) {
-        NoteWriteFailure(device->path(), r.status, done, length);
+        NoteWriteFailure(device->Path(), r.status, done, length);
         if (r.status == platform::IoStatus::kLost) deviceLost.store(1);
         ok = false;
         break;
@@ -180,7 +180,7 @@ int CPortBase::Write(const uint8_t* bytes, size_t length) {
     // Nothing is ever purged: bytes a write took stay sent, and input
     // belongs to the status reader (a discarded ASB report would hide a
     // cover or paper change).
-    if (ok) ok = FinishWrite(device->fd());
+    if (ok) ok = FinishWrite(device->Fd());
   }
   if (!ok && profile_.imagesLostOnWriteFailure) MarkPrinterImagesLost();
   if (platform::TraceWriter* t = trace.load(std::memory_order_relaxed); t && !ok) t->Line(FailureDetail());
@@ -211,7 +211,7 @@ platform::ReadResult CPortBase::ReadArrived(uint8_t* buffer, size_t maxBytes, in
   if (opened.load() == 0 || buffer == nullptr || maxBytes == 0) return {};
   auto device = Device();
   if (!device) return {};
-  const int fd = device->fd();
+  const int fd = device->Fd();
   maxBytes = std::min<size_t>(maxBytes, INT_MAX);
   const uint32_t start = platform::TickCount();
   auto leftMs = [&] {
@@ -338,7 +338,7 @@ bool CPortBase::StartStatusReader() {
 void CPortBase::TakeStatusRead(const uint8_t* data, const platform::ReadResult& r) {
   ctsLost.store(0);
   auto device = Device();
-  if (device && LineDown(device->fd())) {
+  if (device && LineDown(device->Fd())) {
     MarkPrinterImagesLost();  // a printer without power has forgotten its image
     ctsLost.store(1);
   }
@@ -358,7 +358,7 @@ void CPortBase::PortStatusThread() {
   constexpr int kMaxEmptyWakes = 16;
   uint8_t buffer[kStatusBufferSize];
   auto device = Device();
-  const int fd = device ? device->fd() : -1;
+  const int fd = device ? device->Fd() : -1;
   bool watchInput = fd >= 0;  // off while poll() on the device cannot be trusted
   int emptyWakes = 0;
   uint32_t passStart = platform::TickCount();

@@ -33,12 +33,12 @@ class SharedDevice {
   SharedDevice(const SharedDevice&) = delete;
   SharedDevice& operator=(const SharedDevice&) = delete;
 
-  int fd() const { return fd_; }
+  int Fd() const { return fd_; }
   // The path it was opened by, for failure causes.
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
   // Held for a whole Write, so that the drawer's pulse never lands inside
   // the printer's command bytes. Lock order: this before the table lock.
-  std::mutex& writeLock() { return writeLock_; }
+  std::mutex& WriteLock() { return writeLock_; }
 
  private:
   const int fd_;

@@ -46,8 +46,8 @@ void SetGrey(QWidget* w, bool grey) {
 }
 
 const char* const kButtons[10] = {
-    {"&Add New Device"}, {"Re&move Device"}, {"Device &Setup"}, {"&Rename Key"}, {"Add &New LDN"},
-    {"Remo&ve LDN"},     {"R&ename LDN"},    {"&Port Range"},   {"E&xit"},       {"NVImage"},
+    "&Add New Device", "Re&move Device", "Device &Setup", "&Rename Key", "Add &New LDN",
+    "Remo&ve LDN",     "R&ename LDN",    "&Port Range",   "E&xit",       "NVImage",
 };
 
 }  // namespace

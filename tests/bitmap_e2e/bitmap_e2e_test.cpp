@@ -74,7 +74,7 @@ TEST_F(BitmapEndToEnd, PrintBitmapDefinesThenPrintsTheImage) {
   EXPECT_EQ(printer.ResultCodeExtended(), 0);
 
   // Width 200 in dots: 198 × 50 dots, printed in normal size.
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   const std::string wide = Write("wide.bmp", test::Pattern(400, 100, [](int x, int) { return x % 2 == 0; }));
   ASSERT_EQ(printer.PrintBitmap(PTR_S_RECEIPT, wide, 200, PTR_BM_LEFT), OPOS_SUCCESS);
   const std::string out = CapturedAtLeast(4 + 25 * 7 * 8 + 9);
@@ -93,27 +93,27 @@ TEST_F(BitmapEndToEnd, StoredBitmapPrintsThroughItsEscape) {
   const std::string block = DefineBlock(kBox);
   EXPECT_EQ(CapturedAtLeast(block.size()), block) << "downloaded by SetBitmap";
 
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|1B"), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 9), kPrefix + kPrintNormalRight) << "already in the printer";
 
   // PrintBitmap replaces the printer's image: the next ESC|1B downloads the
   // slot again, the one after that does not. ESC|2B beside ESC|1B stays.
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintBitmap(PTR_S_RECEIPT, Write("s.bmp", kStripes), PTR_BM_ASIS, PTR_BM_CENTER),
             OPOS_SUCCESS);
   CapturedAtLeast(DefineBlock(kStripes).size() + kPrintQuadCentred.size());
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|1B\x1b|2B"), OPOS_SUCCESS);
   std::string expected = block + kPrefix + kPrintNormalRight + "\x1b|2B";
   EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "a\x1b|1B"), OPOS_SUCCESS);
   expected = kPrefix + "a" + kPrintNormalRight;
   EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
 
   // Slot 2 was never set: its escape is dropped.
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "a\x1b|2Bb"), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 2), kPrefix + "ab");
 }
@@ -127,7 +127,7 @@ TEST_F(BitmapEndToEnd, AsynchronousPrintBitmapIsOneJobAndSetBitmapWritesAtOnce) 
   EXPECT_EQ(CapturedAtLeast(block.size()), block);
   EXPECT_EQ(printer.OutputID(), before) << "SetBitmap queues nothing";
 
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintBitmap(PTR_S_RECEIPT, box, PTR_BM_ASIS, PTR_BM_CENTER), OPOS_SUCCESS);
   EXPECT_EQ(printer.OutputID(), before + 1);
   ASSERT_TRUE(DeliverUntil(Saw("complete", before + 1)));
@@ -193,7 +193,7 @@ TEST_F(BitmapEndToEnd, ANewClaimStartsWithEmptySlots) {
   // The claim's status request.
   EXPECT_EQ(CapturedAtLeast(downloaded + 3).substr(downloaded), kStatusRequest);
   Enable();
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|1Bz"), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 1), kPrefix + "z");
 }

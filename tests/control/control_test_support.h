@@ -124,15 +124,15 @@ class ControlEnvironment : public ::testing::Test {
   std::string StartPrinter() {
     printer_ = std::make_unique<vprinter::VirtualPrinter>();
     std::string error;
-    EXPECT_TRUE(printer_->start(&error)) << error;
-    return printer_->slave_path();
+    EXPECT_TRUE(printer_->Start(&error)) << error;
+    return printer_->SlavePath();
   }
 
   // True when the virtual printer receives text within timeoutMs.
   bool PrinterReceives(const std::string& text, int timeoutMs = 5000) {
-    return printer_->wait_until(
+    return printer_->WaitUntil(
         [&](const vprinter::PrinterModel& m) {
-          const auto& c = m.capture();
+          const auto& c = m.Capture();
           return std::string(c.begin(), c.end()).find(text) != std::string::npos;
         },
         std::chrono::milliseconds(timeoutMs));

@@ -104,10 +104,10 @@ TEST_F(EventsTest, OutputCompletesArriveInOrderOnTheOpeningThread) {
 
 TEST_F(EventsTest, StatusUpdatesFollowThePrinter) {
   printer.SetDeviceEnabled(true);
-  printer_->set_cover_open(true);
+  printer_->SetCoverOpen(true);
   ASSERT_TRUE(DeliverUntil(printer, Saw("status", PTR_SUE_COVER_OPEN)));
   EXPECT_TRUE(printer.CoverOpen());
-  printer_->set_cover_open(false);
+  printer_->SetCoverOpen(false);
   ASSERT_TRUE(DeliverUntil(printer, [&] {
     // Only a cover-closed report after the cover-open one counts.
     bool open = false;
@@ -122,7 +122,7 @@ TEST_F(EventsTest, StatusUpdatesFollowThePrinter) {
 
 TEST_F(EventsTest, ClearAnswerDropsTheFailedJob) {
   printer.SetDeviceEnabled(true);
-  printer_->set_paper_end(true);
+  printer_->SetPaperEnd(true);
   ASSERT_TRUE(DeliverUntil(printer, Saw("status", PTR_SUE_REC_EMPTY)));
   printer.SetAsyncMode(true);
   answer = [](int32_t& response) {
@@ -134,7 +134,7 @@ TEST_F(EventsTest, ClearAnswerDropsTheFailedJob) {
   EXPECT_EQ(stateInError, std::vector<int32_t>{OPOS_S_ERROR});
   EXPECT_EQ(printer.State(), OPOS_S_IDLE);
 
-  printer_->set_paper_end(false);
+  printer_->SetPaperEnd(false);
   ASSERT_TRUE(DeliverUntil(printer, Saw("status", PTR_SUE_REC_PAPEROK)));
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "kept\n"), OPOS_SUCCESS);
   ASSERT_TRUE(DeliverUntil(printer, Saw("complete", 2)));
@@ -146,11 +146,11 @@ TEST_F(EventsTest, ClearAnswerDropsTheFailedJob) {
 
 TEST_F(EventsTest, RetryAnswerPrintsTheJobOnceTheFaultIsGone) {
   printer.SetDeviceEnabled(true);
-  printer_->set_paper_end(true);
+  printer_->SetPaperEnd(true);
   ASSERT_TRUE(DeliverUntil(printer, Saw("status", PTR_SUE_REC_EMPTY)));
   printer.SetAsyncMode(true);
   answer = [this](int32_t& response) {
-    printer_->set_paper_end(false);
+    printer_->SetPaperEnd(false);
     response = OPOS_ER_RETRY;
   };
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "retried\n"), OPOS_SUCCESS);
@@ -191,7 +191,7 @@ TEST_F(EventsTest, PrinterAndDrawerShareTheThreadAndKeepTheirEvents) {
   ASSERT_EQ(drawer.OpenDrawer(), OPOS_SUCCESS);
   ASSERT_TRUE(DeliverUntil(drawer, [&] { return drawerSeen.back() == CASH_SUE_DRAWEROPEN; }));
   EXPECT_TRUE(drawer.DrawerOpened());
-  EXPECT_EQ(printer_->drawer_kicks(), 1u);
+  EXPECT_EQ(printer_->DrawerKicks(), 1u);
   for (size_t i = printerEvents; i < seen.size(); ++i) {
     EXPECT_NE(seen[i].what, "status") << "a drawer report reached the printer: " << seen[i].value;
   }

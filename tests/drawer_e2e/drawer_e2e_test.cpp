@@ -78,16 +78,16 @@ class DrawerE2E : public ::testing::Test {
   void StartPrinter(vprinter::PrinterConfig config = {}) {
     vprinter::VirtualPrinterOptions options;
     options.printer = config;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     vp_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string err;
-    ASSERT_TRUE(vp_->start(&err)) << err;
+    ASSERT_TRUE(vp_->Start(&err)) << err;
     baseFds_ = SlaveFds();
   }
   void TearDown() override {
     drawer_.reset();
     printer_.reset();
-    if (vp_) vp_->stop();
+    if (vp_) vp_->Stop();
     vp_.reset();
     store_.reset();
     if (library_) ::dlclose(library_);
@@ -114,7 +114,7 @@ class DrawerE2E : public ::testing::Test {
     Dword(key, "Parity", 0);
     Dword(key, "Stop", 1);
     Dword(key, "XonXoff", 0);
-    Sz(key, "Port", vp_->link_path());
+    Sz(key, "Port", vp_->LinkPath());
     if (drawer) {
       Sz(key, "DeviceName", "StandardCash");
       Dword(key, "ConnectorPinNo", pin);
@@ -177,7 +177,7 @@ class DrawerE2E : public ::testing::Test {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
       std::error_code rec;
-      if (std::filesystem::read_symlink(e.path(), rec) == vp_->slave_path()) ++n;
+      if (std::filesystem::read_symlink(e.path(), rec) == vp_->SlavePath()) ++n;
     }
     return n;
   }
@@ -204,18 +204,18 @@ TEST_P(DrawerE2EPins, ConnectorPinSendsItsPulseAndTheDrawerReportsOpen) {
   StartPrinter();
   StartDrawer(GetParam().pin);
   ASSERT_TRUE(PumpUntilEvents(1));
-  vp_->clear_capture();
+  vp_->ClearCapture();
   EXPECT_EQ(drawer_->OpenDrawer(), OPOS_SUCCESS);
   EXPECT_EQ(drawer_->ResultCode(), OPOS_SUCCESS);
   if (GetParam().pulse.empty()) {
     drawer_->PumpEvents(1500);
-    EXPECT_EQ(vp_->drawer_kicks(), 0u);
-    EXPECT_FALSE(Contains(vp_->capture(), {0x1B, 0x70}));
+    EXPECT_EQ(vp_->DrawerKicks(), 0u);
+    EXPECT_FALSE(Contains(vp_->Capture(), {0x1B, 0x70}));
     EXPECT_THAT(events_, ElementsAre(CASH_SUE_DRAWERCLOSED));
   } else {
-    ASSERT_TRUE(vp_->wait_until([](const vprinter::PrinterModel& m) { return m.status().drawer_kicks >= 1; },
-                                2000ms));
-    EXPECT_TRUE(Contains(vp_->capture(), GetParam().pulse));
+    ASSERT_TRUE(
+        vp_->WaitUntil([](const vprinter::PrinterModel& m) { return m.Status().drawerKicks >= 1; }, 2000ms));
+    EXPECT_TRUE(Contains(vp_->Capture(), GetParam().pulse));
     ASSERT_TRUE(PumpUntilEvents(2));
     EXPECT_THAT(events_, ElementsAre(CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN));
     EXPECT_TRUE(drawer_->DrawerOpened());
@@ -231,10 +231,10 @@ TEST_F(DrawerE2E, EnablingReportsClosedThenEveryChange) {
   StartDrawer();
   ASSERT_TRUE(PumpUntilEvents(1));
   EXPECT_EQ(drawer_->GetPropertyNumber(PIDXCash_CapStatus), 1);
-  vp_->open_drawer();
+  vp_->OpenDrawer();
   ASSERT_TRUE(PumpUntilEvents(2));
   EXPECT_TRUE(drawer_->DrawerOpened());
-  vp_->close_drawer();
+  vp_->CloseDrawer();
   ASSERT_TRUE(PumpUntilEvents(3));
   drawer_->PumpEvents(1200);
   EXPECT_THAT(events_, ElementsAre(CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN, CASH_SUE_DRAWERCLOSED));
@@ -247,14 +247,14 @@ TEST_F(DrawerE2E, OpenLevelZeroInvertsTheReading) {
   ASSERT_TRUE(PumpUntilEvents(1));
   EXPECT_EQ(events_[0], CASH_SUE_DRAWEROPEN);
   EXPECT_TRUE(drawer_->DrawerOpened());
-  vp_->open_drawer();
+  vp_->OpenDrawer();
   ASSERT_TRUE(PumpUntilEvents(2));
   EXPECT_EQ(events_[1], CASH_SUE_DRAWERCLOSED);
 }
 
 TEST_F(DrawerE2E, WaitForDrawerCloseBeepsUntilTheDrawerCloses) {
   StartPrinter();
-  vp_->open_drawer();
+  vp_->OpenDrawer();
   StartDrawer();
   ASSERT_TRUE(PumpUntilEvents(1));
   ASSERT_EQ(events_[0], CASH_SUE_DRAWEROPEN);
@@ -262,7 +262,7 @@ TEST_F(DrawerE2E, WaitForDrawerCloseBeepsUntilTheDrawerCloses) {
   std::atomic<uint32_t> closedAt{0};
   std::thread closer = AtTone(3, [&] {
     closedAt = platform::TickCount();
-    vp_->close_drawer();
+    vp_->CloseDrawer();
   });
   const uint32_t start = platform::TickCount();
   EXPECT_EQ(drawer_->WaitForDrawerClose(500, 1000, 200, 300), OPOS_SUCCESS);
@@ -291,11 +291,11 @@ TEST_F(DrawerE2E, WaitForDrawerCloseBeepsUntilTheDrawerCloses) {
 
 TEST_F(DrawerE2E, APrinterThatVanishesEndsTheWaitWithAFailureAndTheTone) {
   StartPrinter();
-  vp_->open_drawer();
+  vp_->OpenDrawer();
   StartDrawer();
   ASSERT_TRUE(PumpUntilEvents(1));
   ASSERT_EQ(events_[0], CASH_SUE_DRAWEROPEN);
-  std::thread gone = AtTone(1, [&] { vp_->stop(); });
+  std::thread gone = AtTone(1, [&] { vp_->Stop(); });
   const uint32_t start = platform::TickCount();
   EXPECT_EQ(drawer_->WaitForDrawerClose(0, 1000, 100, 100), OPOS_E_FAILURE);
   gone.join();
@@ -328,7 +328,7 @@ TEST_F(DrawerE2E, MethodsOnAClosedOrUnclaimedDrawer) {
   EXPECT_EQ(drawer.WaitForDrawerClose(500, 1000, 200, 300), OPOS_E_NOTCLAIMED);
   ASSERT_EQ(drawer.Close(), OPOS_SUCCESS);
   EXPECT_EQ(drawer.OpenDrawer(), OPOS_E_CLOSED);
-  EXPECT_EQ(vp_->drawer_kicks(), 0u);
+  EXPECT_EQ(vp_->DrawerKicks(), 0u);
 }
 
 class DrawerE2EShared : public DrawerE2E, public ::testing::WithParamInterface<bool> {};
@@ -345,8 +345,7 @@ TEST_P(DrawerE2EShared, PrinterAndDrawerShareOnePortAndLeaveItClosed) {
   // The pulse waits until the printer has been quiet for more than a second.
   std::atomic<uint32_t> kickedAt{0};
   std::thread watcher([&] {
-    if (vp_->wait_until([](const vprinter::PrinterModel& m) { return m.status().drawer_kicks >= 1; },
-                        8000ms)) {
+    if (vp_->WaitUntil([](const vprinter::PrinterModel& m) { return m.Status().drawerKicks >= 1; }, 8000ms)) {
       kickedAt = platform::TickCount();
     }
   });
@@ -361,7 +360,7 @@ TEST_P(DrawerE2EShared, PrinterAndDrawerShareOnePortAndLeaveItClosed) {
   // Read from the printer's status reports, the drawer opens and closes.
   ASSERT_TRUE(PumpUntilEvents(2));
   EXPECT_EQ(events_[1], CASH_SUE_DRAWEROPEN);
-  vp_->close_drawer();
+  vp_->CloseDrawer();
   ASSERT_TRUE(PumpUntilEvents(3));
   EXPECT_EQ(events_[2], CASH_SUE_DRAWERCLOSED);
 
@@ -369,7 +368,7 @@ TEST_P(DrawerE2EShared, PrinterAndDrawerShareOnePortAndLeaveItClosed) {
     EXPECT_EQ(printer_->ReleaseDevice(), OPOS_SUCCESS);
     EXPECT_EQ(SlaveFds(), baseFds_ + 1);
     // The drawer carries on alone on the port.
-    vp_->open_drawer();
+    vp_->OpenDrawer();
     ASSERT_TRUE(PumpUntilEvents(4));
     EXPECT_EQ(events_[3], CASH_SUE_DRAWEROPEN);
     EXPECT_EQ(drawer_->ReleaseDevice(), OPOS_SUCCESS);
@@ -400,7 +399,7 @@ TEST_F(DrawerE2E, DrawerAloneLeavesThePortClosed) {
 
 TEST_F(DrawerE2E, PrinterThatNeverReportsLeavesTheDrawerClosed) {
   StartPrinter();
-  vp_->set_power(false);
+  vp_->SetPower(false);
   StartDrawer();
   ASSERT_TRUE(PumpUntilEvents(1));
   EXPECT_EQ(events_[0], CASH_SUE_DRAWERCLOSED);
@@ -414,17 +413,17 @@ TEST_F(DrawerE2E, PrinterThatNeverReportsLeavesTheDrawerClosed) {
 
 TEST_F(DrawerE2E, PrinterSwitchedOffWhileWaitingThenBackWithTheDrawerClosed) {
   vprinter::PrinterConfig config;
-  config.asb_mask_at_power_on = 0xFF;  // reports its state as soon as it is back
+  config.asbMaskAtPowerOn = 0xFF;  // reports its state as soon as it is back
   StartPrinter(config);
-  vp_->open_drawer();
+  vp_->OpenDrawer();
   StartDrawer();
   ASSERT_TRUE(PumpUntilEvents(1));
   ASSERT_EQ(events_[0], CASH_SUE_DRAWEROPEN);
 
-  std::thread off = AtTone(1, [&] { vp_->set_power(false); });
+  std::thread off = AtTone(1, [&] { vp_->SetPower(false); });
   std::thread back = AtTone(4, [&] {
-    vp_->close_drawer();
-    vp_->set_power(true);
+    vp_->CloseDrawer();
+    vp_->SetPower(true);
   });
   EXPECT_EQ(drawer_->WaitForDrawerClose(200, 1000, 100, 200), OPOS_SUCCESS);
   off.join();
@@ -480,18 +479,18 @@ TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
     return true;
   };
   for (int i = 1; i <= kCycles; ++i) {
-    vp_->set_cover_open(true);
+    vp_->SetCoverOpen(true);
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_COVER_OPEN) == i; })) << "cycle " << i;
-    vp_->set_cover_open(false);
+    vp_->SetCoverOpen(false);
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_COVER_OK) >= i; })) << "cycle " << i;
-    vp_->set_paper_end(true);
+    vp_->SetPaperEnd(true);
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_REC_EMPTY) == i; })) << "cycle " << i;
-    vp_->set_paper_end(false);
+    vp_->SetPaperEnd(false);
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_REC_PAPEROK) >= i; })) << "cycle " << i;
-    vp_->open_drawer();
+    vp_->OpenDrawer();
     ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 1) == i; }))
         << "cycle " << i;
-    vp_->close_drawer();
+    vp_->CloseDrawer();
     ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 0) == i + 1; }))
         << "cycle " << i;
   }

@@ -80,19 +80,19 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   void Strike(Fault f) {
     switch (f) {
       case Fault::CoverOpen:
-        vprinter_->set_cover_open(true);
+        vprinter_->SetCoverOpen(true);
         break;
       case Fault::PaperEnd:
-        vprinter_->set_paper_end(true);
+        vprinter_->SetPaperEnd(true);
         break;
       case Fault::Offline:
-        vprinter_->set_online(false);
+        vprinter_->SetOnline(false);
         break;
       case Fault::Vanished:
-        vprinter_->stop(), Keep();
+        vprinter_->Stop(), Keep();
         break;
       case Fault::Restarted:
-        vprinter_->stop(), Keep(), StartAgain();
+        vprinter_->Stop(), Keep(), StartAgain();
         break;
       case Fault::PortHeld:
         HoldPort();
@@ -101,7 +101,7 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
         LockStore();
         break;
       case Fault::DrawerByHand:
-        vprinter_->open_drawer();
+        vprinter_->OpenDrawer();
         break;
       case Fault::StatusGarbage: {
         // Real-time status requests: their one-byte replies land among the
@@ -116,13 +116,13 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   void Heal(Fault f) {
     switch (f) {
       case Fault::CoverOpen:
-        vprinter_->set_cover_open(false);
+        vprinter_->SetCoverOpen(false);
         break;
       case Fault::PaperEnd:
-        vprinter_->set_paper_end(false);
+        vprinter_->SetPaperEnd(false);
         break;
       case Fault::Offline:
-        vprinter_->set_online(true);
+        vprinter_->SetOnline(true);
         break;
       case Fault::Vanished:
         StartAgain();
@@ -135,7 +135,7 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
         lockDb_ = nullptr;
         break;
       case Fault::DrawerByHand:
-        vprinter_->close_drawer();
+        vprinter_->CloseDrawer();
         break;
       default:
         break;
@@ -155,10 +155,10 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   // The printer on the same link again (a new pseudo-terminal).
   void StartAgain() {
     vprinter::VirtualPrinterOptions options;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    ASSERT_TRUE(vprinter_->start(&error)) << error;
+    ASSERT_TRUE(vprinter_->Start(&error)) << error;
   }
   void Keep() { before_ += Printed(); }
   std::string AllPrinted() const { return before_ + Printed(); }
@@ -274,9 +274,9 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
       rc = printer.PrintNormal(PTR_S_RECEIPT, last);
     }
     ASSERT_EQ(rc, OPOS_SUCCESS) << printer.ResultCodeExtended();
-    ASSERT_TRUE(vprinter_->wait_until(
+    ASSERT_TRUE(vprinter_->WaitUntil(
         [&](const vprinter::PrinterModel& m) {
-          const auto& c = m.capture();
+          const auto& c = m.Capture();
           return Occurrences(std::string(c.begin(), c.end()), last) == 1;
         },
         5s));

@@ -76,7 +76,7 @@ class KilledHolder : public DrawerEnvironment, public ::testing::WithParamInterf
 TEST_P(KilledHolder, NextClaimAtOnceAndOnlyWholeJobs) {
   const Held held = GetParam().held;
   vprinter::PrinterConfig config;
-  config.bytes_per_second = 2000;  // the process-ID model confirms each job once printed
+  config.bytesPerSecond = 2000;  // the process-ID model confirms each job once printed
   OpenPrinter("QMT-500", config);
   AddDrawerKey();
   ASSERT_EQ(printer.ReleaseDevice(), OPOS_SUCCESS);
@@ -92,7 +92,7 @@ TEST_P(KilledHolder, NextClaimAtOnceAndOnlyWholeJobs) {
   ASSERT_TRUE(ReadUntil(out, "GetPropertyNumber"));
   ::close(out);
   if (held == Held::Queue) {
-    ASSERT_TRUE(vprinter_->wait_for_bytes(3 * 64, 10s));  // jobs under way
+    ASSERT_TRUE(vprinter_->WaitForBytes(3 * 64, 10s));  // jobs under way
   }
 
   ASSERT_EQ(::kill(child_, SIGKILL), 0);

@@ -131,7 +131,7 @@ TEST_F(SettingsWindow, ParallelPrinterHasNoSerialChoicesAndSavesThemAsZero) {
 }
 
 TEST_F(SettingsWindow, SerialPortOffersAFoundAdapterByPath) {
-  std::filesystem::create_directories(sys.root() + "/class/tty/ttyUSB0");
+  std::filesystem::create_directories(sys.Root() + "/class/tty/ttyUSB0");
   Make("QMT500S");
   Open();
   SettingsDialog* d = OpenSettings("POSPrinter", "QMT500S");
@@ -250,7 +250,7 @@ TEST_F(SettingsWindow, DeviceRemovedWhileItsDialogIsOpenIsNotWrittenBack) {
 class SettingsWindowTest : public SettingsWindow {
  protected:
   void SetUp() override {
-    ::setenv("OPOS_REGISTRY", store.path().c_str(), 1);
+    ::setenv("OPOS_REGISTRY", store.Path().c_str(), 1);
     const std::string lib = std::string(OPOS_BUILD_DIR) + "/service/libserialso.so";
     void* handle = ::dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << ::dlerror();
@@ -258,7 +258,7 @@ class SettingsWindowTest : public SettingsWindow {
     ASSERT_NE(registerServer, nullptr);
     ASSERT_EQ(registerServer(), com::S_OK);
     // COM2 leads nowhere.
-    ::setenv("OPOS_PORT_DIR", ports.path().c_str(), 1);
+    ::setenv("OPOS_PORT_DIR", ports.Path().c_str(), 1);
     std::filesystem::create_symlink("/nonexistent/tty", ports.File("com2"));
     tester = ControlTestRunner();
     ASSERT_TRUE(static_cast<bool>(tester));
@@ -301,19 +301,19 @@ TEST_F(SettingsWindowTest, DeviceWhoseServiceIsMissingFailsAtOpenWithOneMessage)
 
 TEST_F(SettingsWindowTest, TestPagePrintsOnAWorkingPrinterWithoutAMessage) {
   vprinter::VirtualPrinterOptions options;
-  options.link_path = ports.File("com1");
+  options.linkPath = ports.File("com1");
   vprinter::VirtualPrinter printer(options);
   std::string error;
-  ASSERT_TRUE(printer.start(&error)) << error;
+  ASSERT_TRUE(printer.Start(&error)) << error;
   Make("QMT500S");
   Open();
   SettingsDialog* d = OpenSettings("POSPrinter", "QMT500S");
   ASSERT_NE(d, nullptr);
   Click(d, "cmdExecute0");
   EXPECT_TRUE(prompts.shown.empty()) << prompts.Texts().front();
-  const bool printed = printer.wait_until(
+  const bool printed = printer.WaitUntil(
       [](const vprinter::PrinterModel& m) {
-        const auto& c = m.capture();
+        const auto& c = m.Capture();
         return std::string(c.begin(), c.end()).find("Device Name : QMT500") != std::string::npos;
       },
       std::chrono::milliseconds(5000));
@@ -322,11 +322,11 @@ TEST_F(SettingsWindowTest, TestPagePrintsOnAWorkingPrinterWithoutAMessage) {
 
 TEST_F(SettingsWindowTest, PrinterWithItsCoverOpenReportsBothCodes) {
   vprinter::VirtualPrinterOptions options;
-  options.link_path = ports.File("com1");
+  options.linkPath = ports.File("com1");
   vprinter::VirtualPrinter printer(options);
   std::string error;
-  ASSERT_TRUE(printer.start(&error)) << error;
-  printer.set_cover_open(true);
+  ASSERT_TRUE(printer.Start(&error)) << error;
+  printer.SetCoverOpen(true);
   Make("QMT500S");
   Open();
   SettingsDialog* d = OpenSettings("POSPrinter", "QMT500S");

@@ -90,7 +90,7 @@ TEST_F(PrinterHealth, EachStartPrintsTheInteractiveTextUntilClose) {
 }
 
 TEST_F(PrinterHealth, StartOnAnOpenCoverShowsTheMessageAndLeavesTheDialogForAnotherTry) {
-  vprinter_->set_cover_open(true);
+  vprinter_->SetCoverOpen(true);
   ASSERT_TRUE(DeliverUntil([this] { return printer.CoverOpen(); }));
   {
     ScriptedUser user({1000, 1001});
@@ -103,13 +103,13 @@ TEST_F(PrinterHealth, StartOnAnOpenCoverShowsTheMessageAndLeavesTheDialogForAnot
   EXPECT_EQ(Printed(), "");
 
   // Paper out on the first press; the user fixes the printer and presses again.
-  vprinter_->set_cover_open(false);
-  vprinter_->set_paper_end(true);
+  vprinter_->SetCoverOpen(false);
+  vprinter_->SetPaperEnd(true);
   ASSERT_TRUE(DeliverUntil([this] { return !printer.CoverOpen() && printer.RecEmpty(); }));
   ScriptedUser user({1000, 1000, 1001});
   user.beforePress = [this](size_t n) {
     if (n != 1) return;
-    vprinter_->set_paper_end(false);
+    vprinter_->SetPaperEnd(false);
     ASSERT_TRUE(DeliverUntil([this] { return !printer.RecEmpty(); }));
   };
   EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_SUCCESS);
@@ -120,7 +120,7 @@ TEST_F(PrinterHealth, StartOnAnOpenCoverShowsTheMessageAndLeavesTheDialogForAnot
 }
 
 TEST_F(PrinterHealth, ClosedWithoutStartKeepsTheEarlierResult) {
-  vprinter_->set_cover_open(true);
+  vprinter_->SetCoverOpen(true);
   ASSERT_TRUE(DeliverUntil([this] { return printer.CoverOpen(); }));
   ASSERT_EQ(printer.CheckHealth(OPOS_CH_INTERNAL), OPOS_E_EXTENDED);
   {
@@ -157,10 +157,10 @@ class DrawerHealth : public receipt::ReceiptEnvironment {
   void SetUp() override {
     ReceiptEnvironment::SetUp();
     vprinter::VirtualPrinterOptions options;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    ASSERT_TRUE(vprinter_->start(&error)) << error;
+    ASSERT_TRUE(vprinter_->Start(&error)) << error;
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\Drawer";
     SetSz(key, "", "KELVORA.CashDrawer.SO");
     for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
@@ -173,7 +173,7 @@ class DrawerHealth : public receipt::ReceiptEnvironment {
                         {"OpenLevel", 1}}) {
       SetDword(key, n, v);
     }
-    SetSz(key, "Port", options.link_path);
+    SetSz(key, "Port", options.linkPath);
     SetSz(key, "DeviceName", "StandardCash");
     ASSERT_EQ(drawer.Open("Drawer"), OPOS_SUCCESS) << drawer.LastErrorText();
     ASSERT_EQ(drawer.ClaimDevice(1000), OPOS_SUCCESS);
@@ -194,7 +194,7 @@ TEST_F(DrawerHealth, EachStartOpensTheDrawer) {
   EXPECT_EQ(user.shown[0].text, kDialogText);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (Occurrences(Captured(), kPulsePin2) < 2 && std::chrono::steady_clock::now() < deadline) {
-    (void)vprinter_->wait_for_bytes(Captured().size() + 1, std::chrono::milliseconds(200));
+    (void)vprinter_->WaitForBytes(Captured().size() + 1, std::chrono::milliseconds(200));
   }
   EXPECT_EQ(Occurrences(Captured(), kPulsePin2), 2u);
   EXPECT_EQ(drawer.CheckHealthText(), "Not Executed");
@@ -209,7 +209,7 @@ TEST_F(DrawerHealth, UnansweredOrWithoutAUserNoPulseAndSuccess) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(drawer.CheckHealth(OPOS_CH_INTERACTIVE), OPOS_SUCCESS);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  (void)vprinter_->wait_for_bytes(Captured().size() + kPulsePin2.size(), std::chrono::milliseconds(300));
+  (void)vprinter_->WaitForBytes(Captured().size() + kPulsePin2.size(), std::chrono::milliseconds(300));
   EXPECT_EQ(Occurrences(Captured(), kPulsePin2), 0u);
 }
 

@@ -198,7 +198,7 @@ TEST_F(ToolTest, RunHoldsAPrinterAndItsDrawer) {
   EXPECT_GT(kick, drawerName);
   EXPECT_GT(opened, kick) << r.out;
   EXPECT_GT(printerName, opened);
-  EXPECT_EQ(printer_->drawer_kicks(), 1u);
+  EXPECT_EQ(printer_->DrawerKicks(), 1u);
 }
 
 TEST_F(ToolTest, AClaimRefusedBecauseAnotherProcessHoldsThePortNamesIt) {
@@ -239,7 +239,7 @@ TEST_F(ToolTest, SyntaxErrorNamesItsLineAndNothingRuns) {
     EXPECT_NE(r.err.find(c.where), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");  // not even the Open ran
   }
-  EXPECT_EQ(printer_->status().bytes_received, 0u);
+  EXPECT_EQ(printer_->Status().bytesReceived, 0u);
 }
 
 TEST_F(ToolTest, RunScriptFromAFileAndAnUnknownDevice) {
@@ -271,7 +271,7 @@ TEST_F(ToolTest, EverydayJobs) {
   EXPECT_TRUE(PrinterReceives("Everyday\n"));
   r = Opos({"drawer", "--device", "Drawer"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(printer_->drawer_kicks(), 1u);
+  EXPECT_EQ(printer_->DrawerKicks(), 1u);
 
   r = Opos({"print", "--device", "Nowhere", "x"});
   EXPECT_EQ(r.status, 1);

@@ -84,16 +84,16 @@ class OtherPorts : public ::testing::TestWithParam<Transport> {
     ASSERT_EQ(reg(), com::S_OK);
 
     vprinter::VirtualPrinterOptions options;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     vp_ = std::make_unique<vprinter::VirtualPrinter>(options);
-    ASSERT_TRUE(vp_->start(&err)) << err;
+    ASSERT_TRUE(vp_->Start(&err)) << err;
     baseFds_ = SlaveFds();
   }
 
   void TearDown() override {
     drawer_.reset();
     printer_.reset();
-    if (vp_) vp_->stop();
+    if (vp_) vp_->Stop();
     vp_.reset();
     store_.reset();
     if (library_) ::dlclose(library_);
@@ -115,7 +115,7 @@ class OtherPorts : public ::testing::TestWithParam<Transport> {
     const std::string key = std::string(drawer ? kDrawerClass : kPrinterClass) + "\\" + name;
     ASSERT_EQ(store_->CreateKey(reg::Root::LocalMachine, key), reg::kOk);
     Sz(key, "", drawer ? GetParam().drawerProgId : GetParam().printerProgId);
-    Sz(key, GetParam().portValue, port.empty() ? vp_->link_path() : port);
+    Sz(key, GetParam().portValue, port.empty() ? vp_->LinkPath() : port);
     if (drawer) {
       Sz(key, "DeviceName", "StandardCash");
       Dword(key, "ConnectorPinNo", 2);
@@ -165,15 +165,15 @@ class OtherPorts : public ::testing::TestWithParam<Transport> {
   }
 
   std::string Captured() const {
-    const auto c = vp_->capture();
+    const auto c = vp_->Capture();
     return std::string(c.begin(), c.end());
   }
   std::string CapturedAtLeast(size_t n) const {
-    EXPECT_TRUE(vp_->wait_for_bytes(n, 10s)) << "have " << Captured().size();
+    EXPECT_TRUE(vp_->WaitForBytes(n, 10s)) << "have " << Captured().size();
     return Captured();
   }
   bool WaitForKick() const {
-    return vp_->wait_until([](const vprinter::PrinterModel& m) { return m.status().drawer_kicks >= 1; }, 8s);
+    return vp_->WaitUntil([](const vprinter::PrinterModel& m) { return m.Status().drawerKicks >= 1; }, 8s);
   }
 
   // Descriptors of this process open on the printer's pseudo-terminal.
@@ -182,7 +182,7 @@ class OtherPorts : public ::testing::TestWithParam<Transport> {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
       std::error_code rec;
-      if (std::filesystem::read_symlink(e.path(), rec) == vp_->slave_path()) ++n;
+      if (std::filesystem::read_symlink(e.path(), rec) == vp_->SlavePath()) ++n;
     }
     return n;
   }
@@ -205,8 +205,8 @@ TEST_P(OtherPorts, ClaimEnablesStatusBackAndPrintsTheSerialLibrarysBytes) {
   ASSERT_EQ(printer_->ClaimDevice(1000), OPOS_SUCCESS);
   // The claim asks for Automatic Status Back, and nothing else.
   EXPECT_EQ(CapturedAtLeast(kAsbEnable.size()), kAsbEnable);
-  EXPECT_GE(vp_->status().asb_reports, 1u);
-  vp_->clear_capture();
+  EXPECT_GE(vp_->Status().asbReports, 1u);
+  vp_->ClearCapture();
   printer_->SetDeviceEnabled(true);
   ASSERT_EQ(printer_->ResultCode(), OPOS_SUCCESS);
   ASSERT_EQ(printer_->PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_SUCCESS);
@@ -225,7 +225,7 @@ TEST_P(OtherPorts, AMissingDeviceTimesTheClaimOutAfterAtLeastThreeSeconds) {
   EXPECT_GE(took, 3000u);
   EXPECT_LT(took, 6000u);
   EXPECT_FALSE(printer_->Claimed());
-  EXPECT_EQ(vp_->capture().size(), 0u);
+  EXPECT_EQ(vp_->Capture().size(), 0u);
 }
 
 TEST_P(OtherPorts, TheCoverOpeningIsReportedFromTheStatusReports) {
@@ -233,13 +233,13 @@ TEST_P(OtherPorts, TheCoverOpeningIsReportedFromTheStatusReports) {
   ASSERT_TRUE(PumpUntil(Has(printerEvents_, PTR_SUE_REC_PAPEROK)));
   // Enabling a ready printer reports its state afresh, in this order, in every library.
   EXPECT_EQ(printerEvents_, (std::vector<int32_t>{PTR_SUE_COVER_OK, PTR_SUE_REC_PAPEROK}));
-  vp_->set_cover_open(true);
+  vp_->SetCoverOpen(true);
   ASSERT_TRUE(PumpUntil(Has(printerEvents_, PTR_SUE_COVER_OPEN)));
   EXPECT_TRUE(printer_->CoverOpen());
-  vp_->clear_capture();
+  vp_->ClearCapture();
   EXPECT_EQ(printer_->PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_EXTENDED);
   EXPECT_EQ(printer_->ResultCodeExtended(), OPOS_EPTR_COVER_OPEN);
-  vp_->set_cover_open(false);
+  vp_->SetCoverOpen(false);
   ASSERT_TRUE(PumpUntil(
       [this] { return std::count(printerEvents_.begin(), printerEvents_.end(), PTR_SUE_COVER_OK) >= 2; }));
   EXPECT_FALSE(printer_->CoverOpen());
@@ -257,7 +257,7 @@ TEST_P(OtherPorts, ADrawerAloneAsksForItsStatusAndOpensWithThePin2Pulse) {
   // Without a printer service on the port, the drawer reads its sensor from
   // real-time status replies.
   EXPECT_TRUE(Contains(CapturedAtLeast(kDrawerStatusRequest.size()), kDrawerStatusRequest));
-  EXPECT_GE(vp_->status().realtime_replies, 1u);
+  EXPECT_GE(vp_->Status().realtimeReplies, 1u);
   EXPECT_FALSE(Contains(Captured(), kAsbEnable));
 
   EXPECT_EQ(drawer_->OpenDrawer(), OPOS_SUCCESS);
@@ -265,7 +265,7 @@ TEST_P(OtherPorts, ADrawerAloneAsksForItsStatusAndOpensWithThePin2Pulse) {
   EXPECT_TRUE(Contains(Captured(), kPin2Pulse));
   ASSERT_TRUE(PumpUntil(Has(drawerEvents_, CASH_SUE_DRAWEROPEN)));
   EXPECT_TRUE(drawer_->DrawerOpened());
-  vp_->close_drawer();
+  vp_->CloseDrawer();
   ASSERT_TRUE(PumpUntil(AtLeast(drawerEvents_, 3)));
   EXPECT_THAT(drawerEvents_, ElementsAre(CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN, CASH_SUE_DRAWERCLOSED));
   EXPECT_FALSE(drawer_->DrawerOpened());
@@ -280,7 +280,7 @@ TEST_P(OtherPorts, APrinterAndADrawerShareOnePort) {
   ASSERT_TRUE(PumpUntil(AtLeast(drawerEvents_, 1)));
   EXPECT_EQ(drawerEvents_[0], CASH_SUE_DRAWERCLOSED);
 
-  vp_->clear_capture();
+  vp_->ClearCapture();
   ASSERT_EQ(printer_->PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 3), kPrefix + "abc");
   EXPECT_EQ(drawer_->OpenDrawer(), OPOS_SUCCESS);
@@ -288,13 +288,13 @@ TEST_P(OtherPorts, APrinterAndADrawerShareOnePort) {
   EXPECT_TRUE(Contains(Captured(), kPin2Pulse));
   // The drawer reads its sensor from the printer's status reports.
   ASSERT_TRUE(PumpUntil(Has(drawerEvents_, CASH_SUE_DRAWEROPEN)));
-  vp_->close_drawer();
+  vp_->CloseDrawer();
   ASSERT_TRUE(PumpUntil(AtLeast(drawerEvents_, 3)));
   EXPECT_THAT(drawerEvents_, ElementsAre(CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN, CASH_SUE_DRAWERCLOSED));
 
   EXPECT_EQ(printer_->ReleaseDevice(), OPOS_SUCCESS);
   EXPECT_EQ(SlaveFds(), baseFds_ + 1);  // the drawer keeps the port
-  vp_->open_drawer();
+  vp_->OpenDrawer();
   ASSERT_TRUE(PumpUntil(AtLeast(drawerEvents_, 4)));
   EXPECT_EQ(drawerEvents_[3], CASH_SUE_DRAWEROPEN);
   EXPECT_EQ(drawer_->ReleaseDevice(), OPOS_SUCCESS);

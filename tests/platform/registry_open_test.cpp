@@ -48,7 +48,7 @@ TEST(RegistryOpen, RefusesWhatIsNoStoreAndNamesFileAndCause) {
 
   const std::string missing = dir.File("no/such/folder/r.db");
   EXPECT_EQ(OpenError(missing).rfind("cannot open registry store: " + missing + ": ", 0), 0u);
-  EXPECT_NE(OpenError(dir.path()).find(dir.path()), std::string::npos);
+  EXPECT_NE(OpenError(dir.Path()).find(dir.Path()), std::string::npos);
   EXPECT_NE(OpenError("").find("empty path"), std::string::npos);
 
   WriteFile(dir.File("empty.db"), "");  // an empty file is a store not yet laid out
@@ -180,11 +180,11 @@ TEST(RegistryOpen, ReadOnlyStoreReadsAndRefusesWrites) {
     ASSERT_EQ(store->SetValue(LM, "SOFTWARE\\Dev", {"Port", REG_SZ, SzData("COM1")}), kOk);
   }
   const std::string expect = "0|COM1|5|registry store cannot be written: " + path + ": ";
-  EXPECT_EQ(AsReader(dir.path(), path).rfind(expect, 0), 0u) << AsReader(dir.path(), path);
+  EXPECT_EQ(AsReader(dir.Path(), path).rfind(expect, 0), 0u) << AsReader(dir.Path(), path);
   // The same store copied without its -wal and -shm files into that folder.
   ASSERT_EQ(::unlink((path + "-wal").c_str()), 0);
   ASSERT_EQ(::unlink((path + "-shm").c_str()), 0);
-  EXPECT_EQ(AsReader(dir.path(), path).rfind(expect, 0), 0u) << AsReader(dir.path(), path);
+  EXPECT_EQ(AsReader(dir.Path(), path).rfind(expect, 0), 0u) << AsReader(dir.Path(), path);
   auto store = Store::Open(path, nullptr);
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(store->SetValue(LM, "SOFTWARE\\Dev", {"Port", REG_SZ, SzData("COM2")}), kOk);

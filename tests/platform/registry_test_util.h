@@ -30,7 +30,7 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
@@ -59,7 +59,7 @@ inline std::vector<uint8_t> Bytes(std::initializer_list<int> b) {
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_FALSE(dir_.Path().empty());
     path_ = dir_.File("registry.db");
     std::string err;
     store_ = Store::Open(path_, &err);

@@ -19,13 +19,13 @@ class AsyncReceipt : public ReceiptEnvironment {
   }
   // Opens the cover and waits until the Service Object has seen it.
   void OpenCover() {
-    vprinter_->set_cover_open(true);
+    vprinter_->SetCoverOpen(true);
     ASSERT_TRUE(DeliverUntil([this] { return printer.CoverOpen(); }));
   }
   // Inside an Error handler (no pumping there): closes the cover and waits
   // until the status monitor has seen it close.
   void CloseCoverAndWait() {
-    vprinter_->set_cover_open(false);
+    vprinter_->SetCoverOpen(false);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (printer.CoverOpen() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -89,7 +89,7 @@ TEST_F(AsyncReceipt, CoverOpenErrorsAnsweredWithClearThenRetry) {
   EXPECT_EQ(states, (std::vector<int32_t>{OPOS_S_ERROR, OPOS_S_ERROR}));
   EXPECT_EQ(texts[0], "Printer cover is open.");
   // Nothing went out while the cover was open; after the retry the job whole.
-  ASSERT_TRUE(vprinter_->wait_for_bytes(kPrefix.size() + 5, std::chrono::seconds(5)));
+  ASSERT_TRUE(vprinter_->WaitForBytes(kPrefix.size() + 5, std::chrono::seconds(5)));
   EXPECT_EQ(Printed(), kPrefix + "kept\n");
   EXPECT_EQ(printer.ErrorLevel(), PTR_EL_NONE);
 }
@@ -108,7 +108,7 @@ TEST_F(AsyncReceipt, RetryWhileTheCoverStaysOpenWaitsForTheStatusMonitor) {
   const size_t errors = Count("error", OPOS_EPTR_COVER_OPEN);
   EXPECT_GE(errors, 1u);
   EXPECT_LE(errors, static_cast<size_t>(elapsed / 500 + 2));
-  vprinter_->set_cover_open(false);
+  vprinter_->SetCoverOpen(false);
   ASSERT_TRUE(DeliverUntil(Saw("complete", id)));
   EXPECT_EQ(Printed(), kPrefix + "once\n");
   EXPECT_EQ(Count("complete", id), 1u);
@@ -124,7 +124,7 @@ TEST_F(AsyncReceipt, ClearOutputInsideTheErrorHandlerDropsTheWholeQueue) {
   for (const char* line : {"a\n", "b\n", "c\n"})
     ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, line), OPOS_SUCCESS);
   ASSERT_TRUE(DeliverUntil(Saw("error", OPOS_EPTR_COVER_OPEN)));
-  vprinter_->set_cover_open(false);
+  vprinter_->SetCoverOpen(false);
   ASSERT_TRUE(DeliverUntil([this] { return !printer.CoverOpen(); }));
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "after\n"), OPOS_SUCCESS);
   ASSERT_TRUE(DeliverUntil(Saw("complete", printer.OutputID())));
@@ -142,7 +142,7 @@ TEST_F(AsyncReceipt, ClearOutputWhileTheErrorIsHeldByAFreezePurgesIt) {
   // The worker has met the error when it names the failing station.
   ASSERT_TRUE(DeliverUntil([this] { return printer.ErrorStation() == PTR_S_RECEIPT; }));
   EXPECT_EQ(printer.ClearOutput(), OPOS_SUCCESS);
-  vprinter_->set_cover_open(false);
+  vprinter_->SetCoverOpen(false);
   printer.SetFreezeEvents(false);
   ASSERT_TRUE(DeliverUntil([this] { return !printer.CoverOpen(); }));
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "after\n"), OPOS_SUCCESS);
@@ -169,7 +169,7 @@ TEST_F(AsyncReceipt, TransactionCompletesOnce) {
 
 TEST_F(AsyncReceipt, AVanishedPrinterRaisesAnUnrecoverableError) {
   Start();
-  vprinter_->stop();
+  vprinter_->Stop();
   onError = [&](int32_t& response) { response = OPOS_ER_CLEAR; };
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, std::string(5000, 'x')), OPOS_SUCCESS);
   ASSERT_TRUE(DeliverUntil(Saw("error", 100003)));
@@ -183,10 +183,10 @@ TEST_F(AsyncReceipt, AVanishedPrinterRaisesAnUnrecoverableError) {
 
 TEST_F(AsyncReceipt, ProcessIdModelCompletesAfterTheReply) {
   vprinter::PrinterConfig slow;
-  slow.bytes_per_second = 200;  // the reply waits until the job is printed
+  slow.bytesPerSecond = 200;  // the reply waits until the job is printed
   Start("QMT-500", slow);
   uint32_t repliesAtCompletion = 0;
-  onComplete = [&](int32_t) { repliesAtCompletion = vprinter_->status().process_id_replies; };
+  onComplete = [&](int32_t) { repliesAtCompletion = vprinter_->Status().processIdReplies; };
   const std::string line(100, 'p');
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, line), OPOS_SUCCESS);
   const auto start = std::chrono::steady_clock::now();
@@ -199,7 +199,7 @@ TEST_F(AsyncReceipt, ProcessIdModelCompletesAfterTheReply) {
 
 TEST_F(AsyncReceipt, ProcessIdModelThatNeverAnswersEndsInAnError) {
   Start("QMT-500");
-  vprinter_->set_power(false);  // takes bytes silently, never replies
+  vprinter_->SetPower(false);  // takes bytes silently, never replies
   onError = [&](int32_t& response) { response = OPOS_ER_CLEAR; };
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "lost\n"), OPOS_SUCCESS);

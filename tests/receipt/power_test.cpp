@@ -10,19 +10,19 @@ class PowerReceipt : public ReceiptEnvironment {
  protected:
   void Start(vprinter::PrinterConfig config = {}, const std::string& model = "QMT500") {
     powerOnTheLine = true;
-    config.asb_mask_at_power_on = 0xff;
+    config.asbMaskAtPowerOn = 0xff;
     OpenPrinter(model, config);
     printer.SetPowerNotify(OPOS_PN_ENABLED);
     Enable();
     ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_ONLINE)));
   }
   void PowerOff() {
-    vprinter_->set_power(false);
+    vprinter_->SetPower(false);
     ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_OFF_OFFLINE)));
     EXPECT_EQ(printer.PowerState(), OPOS_PS_OFF_OFFLINE);
   }
   void PowerOn() {
-    vprinter_->set_power(true);
+    vprinter_->SetPower(true);
     ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_ONLINE, 2)));
   }
 };
@@ -30,29 +30,29 @@ class PowerReceipt : public ReceiptEnvironment {
 TEST_F(PowerReceipt, IdleThenSynchronousPrintIsRefusedUntilPowerReturns) {
   Start();
   PowerOff();
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   const int32_t rc = printer.PrintNormal(PTR_S_RECEIPT, "while off\n");
   EXPECT_NE(rc, OPOS_SUCCESS);
   EXPECT_EQ(Printed().find("while off"), std::string::npos);
   PowerOn();
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "back on\n"), OPOS_SUCCESS);
   EXPECT_TRUE(DeliverUntil([this] { return Printed().find("back on") != std::string::npos; }));
-  EXPECT_EQ(vprinter_->status().bytes_discarded, 0u);
+  EXPECT_EQ(vprinter_->Status().bytesDiscarded, 0u);
 }
 
 TEST_F(PowerReceipt, SwitchedOffDuringASynchronousJob) {
   // A model that confirms each job by its process-ID reply: only that tells
   // printed from merely handed to the line.
   vprinter::PrinterConfig slow;
-  slow.bytes_per_second = 2000;
+  slow.bytesPerSecond = 2000;
   Start(slow, "QMT-500");
   const std::string job(6000, 'j');
   std::atomic<bool> done{false};
   int32_t rc = -1;
   std::thread cut([&] {
     // Power goes once the job is under way.
-    (void)vprinter_->wait_for_bytes(1000, std::chrono::seconds(10));
-    vprinter_->set_power(false);
+    (void)vprinter_->WaitForBytes(1000, std::chrono::seconds(10));
+    vprinter_->SetPower(false);
     done.store(true);
   });
   rc = printer.PrintNormal(PTR_S_RECEIPT, job);
@@ -72,12 +72,12 @@ TEST_F(PowerReceipt, QueuedJobsWaitInAnErrorAndPrintAfterPowerOnWithRetry) {
   Start();
   printer.SetAsyncMode(true);
   PowerOff();
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   int errors = 0;
   onError = [&](int32_t& response) {
     ++errors;
     response = OPOS_ER_RETRY;
-    if (errors == 1) vprinter_->set_power(true);
+    if (errors == 1) vprinter_->SetPower(true);
   };
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "first\n"), OPOS_SUCCESS);
   const int32_t firstId = printer.OutputID();
@@ -88,7 +88,7 @@ TEST_F(PowerReceipt, QueuedJobsWaitInAnErrorAndPrintAfterPowerOnWithRetry) {
   EXPECT_EQ(Values("complete"), (std::vector<int32_t>{firstId, secondId}));
   const std::string printed = Printed();
   EXPECT_LT(printed.find("first"), printed.find("second"));
-  EXPECT_EQ(vprinter_->status().bytes_discarded, 0u);
+  EXPECT_EQ(vprinter_->Status().bytesDiscarded, 0u);
 }
 
 }  // namespace

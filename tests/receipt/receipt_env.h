@@ -71,15 +71,15 @@ class ReceiptEnvironment : public ::testing::Test {
   void OpenPrinter(const std::string& model = "QMT500", vprinter::PrinterConfig config = {}) {
     vprinter::VirtualPrinterOptions options;
     options.printer = config;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     if (powerOnTheLine) {
       // The printer's power shows on the line as CTS, as on a real cable.
-      options.line_state_path = dir_ + "/line";
-      setenv("OPOS_PTY_LINE_STATE", options.line_state_path.c_str(), 1);
+      options.lineStatePath = dir_ + "/line";
+      setenv("OPOS_PTY_LINE_STATE", options.lineStatePath.c_str(), 1);
     }
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    ASSERT_TRUE(vprinter_->start(&error)) << error;
+    ASSERT_TRUE(vprinter_->Start(&error)) << error;
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Receipt";
     SetSz(key, "", "KELVORA.RecPrinter.SO");
     for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
@@ -90,7 +90,7 @@ class ReceiptEnvironment : public ::testing::Test {
                         {"XonXoff", 0}}) {
       SetDword(key, n, v);
     }
-    SetSz(key, "Port", options.link_path);
+    SetSz(key, "Port", options.linkPath);
     SetSz(key, "DeviceName", model);
 
     printer.OnStatusUpdate([this](int32_t d) { events.push_back({"status", d}); });
@@ -108,9 +108,9 @@ class ReceiptEnvironment : public ::testing::Test {
     ASSERT_EQ(printer.Open("Receipt"), OPOS_SUCCESS) << printer.LastErrorText();
     ASSERT_EQ(printer.ClaimDevice(1000), OPOS_SUCCESS);
     // The claim's own status request (GS a 255).
-    ASSERT_TRUE(vprinter_->wait_for_bytes(3, std::chrono::seconds(5)));
+    ASSERT_TRUE(vprinter_->WaitForBytes(3, std::chrono::seconds(5)));
     EXPECT_EQ(Captured(), "\x1d\x61\xff");
-    vprinter_->clear_capture();
+    vprinter_->ClearCapture();
   }
 
   void Enable() {
@@ -119,7 +119,7 @@ class ReceiptEnvironment : public ::testing::Test {
   }
 
   std::string Captured() const {
-    const auto c = vprinter_->capture();
+    const auto c = vprinter_->Capture();
     return std::string(c.begin(), c.end());
   }
   // What was printed: the capture without the status requests (GS a 255)
@@ -131,7 +131,7 @@ class ReceiptEnvironment : public ::testing::Test {
   }
   // Waits until the virtual printer holds n bytes, then returns them all.
   std::string CapturedAtLeast(size_t n) const {
-    EXPECT_TRUE(vprinter_->wait_for_bytes(n, std::chrono::seconds(10))) << "have " << Captured().size();
+    EXPECT_TRUE(vprinter_->WaitForBytes(n, std::chrono::seconds(10))) << "have " << Captured().size();
     return Captured();
   }
 

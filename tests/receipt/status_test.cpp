@@ -19,13 +19,13 @@ TEST_F(StatusReceipt, EnablingAndTheCoverWithPowerNotify) {
   printer.SetPowerNotify(OPOS_PN_DISABLED);
   EXPECT_EQ(printer.ResultCode(), OPOS_E_ILLEGAL);
 
-  vprinter_->set_cover_open(true);
+  vprinter_->SetCoverOpen(true);
   ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_OFF_OFFLINE)));
   EXPECT_EQ(Values("status"), (std::vector<int32_t>{2001, 12, 26, 11, 2004}));
   EXPECT_TRUE(printer.CoverOpen());
   EXPECT_EQ(printer.PowerState(), OPOS_PS_OFF_OFFLINE);
 
-  vprinter_->set_cover_open(false);
+  vprinter_->SetCoverOpen(false);
   ASSERT_TRUE(DeliverUntil(Saw("status", PTR_SUE_COVER_OK, 2)));
   EXPECT_EQ(Values("status"), (std::vector<int32_t>{2001, 12, 26, 11, 2004, 2001, 12}));
   EXPECT_FALSE(printer.CoverOpen());
@@ -40,7 +40,7 @@ TEST_F(StatusReceipt, WithoutPowerNotifyAndAfterReenabling) {
   EXPECT_EQ(printer.PowerState(), OPOS_PS_UNKNOWN);
   // Disabled: the paper running out is not reported.
   printer.SetDeviceEnabled(false);
-  vprinter_->set_paper_end(true);
+  vprinter_->SetPaperEnd(true);
   EXPECT_FALSE(DeliverUntil([this] { return Values("status").size() >= 3; }, 1200));
   // Enabled again: the state is reported afresh.
   Enable();
@@ -54,7 +54,7 @@ TEST_F(StatusReceipt, APrinterThatVanishesReportsPowerOffOnly) {
   printer.SetPowerNotify(OPOS_PN_ENABLED);
   Enable();
   ASSERT_TRUE(DeliverUntil([this] { return Values("status").size() >= 3; }));
-  vprinter_->stop();
+  vprinter_->Stop();
   ASSERT_TRUE(DeliverUntil(Saw("status", OPOS_SUE_POWER_OFF_OFFLINE)));
   EXPECT_FALSE(DeliverUntil([this] { return Values("status").size() > 4; }, 1200));
   EXPECT_EQ(Values("status"), (std::vector<int32_t>{2001, 12, 26, 2004}));

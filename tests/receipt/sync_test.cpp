@@ -20,12 +20,12 @@ class SyncReceipt : public ReceiptEnvironment {
 TEST_F(SyncReceipt, DefaultsThenCharacterSetUnitsAndCut) {
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(kPrefix.size() + 3), kPrefix + "abc");
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
 
   printer.SetPropertyNumber(PIDXPtr_CharacterSet, 1252);
   ASSERT_EQ(printer.ResultCode(), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(3), "\x1b\x74\x10");
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
 
   printer.SetMapMode(PTR_MM_METRIC);
   EXPECT_EQ(printer.GetPropertyNumber(PIDXPtr_RecLineSpacing), 375);
@@ -60,7 +60,7 @@ TEST_F(SyncReceipt, RotationAndLogos) {
   EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
   EXPECT_EQ(printer.RotatePrint(PTR_S_JOURNAL, PTR_RP_LEFT90), OPOS_E_ILLEGAL);
 
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   ASSERT_EQ(printer.SetLogo(PTR_L_TOP, "\x1b|cASHOP"), OPOS_SUCCESS);
   EXPECT_EQ(printer.SetLogo(3, "x"), OPOS_E_ILLEGAL);
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|tL"), OPOS_SUCCESS);
@@ -74,7 +74,7 @@ TEST_F(SyncReceipt, MethodsCheckTheirArgumentsClaimAndEnable) {
                                  PTR_BC_TEXT_BELOW),
             OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(19 + 13).substr(19), "4901234567894");  // the block's head, then the data
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   printer.SetDeviceEnabled(false);
   EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_DISABLED);
   EXPECT_EQ(printer.CutPaper(100), OPOS_E_DISABLED);
@@ -99,7 +99,7 @@ TEST_F(SyncReceipt, HealthChecksAndDirectIO) {
   const std::string test =
       "\x1b@\nInteractive HCheck!!\nOPOS ZAD\nService Object Version : 1.3.0\nDevice Name : Thermal\n";
   EXPECT_EQ(CapturedAtLeast(test.size()), test);
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
 
   int32_t logo = 1;
   std::string justification = "PTR_BM_CENTER";
@@ -107,12 +107,12 @@ TEST_F(SyncReceipt, HealthChecksAndDirectIO) {
   EXPECT_EQ(CapturedAtLeast(8), "\x1b\x61\x31\x1c\x70\x01\x30\n");
   justification = "-3";  // the other libraries' form: refused here
   EXPECT_EQ(printer.DirectIO(111, logo, justification), OPOS_E_ILLEGAL);
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   std::string raw = "\x1b|cA raw";
   ASSERT_EQ(printer.DirectIO(0, logo, raw), OPOS_SUCCESS);
   EXPECT_EQ(CapturedAtLeast(raw.size()), raw);
 
-  vprinter_->set_cover_open(true);
+  vprinter_->SetCoverOpen(true);
   ASSERT_TRUE(DeliverUntil([this] { return printer.CoverOpen(); }));
   EXPECT_EQ(printer.CheckHealth(OPOS_CH_INTERNAL), OPOS_E_EXTENDED);
   EXPECT_EQ(printer.ResultCodeExtended(), OPOS_EPTR_COVER_OPEN);
@@ -121,12 +121,12 @@ TEST_F(SyncReceipt, HealthChecksAndDirectIO) {
 }
 
 TEST_F(SyncReceipt, CoverOpenRefusesAndWritesNothing) {
-  vprinter_->set_cover_open(true);
+  vprinter_->SetCoverOpen(true);
   ASSERT_TRUE(DeliverUntil(Saw("status", PTR_SUE_COVER_OPEN)));
   EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_EXTENDED);
   EXPECT_EQ(printer.ResultCodeExtended(), OPOS_EPTR_COVER_OPEN);
-  vprinter_->set_paper_end(true);
-  vprinter_->set_cover_open(false);
+  vprinter_->SetPaperEnd(true);
+  vprinter_->SetCoverOpen(false);
   ASSERT_TRUE(DeliverUntil(Saw("status", PTR_SUE_REC_EMPTY)));
   EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "abc"), OPOS_E_EXTENDED);
   EXPECT_EQ(printer.ResultCodeExtended(), OPOS_EPTR_REC_EMPTY);
@@ -141,10 +141,10 @@ TEST_F(SyncReceipt, EscapesThatMeanNothingArePrintedAsText) {
   ASSERT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|xZ|\x1b|99"), OPOS_SUCCESS);
   const std::string expected = kPrefix + "\x1b|xZ|\x1b|99";
   EXPECT_EQ(CapturedAtLeast(expected.size()), expected);
-  vprinter_->clear_capture();
+  vprinter_->ClearCapture();
   // A feed of two billion lines is refused, not attempted.
   EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, "\x1b|2000000000lF"), OPOS_E_ILLEGAL);
-  EXPECT_FALSE(vprinter_->wait_for_bytes(1, std::chrono::milliseconds(200)));
+  EXPECT_FALSE(vprinter_->WaitForBytes(1, std::chrono::milliseconds(200)));
 }
 
 TEST_F(SyncReceipt, LongDataIsTranslatedAndSentWhole) {
@@ -160,7 +160,7 @@ TEST_F(SyncReceipt, LongDataIsTranslatedAndSentWhole) {
 }
 
 TEST_F(SyncReceipt, APrinterThatVanishedIsAFailureNotAHang) {
-  vprinter_->stop();
+  vprinter_->Stop();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(printer.PrintNormal(PTR_S_RECEIPT, std::string(20000, 'x')), OPOS_E_FAILURE);
   EXPECT_EQ(printer.ResultCodeExtended(), 100003);

@@ -21,7 +21,7 @@ using testing::WriteFile;
 class Cli : public ::testing::Test {
  protected:
   RunResult Run(std::vector<std::string> args, int asUser = -1) {
-    args.insert(args.begin(), {"--registry", store.path()});
+    args.insert(args.begin(), {"--registry", store.Path()});
     return RunDevsetup(args, asUser);
   }
   bool Contains(const std::string& text, const std::string& part) {
@@ -44,8 +44,8 @@ TEST_F(Cli, UsageWithoutArgumentsAndForBadCommands) {
 
 TEST_F(Cli, OptionFormsAndReadingCommandsOnAMissingStore) {
   ASSERT_EQ(Run({"add", "QMT500S"}).status, 0);
-  EXPECT_EQ(RunDevsetup({"--registry=" + store.path(), "list"}).status, 0);
-  EXPECT_EQ(RunDevsetup({"-r", store.path(), "show", "POSPrinter", "QMT500S"}).status, 0);
+  EXPECT_EQ(RunDevsetup({"--registry=" + store.Path(), "list"}).status, 0);
+  EXPECT_EQ(RunDevsetup({"-r", store.Path(), "show", "POSPrinter", "QMT500S"}).status, 0);
   RunResult r = RunDevsetup({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(Contains(r.out, "devsetup (opos) ")) << r.out;
@@ -181,7 +181,7 @@ TEST_F(Cli, SetFollowsTheDialogAndRefusesWhatItWouldNotOffer) {
 TEST_F(Cli, PortsListsUartsAdaptersAndUsbPrintersAndASerialPathIsAPort) {
   // A probed UART, a legacy port with no UART behind it, a USB-serial adapter
   // with its by-id link, and the maker's USB printer.
-  const std::string tty = sys.root() + "/class/tty";
+  const std::string tty = sys.Root() + "/class/tty";
   WriteFile(tty + "/ttyS0/type", "4\n");
   WriteFile(tty + "/ttyS1/type", "0\n");
   const std::string adapter = sys.Devices() + "/1-2";
@@ -194,8 +194,8 @@ TEST_F(Cli, PortsListsUartsAdaptersAndUsbPrintersAndASerialPathIsAPort) {
   std::filesystem::create_directory_symlink(adapter + "/1-2:1.0/ttyUSB0", tty + "/ttyUSB0/device");
   sys.AddDevice("1-1.4", "0483", "a049", 0);
   TempDir byId;
-  std::filesystem::create_symlink("../../ttyUSB0", byId.path() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
-  ::setenv("OPOS_SERIAL_BY_ID_DIR", byId.path().c_str(), 1);
+  std::filesystem::create_symlink("../../ttyUSB0", byId.Path() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+  ::setenv("OPOS_SERIAL_BY_ID_DIR", byId.Path().c_str(), 1);
   RunResult r = Run({"ports"});
   ::unsetenv("OPOS_SERIAL_BY_ID_DIR");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -203,7 +203,7 @@ TEST_F(Cli, PortsListsUartsAdaptersAndUsbPrintersAndASerialPathIsAPort) {
             "serial  /dev/ttyS0  UART\n"
             "serial  /dev/ttyUSB0  0403:6001  FTDI FT232R USB UART\n"
             "        " +
-                byId.path() +
+                byId.Path() +
                 "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n"
                 "usb     usb:1-1.4  0483:A049  /dev/usb/lp0\n");
 
@@ -290,7 +290,7 @@ TEST_F(Cli, BadInputIsRefusedWithAMessageAndChangesNothing) {
 
   TempDir models;
   WriteFile(models.File("KLP_BAD.inf"), "[MaxNumber]\nCountNumber=1\n[SINFO]\nDeviceName=BADS\n");
-  RunResult r = RunDevsetup({"--registry", store.path(), "--models", models.path(), "add", "BADS"});
+  RunResult r = RunDevsetup({"--registry", store.Path(), "--models", models.Path(), "add", "BADS"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Contains(r.err, "lacks the key")) << r.err;
   r = RunDevsetup({"--models", models.File("none"), "models"});
@@ -304,8 +304,8 @@ TEST_F(Cli, UnwritableStoreIsReportedAndLeftWhole) {
   const std::string before = store.Dump();
   // As root the program runs as nobody; otherwise the folder is made read-only.
   const bool root = ::geteuid() == 0;
-  if (!root) ::chmod(store.dir().path().c_str(), 0555);
-  if (!root) ::chmod(store.path().c_str(), 0444);
+  if (!root) ::chmod(store.Dir().Path().c_str(), 0555);
+  if (!root) ::chmod(store.Path().c_str(), 0444);
   const int user = root ? 65534 : -1;
   RunResult r = Run({"add", "Z9S"}, user);
   EXPECT_EQ(r.status, 1);
@@ -315,8 +315,8 @@ TEST_F(Cli, UnwritableStoreIsReportedAndLeftWhole) {
   EXPECT_TRUE(Contains(r.err, "cannot rename \"Z9S\"")) << r.err;
   RunResult list = Run({"list"}, user);
   EXPECT_TRUE(Contains(list.out, "  Z9S: Z9S on COM1")) << list.out << list.err;
-  if (!root) ::chmod(store.dir().path().c_str(), 0755);
-  if (!root) ::chmod(store.path().c_str(), 0644);
+  if (!root) ::chmod(store.Dir().Path().c_str(), 0755);
+  if (!root) ::chmod(store.Path().c_str(), 0644);
   EXPECT_EQ(store.Dump(), before);
 }
 

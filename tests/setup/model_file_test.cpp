@@ -82,7 +82,7 @@ TEST(IniFile, MissingFileIsAnErrorAndReadsAsEmpty) {
   EXPECT_FALSE(IniFile::Load(dir.File("KLP_FIFO.inf"), &error).has_value());
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
   std::vector<std::string> problems;
-  EXPECT_TRUE(ListBaseModels(dir.path(), "POSPrinter", &problems).empty());
+  EXPECT_TRUE(ListBaseModels(dir.Path(), "POSPrinter", &problems).empty());
   EXPECT_EQ(problems.size(), 1u);
 }
 

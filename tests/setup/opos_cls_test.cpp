@@ -122,7 +122,7 @@ TEST(OPOSClsRead, BadModelFilesAreRefusedAndWriteNothing) {
     EXPECT_FALSE(cls.Read(file, type)) << type;
     EXPECT_NE(cls.LastError().find(expect), std::string::npos) << cls.LastError();
   };
-  const std::string dir = store.dir().path();
+  const std::string dir = store.Dir().Path();
   refuse(dir + "/missing.inf", "QMT500S", "cannot open");
   refuse(kQmt500, "QMT500X", "does not end in S, P or U");
   refuse(kQmt500, "", "does not end in S, P or U");

@@ -99,7 +99,7 @@ TEST_F(Settings, SerialDrawerOffersSerialAndDrawerChoices) {
 
 TEST_F(Settings, SerialPortOffersTheFoundSerialDevicesAfterTheComPorts) {
   // A probed UART, a legacy port with no UART behind it, a USB-serial adapter.
-  const std::string tty = sys.root() + "/class/tty";
+  const std::string tty = sys.Root() + "/class/tty";
   testing::WriteFile(tty + "/ttyS0/type", "4\n");
   testing::WriteFile(tty + "/ttyS1/type", "0\n");
   std::filesystem::create_directories(tty + "/ttyUSB0");

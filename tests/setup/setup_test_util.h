@@ -37,7 +37,7 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
@@ -54,13 +54,13 @@ class TempStore {
  public:
   TempStore() {
     std::string error;
-    store_ = reg::Store::Open(path(), &error);
+    store_ = reg::Store::Open(Path(), &error);
     EXPECT_NE(store_, nullptr) << error;
   }
   reg::Store& operator*() { return *store_; }
   reg::Store* operator->() { return store_.get(); }
-  std::string path() const { return dir_.File("registry.db"); }
-  const TempDir& dir() const { return dir_; }
+  std::string Path() const { return dir_.File("registry.db"); }
+  const TempDir& Dir() const { return dir_; }
   // The whole store as .reg text, to show that a refused operation changed nothing.
   std::string Dump() {
     std::string text;
@@ -80,7 +80,7 @@ class FakeSysfs {
     const char* old = ::getenv("OPOS_SYSFS_ROOT");
     if (old) old_ = old;
     had_ = old != nullptr;
-    ::setenv("OPOS_SYSFS_ROOT", dir_.path().c_str(), 1);
+    ::setenv("OPOS_SYSFS_ROOT", dir_.Path().c_str(), 1);
     std::filesystem::create_directories(Devices());
   }
   ~FakeSysfs() {
@@ -93,8 +93,8 @@ class FakeSysfs {
   FakeSysfs(const FakeSysfs&) = delete;
   FakeSysfs& operator=(const FakeSysfs&) = delete;
 
-  std::string root() const { return dir_.path(); }
-  std::string Devices() const { return dir_.path() + "/bus/usb/devices"; }
+  std::string Root() const { return dir_.Path(); }
+  std::string Devices() const { return dir_.Path() + "/bus/usb/devices"; }
   // A USB device "1-1.4" with its IDs; with lp >= 0 a printer interface bound
   // to the usblp driver as lpN.
   void AddDevice(const std::string& name, const std::string& vid, const std::string& pid, int lp = -1) {

@@ -73,7 +73,7 @@ TEST(UsbEnum, NothingPresentGivesZeroAndEmpty) {
   OPOSCls cls(*store);
   EXPECT_EQ(cls.NumberofDevices(), 0);
   EXPECT_EQ(cls.GetDeviceID(0), "");
-  ::setenv("OPOS_SYSFS_ROOT", (sys.root() + "/nothing-here").c_str(), 1);
+  ::setenv("OPOS_SYSFS_ROOT", (sys.Root() + "/nothing-here").c_str(), 1);
   EXPECT_EQ(cls.NumberofDevices(), 0);
   EXPECT_EQ(cls.EnumAllDevices(), 0);
 }
@@ -110,7 +110,7 @@ TEST(ModelCatalog, ReportsFilesItCannotUse) {
   WriteFile(dir.File("KLP_D.inf"), "garbage line\n");
   WriteFile(dir.File("Other.inf"), "[SINFO]\nDeviceName=XS\n");
   std::vector<std::string> problems;
-  std::vector<BaseModel> models = ListBaseModels(dir.path(), "POSPrinter", &problems);
+  std::vector<BaseModel> models = ListBaseModels(dir.Path(), "POSPrinter", &problems);
   ASSERT_EQ(models.size(), 2u);
   EXPECT_EQ(models[0].baseName, "A");
   EXPECT_EQ(models[1].baseName, "B");

@@ -23,7 +23,7 @@ class DevsetupEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     // The library registers itself in the store $OPOS_REGISTRY names.
-    ::setenv("OPOS_REGISTRY", store.path().c_str(), 1);
+    ::setenv("OPOS_REGISTRY", store.Path().c_str(), 1);
     const std::string lib = std::string(OPOS_BUILD_DIR) + "/service/libserialso.so";
     void* handle = ::dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << ::dlerror();
@@ -33,12 +33,12 @@ class DevsetupEndToEnd : public ::testing::Test {
     ::unsetenv("OPOS_REGISTRY");
 
     // COM1 is the virtual printer: ports resolve through links in $OPOS_PORT_DIR.
-    ::setenv("OPOS_PORT_DIR", ports.path().c_str(), 1);
+    ::setenv("OPOS_PORT_DIR", ports.Path().c_str(), 1);
     vprinter::VirtualPrinterOptions options;
-    options.link_path = ports.File("com1");
+    options.linkPath = ports.File("com1");
     printer = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    ASSERT_TRUE(printer->start(&error)) << error;
+    ASSERT_TRUE(printer->Start(&error)) << error;
   }
   void TearDown() override {
     printer.reset();
@@ -46,13 +46,13 @@ class DevsetupEndToEnd : public ::testing::Test {
   }
 
   RunResult Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--registry", store.path()});
+    args.insert(args.begin(), {"--registry", store.Path()});
     return RunDevsetup(args);
   }
   bool Received(const std::string& text) {
-    return printer->wait_until(
+    return printer->WaitUntil(
         [&](const vprinter::PrinterModel& m) {
-          const auto& c = m.capture();
+          const auto& c = m.Capture();
           return std::string(c.begin(), c.end()).find(text) != std::string::npos;
         },
         std::chrono::milliseconds(5000));
@@ -76,11 +76,11 @@ TEST_F(DevsetupEndToEnd, AddedPrinterPrintsTheTestPage) {
 TEST_F(DevsetupEndToEnd, AddedDrawerOpens) {
   ASSERT_EQ(Run({"add", "Z9S"}).status, 0);
   ASSERT_EQ(Run({"add", "StandardCashS"}).status, 0);
-  const uint32_t kicksBefore = printer->drawer_kicks();
+  const uint32_t kicksBefore = printer->DrawerKicks();
   RunResult r = Run({"test", "CashDrawer", "StandardCashS"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "drawer opened\n");
-  EXPECT_GT(printer->drawer_kicks(), kicksBefore);
+  EXPECT_GT(printer->DrawerKicks(), kicksBefore);
 }
 
 TEST_F(DevsetupEndToEnd, DeviceOnAPortWithoutPrinterReportsTheResultCode) {
@@ -95,7 +95,7 @@ TEST_F(DevsetupEndToEnd, DeviceOnAPortWithoutPrinterReportsTheResultCode) {
 
 TEST_F(DevsetupEndToEnd, DeviceOnAnAbsolutePathPrintsAndEachFailureShowsItsCause) {
   ASSERT_EQ(Run({"add", "Z10S"}).status, 0);
-  ASSERT_EQ(Run({"set", "POSPrinter", "Z10S", "Port", printer->slave_path()}).status, 0);
+  ASSERT_EQ(Run({"set", "POSPrinter", "Z10S", "Port", printer->SlavePath()}).status, 0);
   RunResult r = Run({"test", "POSPrinter", "Z10S"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Received("Interactive Hcheck!!"));

@@ -26,8 +26,8 @@ TEST(PortNames, NumberedNamesWithoutLinkMapToSystemDevices) {
 TEST(PortNames, LinkInPortDirectoryWinsEvenWhenDangling) {
   test::ScopedLink com10(PortDirectory(), "com10", "/dev/null");
   test::ScopedLink lpt1(PortDirectory(), "lpt1", "/nowhere/at/all");
-  EXPECT_EQ(ResolvePortName("COM10"), com10.path());
-  EXPECT_EQ(ResolvePortName("LPT1"), lpt1.path());
+  EXPECT_EQ(ResolvePortName("COM10"), com10.Path());
+  EXPECT_EQ(ResolvePortName("LPT1"), lpt1.Path());
   // COM1 is another port, not a prefix match of com10.
   EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
 }

@@ -52,12 +52,12 @@ class PortSharingTest : public testing::Test {
 };
 
 TEST_F(PortSharingTest, PrinterAndDrawerShareOneDeviceAndKnowBothServices) {
-  test::ScopedLink com12(platform::PortDirectory(), "com12", peer.slave());
+  test::ScopedLink com12(platform::PortDirectory(), "com12", peer.Slave());
   CSerialPort p, d;
   ASSERT_EQ(OpenPrinter(p, "COM12"), 1);
-  ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);  // the same device by its own path
+  ASSERT_EQ(OpenDrawer(d, peer.Slave()), 1);  // the same device by its own path
   EXPECT_EQ(p.DeviceHandle(), d.DeviceHandle());
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 1);
   EXPECT_EQ(p.PortUsers(), 2);
   EXPECT_TRUE(p.IsPortOwner());
   EXPECT_FALSE(d.IsPortOwner());
@@ -106,7 +106,7 @@ void HandOver(PortSharingTest* t, PtyPeer& peer, CSerialPort& first, CSerialPort
   first.Close();
   EXPECT_TRUE(second.IsPortOwner());
   EXPECT_EQ(second.PortUsers(), 1);
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 1);
   if (printerFirst) {
     EXPECT_EQ(second.printer.load(), nullptr);
     EXPECT_EQ(second.drawer.load(), drawer);
@@ -119,35 +119,35 @@ void HandOver(PortSharingTest* t, PtyPeer& peer, CSerialPort& first, CSerialPort
   ASSERT_EQ(second.Write(pulse.data(), pulse.size()), 1);
   EXPECT_EQ(peer.ReadFor(pulse.size()), pulse);
   second.Close();
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 0);
   EXPECT_EQ(PortShareTable::Instance().OpenSlots(), 0);
   (void)t;
 }
 
 TEST_F(PortSharingTest, OwnerHandOverWhenThePrinterLeavesFirst) {
   CSerialPort p, d;
-  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
-  ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);
+  ASSERT_EQ(OpenPrinter(p, peer.Slave()), 1);
+  ASSERT_EQ(OpenDrawer(d, peer.Slave()), 1);
   HandOver(this, peer, p, d, true, &printer, &drawer);
 }
 
 TEST_F(PortSharingTest, OwnerHandOverWhenTheDrawerLeavesFirst) {
   CSerialPort p, d;
-  ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);
-  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
+  ASSERT_EQ(OpenDrawer(d, peer.Slave()), 1);
+  ASSERT_EQ(OpenPrinter(p, peer.Slave()), 1);
   HandOver(this, peer, d, p, false, &printer, &drawer);
 }
 
 TEST_F(PortSharingTest, DrawerReachesThePrinterServiceOnlyWhileItIsOnThePort) {
   CSerialPort p, d;
-  ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);
+  ASSERT_EQ(OpenDrawer(d, peer.Slave()), 1);
   auto reaches = [&d](const IPrinterLink* expected) {
     const IPrinterLink* seen = nullptr;
     bool called = d.WithPrinter([&](const IPrinterLink& link) { seen = &link; });
     return called && seen == expected;
   };
   EXPECT_FALSE(d.WithPrinter([](const IPrinterLink&) { ADD_FAILURE() << "no printer on the port yet"; }));
-  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
+  ASSERT_EQ(OpenPrinter(p, peer.Slave()), 1);
   EXPECT_TRUE(reaches(&printer));
   p.Close();
   EXPECT_FALSE(d.WithPrinter([](const IPrinterLink&) { ADD_FAILURE() << "the printer has left"; }));
@@ -156,23 +156,23 @@ TEST_F(PortSharingTest, DrawerReachesThePrinterServiceOnlyWhileItIsOnThePort) {
 TEST_F(PortSharingTest, SecondServiceOfTheSameKindIsRefusedUntilTheFirstLeaves) {
   FakePrinter other;
   CSerialPort p1, p2, d1, d2;
-  ASSERT_EQ(OpenPrinter(p1, peer.slave()), 1);
-  EXPECT_EQ(OpenPrinter(p2, peer.slave(), &other), 0);
-  ASSERT_EQ(OpenDrawer(d1, peer.slave()), 1);
-  EXPECT_EQ(OpenDrawer(d2, peer.slave()), 0);
+  ASSERT_EQ(OpenPrinter(p1, peer.Slave()), 1);
+  EXPECT_EQ(OpenPrinter(p2, peer.Slave(), &other), 0);
+  ASSERT_EQ(OpenDrawer(d1, peer.Slave()), 1);
+  EXPECT_EQ(OpenDrawer(d2, peer.Slave()), 0);
   EXPECT_EQ(p1.PortUsers(), 2);
   // The refused one changed nothing: the drawer still knows the first printer.
   EXPECT_EQ(d1.printer.load(), &printer);
   p1.Close();
-  ASSERT_EQ(OpenPrinter(p2, peer.slave(), &other), 1);
+  ASSERT_EQ(OpenPrinter(p2, peer.Slave(), &other), 1);
   EXPECT_EQ(d1.printer.load(), &other);
   EXPECT_EQ(p2.drawer.load(), &drawer);
 }
 
 TEST_F(PortSharingTest, PortsAboveNineAndPathsMatchByDeviceNotByDigits) {
   PtyPeer other;
-  test::ScopedLink com1(platform::PortDirectory(), "com1", other.slave());
-  test::ScopedLink com11(platform::PortDirectory(), "com11", peer.slave());
+  test::ScopedLink com1(platform::PortDirectory(), "com1", other.Slave());
+  test::ScopedLink com11(platform::PortDirectory(), "com11", peer.Slave());
   CSerialPort p, d, d1;
   ASSERT_EQ(OpenPrinter(p, "COM11"), 1);
   // "COM1" is a different device: no join, a slot of its own.
@@ -182,7 +182,7 @@ TEST_F(PortSharingTest, PortsAboveNineAndPathsMatchByDeviceNotByDigits) {
   EXPECT_EQ(PortShareTable::Instance().OpenSlots(), 2);
   d1.Close();
   // The device of COM11 by its own path joins.
-  ASSERT_EQ(OpenDrawer(d, peer.slave()), 1);
+  ASSERT_EQ(OpenDrawer(d, peer.Slave()), 1);
   EXPECT_EQ(p.PortUsers(), 2);
   EXPECT_EQ(p.DeviceHandle(), d.DeviceHandle());
 }
@@ -191,15 +191,15 @@ TEST_F(PortSharingTest, FifthDistinctPortIsRefusedUntilASlotIsFree) {
   PtyPeer more[4];
   FakePrinter services[5];
   CSerialPort ports[5];
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(OpenPrinter(ports[i], more[i].slave(), &services[i]), 1);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(OpenPrinter(ports[i], more[i].Slave(), &services[i]), 1);
   EXPECT_EQ(PortShareTable::Instance().OpenSlots(), 4);
-  EXPECT_EQ(OpenPrinter(ports[4], peer.slave(), &services[4]), 0);
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+  EXPECT_EQ(OpenPrinter(ports[4], peer.Slave(), &services[4]), 0);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 0);
   // A joiner of a port already open needs no slot.
   CSerialPort d;
-  EXPECT_EQ(OpenDrawer(d, more[0].slave()), 1);
+  EXPECT_EQ(OpenDrawer(d, more[0].Slave()), 1);
   ports[2].Close();
-  EXPECT_EQ(OpenPrinter(ports[4], peer.slave(), &services[4]), 1);
+  EXPECT_EQ(OpenPrinter(ports[4], peer.Slave(), &services[4]), 1);
 }
 
 // A child process that opens the port (by path) and holds it until killed.
@@ -228,8 +228,8 @@ class OtherProcess {
     ::close(ready[0]);
   }
   ~OtherProcess() { Kill(); }
-  bool opened() const { return opened_; }
-  pid_t pid() const { return pid_; }
+  bool Opened() const { return opened_; }
+  pid_t Pid() const { return pid_; }
   void Kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);
@@ -244,34 +244,34 @@ class OtherProcess {
 };
 
 TEST_F(PortSharingTest, OtherProcessHoldingTheDeviceRefusesBothKindsNamingItUntilItDies) {
-  OtherProcess holder(peer.slave(), "KLP-80");
-  ASSERT_TRUE(holder.opened());
-  const std::string named = "held by process " + std::to_string(holder.pid()) + " (";
+  OtherProcess holder(peer.Slave(), "KLP-80");
+  ASSERT_TRUE(holder.Opened());
+  const std::string named = "held by process " + std::to_string(holder.Pid()) + " (";
   // Neither kind, by the device's own path nor by another link to it.
-  test::ScopedLink com5(platform::PortDirectory(), "com5", peer.slave());
+  test::ScopedLink com5(platform::PortDirectory(), "com5", peer.Slave());
   CSerialPort p, d;
-  for (const std::string& path : {peer.slave(), std::string("COM5")}) {
+  for (const std::string& path : {peer.Slave(), std::string("COM5")}) {
     EXPECT_EQ(OpenPrinter(p, path), 0) << path;
     EXPECT_NE(p.FailureDetail().find(named), std::string::npos) << p.FailureDetail();
     EXPECT_EQ(OpenDrawer(d, path), 0) << path;
     EXPECT_NE(d.FailureDetail().find(named), std::string::npos) << d.FailureDetail();
   }
   // The refused opens left no descriptor of this process on the device.
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 0);
 
   holder.Kill();
   // The kernel dropped the dead process's lock.
   ASSERT_EQ(OpenDrawer(d, "COM5"), 1);
   EXPECT_EQ(d.FailureDetail(), "");
-  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);  // joins inside this process
+  ASSERT_EQ(OpenPrinter(p, peer.Slave()), 1);  // joins inside this process
   EXPECT_EQ(p.DeviceHandle(), d.DeviceHandle());
 }
 
 TEST_F(PortSharingTest, LockFilesAreKeyedByDeviceAndClosedToOtherUsers) {
   CSerialPort p;
-  ASSERT_EQ(OpenPrinter(p, peer.slave()), 1);
+  ASSERT_EQ(OpenPrinter(p, peer.Slave()), 1);
   struct stat dev {};
-  ASSERT_EQ(::stat(peer.slave().c_str(), &dev), 0);
+  ASSERT_EQ(::stat(peer.Slave().c_str(), &dev), 0);
   const std::string file = platform::PortLock::Directory() + "/" + platform::PortLock::FileName(dev.st_rdev);
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
@@ -292,7 +292,7 @@ TEST_F(PortSharingTest, EachOpenFailureLeavesItsCause) {
   std::string vanished;
   {
     PtyPeer gone;
-    vanished = gone.slave();
+    vanished = gone.Slave();
   }
   struct Case {
     std::string port;
@@ -324,9 +324,9 @@ TEST_F(PortSharingTest, UnusableLockFolderRefusesTheOpenWithItsCause) {
        {std::pair<std::string, std::string>{open, "writable by every user"}, {plain, "not a folder"}}) {
     ::setenv("OPOS_LOCK_DIR", dir.c_str(), 1);
     CSerialPort port;
-    EXPECT_EQ(OpenPrinter(port, peer.slave()), 0);
+    EXPECT_EQ(OpenPrinter(port, peer.Slave()), 0);
     EXPECT_NE(port.FailureDetail().find(cause), std::string::npos) << port.FailureDetail();
-    EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+    EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 0);
   }
   ::setenv("OPOS_LOCK_DIR", saved.c_str(), 1);
 }

@@ -34,23 +34,23 @@ DeviceConfig Config(const std::string& port, const std::string& deviceName) {
 // Runs every test for both transports.
 class PrinterClassPortTest : public testing::TestWithParam<bool> {
  protected:
-  bool usb() const { return GetParam(); }
+  bool Usb() const { return GetParam(); }
   std::unique_ptr<CPortBase> Make() {
-    if (usb()) return std::make_unique<CUsbPort>();
+    if (Usb()) return std::make_unique<CUsbPort>();
     return std::make_unique<CParallelPort>();
   }
   std::unique_ptr<CPortBase> OpenPrinter() {
     auto port = Make();
     port->SetName("KLP-80");
     port->SetOwner(&printer, nullptr);
-    EXPECT_EQ(port->Open(Config(peer.slave(), "KLP-80")), 1);
+    EXPECT_EQ(port->Open(Config(peer.Slave(), "KLP-80")), 1);
     return port;
   }
   std::unique_ptr<CPortBase> OpenDrawer() {
     auto port = Make();
     port->SetName("StandardCashDrawer");
     port->SetOwner(nullptr, &drawer);
-    EXPECT_EQ(port->Open(Config(peer.slave(), "StandardCashDrawer")), 1);
+    EXPECT_EQ(port->Open(Config(peer.Slave(), "StandardCashDrawer")), 1);
     return port;
   }
   PtyPeer peer;
@@ -81,7 +81,7 @@ TEST_P(PrinterClassPortTest, WritePacingSetsChunksAndPause) {
     auto port = Make();
     port->SetName("KLP-80");
     port->SetOwner(&printer, nullptr);
-    DeviceConfig config = Config(peer.slave(), "KLP-80");
+    DeviceConfig config = Config(peer.Slave(), "KLP-80");
     config.WriteChunk = c.chunk;
     config.WritePauseMs = c.pauseMs;
     ASSERT_EQ(port->Open(config), 1);
@@ -117,7 +117,7 @@ TEST_P(PrinterClassPortTest, ReportIsTakenAsItArrivesNotAtTheNextPass) {
   EXPECT_EQ(port->coverOpen.load(), 1);
   EXPECT_EQ(port->CheckReady(), 201);
   // The parallel reader's pass is 500 ms: the report came by poll(), not by a pass.
-  if (!usb()) {
+  if (!Usb()) {
     EXPECT_LT(took, 250u);
   }
 }
@@ -191,7 +191,7 @@ TEST_P(PrinterClassPortTest, DrawerClaimGoesThroughOnceThePrinterIsReady) {
   EXPECT_EQ(peer.Received().size(), sent);
   // Both port objects, one device; releasing both closes it.
   EXPECT_EQ(p->DeviceHandle(), d->DeviceHandle());
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 1);
   p->Close();
   EXPECT_TRUE(d->IsPortOwner());
   // With the printer's reader gone, the drawer asks for itself (nobody answers here).
@@ -199,7 +199,7 @@ TEST_P(PrinterClassPortTest, DrawerClaimGoesThroughOnceThePrinterIsReady) {
   EXPECT_EQ(d->CheckReady(), 0);
   EXPECT_TRUE(peer.WaitReceived(sentBefore + 3));
   d->Close();
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 0);
 }
 
 TEST_P(PrinterClassPortTest, DrawerOnlyCheckReadyAsksThePrinterForTheSensor) {
@@ -224,9 +224,9 @@ TEST_P(PrinterClassPortTest, SecondPrinterIsRefused) {
   second->SetName("KLP-80");
   FakePrinter other;
   second->SetOwner(&other, nullptr);
-  EXPECT_EQ(second->Open(Config(peer.slave(), "KLP-80")), 0);
+  EXPECT_EQ(second->Open(Config(peer.Slave(), "KLP-80")), 0);
   p->Close();
-  EXPECT_EQ(second->Open(Config(peer.slave(), "KLP-80")), 1);
+  EXPECT_EQ(second->Open(Config(peer.Slave(), "KLP-80")), 1);
 }
 
 TEST_P(PrinterClassPortTest, VanishedPrinterIsAStatusError) {
@@ -244,13 +244,13 @@ INSTANTIATE_TEST_SUITE_P(Transports, PrinterClassPortTest, testing::Values(false
 
 TEST(ParallelPort, LptNameFollowsItsLink) {
   PtyPeer peer;
-  test::ScopedLink lpt3(platform::PortDirectory(), "lpt3", peer.slave());
+  test::ScopedLink lpt3(platform::PortDirectory(), "lpt3", peer.Slave());
   CParallelPort port;
   port.SetName("KLP-80");
   FakePrinter printer;
   port.SetOwner(&printer, nullptr);
   ASSERT_EQ(port.Open(Config("LPT3", "KLP-80")), 1);
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 1);
 }
 
 TEST(PrinterClassPorts, EmptyOrUnusableDevicesFailOpen) {
@@ -280,7 +280,7 @@ TEST(UsbPort, DevicePathOfTheSocketReachesThePrintersNode) {
   std::string devdir = test::FreshDir("usbdev");
   fs::create_directories(sysfs + "/bus/usb/devices/1-1.4");
   fs::create_directories(sysfs + "/bus/usb/devices/1-1.4:1.0/usbmisc/lp0");
-  fs::create_symlink(peer.slave(), devdir + "/lp0");
+  fs::create_symlink(peer.Slave(), devdir + "/lp0");
   ::setenv("OPOS_SYSFS_ROOT", sysfs.c_str(), 1);
   ::setenv("OPOS_USB_DEV_DIR", devdir.c_str(), 1);
   CUsbPort port;
@@ -288,7 +288,7 @@ TEST(UsbPort, DevicePathOfTheSocketReachesThePrintersNode) {
   FakePrinter printer;
   port.SetOwner(&printer, nullptr);
   EXPECT_EQ(port.Open(Config("usb:1-1.4", "KLP-80")), 1);
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 1);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 1);
   port.Close();
   EXPECT_EQ(port.Open(Config("usb:1-1.5", "KLP-80")), 0);  // nothing in that socket
   ::unsetenv("OPOS_SYSFS_ROOT");

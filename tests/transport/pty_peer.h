@@ -65,8 +65,8 @@ class PtyPeer {
   PtyPeer(const PtyPeer&) = delete;
   PtyPeer& operator=(const PtyPeer&) = delete;
 
-  const std::string& slave() const { return slave_; }
-  int master() const { return master_; }
+  const std::string& Slave() const { return slave_; }
+  int Master() const { return master_; }
 
   // Plays a printer: records every byte, answers GS a 255 with asbReply and
   // DLE EOT 1 with dleReply (when not empty).
@@ -291,7 +291,7 @@ class ScopedLink {
   }
   ScopedLink(const ScopedLink&) = delete;
   ScopedLink& operator=(const ScopedLink&) = delete;
-  std::string path() const { return path_.string(); }
+  std::string Path() const { return path_.string(); }
 
  private:
   std::filesystem::path path_;

@@ -91,9 +91,9 @@ TEST(SerialLine, CodesGiveRateParityAndStopBitsOnARaw8BitLine) {
 TEST_F(SerialPortTest, OpenPutsTheLineOnTheDevice) {
   for (const LineCase& c : {kLineCases[0], kLineCases[2]}) {
     CSerialPort port;
-    OpenPrinter(port, SerialConfig(peer.slave(), c.baud, c.parity, c.stop));
+    OpenPrinter(port, SerialConfig(peer.Slave(), c.baud, c.parity, c.stop));
     termios t{};
-    ASSERT_EQ(::tcgetattr(peer.master(), &t), 0);  // reads the slave's settings
+    ASSERT_EQ(::tcgetattr(peer.Master(), &t), 0);  // reads the slave's settings
     // (A pseudo-terminal keeps no parity setting, so that is not looked at here.)
     EXPECT_EQ(cfgetospeed(&t), c.speed);
     EXPECT_EQ((t.c_cflag & CSIZE), static_cast<tcflag_t>(CS8));
@@ -114,7 +114,7 @@ TEST_F(SerialPortTest, ParityLinesReopenOnAPseudoTerminal) {
   for (int parity : {1, 2}) {
     for (int round = 0; round < 3; ++round) {
       CSerialPort port;
-      OpenPrinter(port, SerialConfig(peer.slave(), 6, parity, 1));
+      OpenPrinter(port, SerialConfig(peer.Slave(), 6, parity, 1));
       EXPECT_EQ(port.opened.load(), 1) << "parity " << parity << " round " << round;
       port.Close();
     }
@@ -122,9 +122,9 @@ TEST_F(SerialPortTest, ParityLinesReopenOnAPseudoTerminal) {
 }
 
 TEST_F(SerialPortTest, CodesOutsideTheTablesAndBadNamesFailOpen) {
-  for (const DeviceConfig& c : {SerialConfig(peer.slave(), 2), SerialConfig(peer.slave(), 11),
-                                SerialConfig(peer.slave(), 6, 3), SerialConfig(peer.slave(), 6, -1),
-                                SerialConfig(peer.slave(), 6, 0, 0), SerialConfig(peer.slave(), 6, 0, 3),
+  for (const DeviceConfig& c : {SerialConfig(peer.Slave(), 2), SerialConfig(peer.Slave(), 11),
+                                SerialConfig(peer.Slave(), 6, 3), SerialConfig(peer.Slave(), 6, -1),
+                                SerialConfig(peer.Slave(), 6, 0, 0), SerialConfig(peer.Slave(), 6, 0, 3),
                                 SerialConfig("USB001"), SerialConfig(""), SerialConfig("/no/such/tty")}) {
     CSerialPort port;
     port.SetName("KLP-80");
@@ -137,7 +137,7 @@ TEST_F(SerialPortTest, CodesOutsideTheTablesAndBadNamesFailOpen) {
 
 TEST_F(SerialPortTest, WritesGoOutInChunksOfAtMost64Bytes) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   Bytes data(200);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
   long before = test::WriteCallsOfThisThread();
@@ -156,7 +156,7 @@ TEST_F(SerialPortTest, WritesGoOutInChunksOfAtMost64Bytes) {
 
 TEST_F(SerialPortTest, StalledPeerTimesOutAChunkAndKeepsWhatWasTaken) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   Bytes data(256 * 1024);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
   const uint32_t start = test::NowMs();
@@ -187,7 +187,7 @@ TEST_F(SerialPortTest, LineThatNeverDrainsFailsTheWriteWithinTheLimitAndKeepsThe
     ~ProbeReset() { platform::SetOutputQueueProbe(nullptr); }
   } reset;
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   const Bytes data{'a', 'b', 'c'};
 
   gQueued.store(200);
@@ -203,7 +203,7 @@ TEST_F(SerialPortTest, LineThatNeverDrainsFailsTheWriteWithinTheLimitAndKeepsThe
   const uint32_t took = test::NowMs() - start;
   EXPECT_GE(took, 950u);
   EXPECT_LT(took, 3000u);
-  EXPECT_NE(port.FailureDetail().find("write to " + peer.slave() + ": the output did not leave the port"),
+  EXPECT_NE(port.FailureDetail().find("write to " + peer.Slave() + ": the output did not leave the port"),
             std::string::npos)
       << port.FailureDetail();
   // Nothing the write accepted was thrown away.
@@ -216,7 +216,7 @@ TEST_F(SerialPortTest, LineThatNeverDrainsFailsTheWriteWithinTheLimitAndKeepsThe
 TEST_F(SerialPortTest, PseudoTerminalLinesFollowTheConfiguredLineStateFile) {
   const std::string file = test::FreshDir("line") + "/state";
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   EXPECT_TRUE(port.CtsOn());  // not configured: a pseudo-terminal's CTS reads as on
   ::setenv("OPOS_PTY_LINE_STATE", file.c_str(), 1);
   for (const char* state : {"0\n", "1\n", "0"}) {
@@ -229,7 +229,7 @@ TEST_F(SerialPortTest, PseudoTerminalLinesFollowTheConfiguredLineStateFile) {
 
 TEST_F(SerialPortTest, PortThatVanishesMidWriteFailsTheWriteWithoutAHang) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   Bytes data(1024 * 1024, 0x41);
   std::atomic<int> result{-1};
   std::atomic<uint32_t> finishedAt{0};
@@ -252,7 +252,7 @@ TEST_F(SerialPortTest, PortThatVanishesMidWriteFailsTheWriteWithoutAHang) {
 
 TEST_F(SerialPortTest, WriteLeavesArrivedStatusBytesForTheReader) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   peer.Send(kReportCoverOpen);
   ASSERT_TRUE(test::WaitUntil([&] {
     pollfd p{port.DeviceHandle(), POLLIN, 0};
@@ -268,7 +268,7 @@ TEST_F(SerialPortTest, WriteLeavesArrivedStatusBytesForTheReader) {
 TEST_F(SerialPortTest, StartMonitorEnablesAsbAndTakesTheFirstReportWhole) {
   peer.StartPrinter({0x30, 0x00, 0x00, 0x00});  // cover open, drawer pin 3 low
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   ASSERT_EQ(port.StartMonitor(1000), 0);
   EXPECT_TRUE(port.StatusReaderRunning());
   Bytes got = peer.Received();
@@ -284,7 +284,7 @@ TEST_F(SerialPortTest, StartMonitorEnablesAsbAndTakesTheFirstReportWhole) {
 
 TEST_F(SerialPortTest, StatusReaderDecodesReportsAndTheProcessIdResponse) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   port.bFastPoll.store(1);
   ASSERT_EQ(port.StartMonitor(1000), 0);
   ASSERT_EQ(peer.ReadFor(3), kAsbEnable);
@@ -317,7 +317,7 @@ TEST_F(SerialPortTest, StatusReaderDecodesReportsAndTheProcessIdResponse) {
 
 TEST_F(SerialPortTest, CheckReadyAnswersFromTheReportsAndSettlesAfterAnError) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   port.bFastPoll.store(1);
   ASSERT_EQ(port.StartMonitor(1000), 0);
   EXPECT_EQ(port.CheckReady(), 0);
@@ -344,7 +344,7 @@ TEST_F(SerialPortTest, CheckReadyAnswersFromTheReportsAndSettlesAfterAnError) {
 
 TEST_F(SerialPortTest, LostPrinterIsAStatusErrorAndItsImageIsGone) {
   CSerialPort port;
-  OpenPrinter(port, SerialConfig(peer.slave()));
+  OpenPrinter(port, SerialConfig(peer.Slave()));
   port.bFastPoll.store(1);
   ASSERT_EQ(port.StartMonitor(1000), 0);
   peer.CloseMaster();
@@ -360,7 +360,7 @@ TEST_F(SerialPortTest, LostPrinterIsAStatusErrorAndItsImageIsGone) {
   port.Close();  // a reader at rest between passes ends at once
   EXPECT_LT(test::NowMs() - start, 400u);
   EXPECT_FALSE(port.StatusReaderRunning());
-  EXPECT_EQ(test::OpenDescriptorsOn(peer.slave()), 0);
+  EXPECT_EQ(test::OpenDescriptorsOn(peer.Slave()), 0);
   EXPECT_EQ(port.CheckReady(), OPOS_E_ILLEGAL);  // closed
 }
 

@@ -22,8 +22,8 @@ DeviceConfig Config(const std::string& port, const std::string& deviceName) {
 TEST(SerialWithVirtualPrinter, PrinterAndDrawerFollowThePrinterState) {
   vprinter::VirtualPrinter vp;
   std::string error;
-  ASSERT_TRUE(vp.start(&error)) << error;
-  vp.set_cover_open(true);
+  ASSERT_TRUE(vp.Start(&error)) << error;
+  vp.SetCoverOpen(true);
 
   test::FakePrinter printer;
   test::FakeDrawer drawer;
@@ -32,33 +32,33 @@ TEST(SerialWithVirtualPrinter, PrinterAndDrawerFollowThePrinterState) {
   p.SetOwner(&printer, nullptr);
   d.SetName("StandardCashDrawer");
   d.SetOwner(nullptr, &drawer);
-  ASSERT_EQ(p.Open(Config(vp.slave_path(), "KLP-80")), 1);
+  ASSERT_EQ(p.Open(Config(vp.SlavePath(), "KLP-80")), 1);
   ASSERT_EQ(p.StartMonitor(1000), 0);
   EXPECT_EQ(p.CheckReady(), 201);  // claimed with the cover open
-  ASSERT_EQ(d.Open(Config(vp.slave_path(), "StandardCashDrawer")), 1);
+  ASSERT_EQ(d.Open(Config(vp.SlavePath(), "StandardCashDrawer")), 1);
   ASSERT_EQ(d.StartMonitor(1000), 0);
   p.bFastPoll.store(1);
   d.bFastPoll.store(1);
 
-  vp.set_cover_open(false);
+  vp.SetCoverOpen(false);
   ASSERT_TRUE(test::WaitUntil([&] { return p.coverOpen.load() == 0 && d.coverOpen.load() == 0; }));
   EXPECT_EQ(p.CheckReady(), 0);
-  vp.set_paper_end(true);
+  vp.SetPaperEnd(true);
   ASSERT_TRUE(test::WaitUntil([&] { return p.paperEnd.load() == 1; }));
   EXPECT_EQ(p.CheckReady(), 203);
-  vp.set_paper_end(false);
+  vp.SetPaperEnd(false);
   ASSERT_TRUE(test::WaitUntil([&] { return p.statusError.load() == 0; }));
 
   // The drawer's pulse goes through the shared device; the printer reports
   // the opened drawer, and both port objects see pin 3 move.
-  const bool lowBefore = !vp.status().pin3_high;
+  const bool lowBefore = !vp.Status().pin3High;
   EXPECT_EQ(p.drawerSensorLow.load(), lowBefore ? 1 : 0);
   const uint8_t pulse[] = {0x1B, 0x70, 0x30, 0x64, 0xC8};
   ASSERT_EQ(d.Write(pulse, sizeof pulse), 1);
-  ASSERT_TRUE(vp.wait_until([](const vprinter::PrinterModel& m) { return m.status().drawer_kicks == 1; },
-                            std::chrono::milliseconds(5000)));
+  ASSERT_TRUE(vp.WaitUntil([](const vprinter::PrinterModel& m) { return m.Status().drawerKicks == 1; },
+                           std::chrono::milliseconds(5000)));
   ASSERT_TRUE(test::WaitUntil([&] {
-    const int32_t low = vp.status().pin3_high ? 0 : 1;
+    const int32_t low = vp.Status().pin3High ? 0 : 1;
     return low != (lowBefore ? 1 : 0) && p.drawerSensorLow.load() == low && d.drawerSensorLow.load() == low;
   }));
 
@@ -71,7 +71,7 @@ TEST(SerialWithVirtualPrinter, PrinterAndDrawerFollowThePrinterState) {
 
   p.Close();
   d.Close();
-  vp.stop();
+  vp.Stop();
 }
 
 }  // namespace

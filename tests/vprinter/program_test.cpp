@@ -45,7 +45,7 @@ class Program {
     if (pid_ > 0) pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
   }
   ~Program() {
-    if (pid_ > 0 && exit_code_ == kRunning) {
+    if (pid_ > 0 && exitCode_ == kRunning) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
@@ -54,28 +54,26 @@ class Program {
     }
   }
 
-  bool started() const { return pid_ > 0 && pidfd_ >= 0; }
-  pid_t pid() const { return pid_; }
+  bool Started() const { return pid_ > 0 && pidfd_ >= 0; }
+  pid_t Pid() const { return pid_; }
 
   // One line of standard output, without its newline; empty after the time limit.
-  std::string read_line(std::chrono::milliseconds limit = 10s) { return line_from(out_, out_buf_, limit); }
-  std::string read_err_line(std::chrono::milliseconds limit = 10s) {
-    return line_from(err_, err_buf_, limit);
-  }
+  std::string ReadLine(std::chrono::milliseconds limit = 10s) { return LineFrom(out_, outBuf_, limit); }
+  std::string ReadErrLine(std::chrono::milliseconds limit = 10s) { return LineFrom(err_, errBuf_, limit); }
 
   // Exit code once the process has ended within the limit; -1 otherwise.
-  int wait_exit(std::chrono::milliseconds limit = 10s) {
+  int WaitExit(std::chrono::milliseconds limit = 10s) {
     pollfd p{pidfd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(limit.count())) != 1) return -1;
     int status = 0;
     if (::waitpid(pid_, &status, 0) != pid_) return -1;
-    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return exit_code_;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return exitCode_;
   }
 
  private:
   static constexpr int kRunning = -1000;
-  static std::string line_from(int fd, std::string& buf, std::chrono::milliseconds limit) {
+  static std::string LineFrom(int fd, std::string& buf, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
       const size_t nl = buf.find('\n');
@@ -99,16 +97,16 @@ class Program {
   int pidfd_ = -1;
   int out_ = -1;
   int err_ = -1;
-  int exit_code_ = kRunning;
-  std::string out_buf_, err_buf_;
+  int exitCode_ = kRunning;
+  std::string outBuf_, errBuf_;
 };
 
-bool exists(const std::string& path) {
+bool Exists(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
 }
 
-void send_control(const std::string& fifo, const std::string& line) {
+void SendControl(const std::string& fifo, const std::string& line) {
   std::ofstream(fifo) << line << '\n';
 }
 
@@ -116,46 +114,46 @@ void send_control(const std::string& fifo, const std::string& line) {
 
 TEST(VprinterProgram, DrivenFromTheShellWayEndToEnd) {
   TempDir dir;
-  const std::string link = dir.file("printer"), capture = dir.file("capture.bin"), fifo = dir.file("control");
+  const std::string link = dir.File("printer"), capture = dir.File("capture.bin"), fifo = dir.File("control");
   Program prog({"--link", link, "--capture", capture, "--control", fifo, "--drawer-auto-close", "60000"});
-  ASSERT_TRUE(prog.started());
-  const std::string ready = prog.read_line();
+  ASSERT_TRUE(prog.Started());
+  const std::string ready = prog.ReadLine();
   ASSERT_EQ(ready.rfind("ready /dev/pts/", 0), 0u) << ready;
   char target[128] = {};
   ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(ready.substr(6), target);
 
   PtyClient host(link);
-  ASSERT_TRUE(host.ok());
-  ASSERT_TRUE(host.configure_like_serial_port());
-  const Bytes sent = cat({text("Hello\n"), hex("1D 61 FF")});
-  ASSERT_TRUE(host.write_all(sent));
-  EXPECT_EQ(host.read_n(4), hex("14 00 00 00"));
+  ASSERT_TRUE(host.Ok());
+  ASSERT_TRUE(host.ConfigureLikeSerialPort());
+  const Bytes sent = Cat({Text("Hello\n"), Hex("1D 61 FF")});
+  ASSERT_TRUE(host.WriteAll(sent));
+  EXPECT_EQ(host.ReadN(4), Hex("14 00 00 00"));
 
-  send_control(fifo, "cover open");
-  EXPECT_EQ(host.read_n(4), hex("3C 00 00 00"));
-  send_control(fifo, "  drawer   open ");
-  EXPECT_EQ(host.read_n(4), hex("38 00 00 00"));
-  send_control(fifo, "bogus");
-  EXPECT_NE(prog.read_err_line().find("unknown control command \"bogus\""), std::string::npos);
-  send_control(fifo, "status");
-  const std::string status = prog.read_line();
+  SendControl(fifo, "cover open");
+  EXPECT_EQ(host.ReadN(4), Hex("3C 00 00 00"));
+  SendControl(fifo, "  drawer   open ");
+  EXPECT_EQ(host.ReadN(4), Hex("38 00 00 00"));
+  SendControl(fifo, "bogus");
+  EXPECT_NE(prog.ReadErrLine().find("unknown control command \"bogus\""), std::string::npos);
+  SendControl(fifo, "status");
+  const std::string status = prog.ReadLine();
   EXPECT_NE(status.find("cover=open"), std::string::npos) << status;
   EXPECT_NE(status.find("drawer=open"), std::string::npos) << status;
 
-  send_control(fifo, "power off");
-  send_control(fifo, "status");
-  EXPECT_NE(prog.read_line().find("power=off"), std::string::npos);
-  ASSERT_TRUE(host.write_all(hex("10 04 01")));
-  EXPECT_TRUE(host.read_n(1, 300ms).empty()) << "a switched-off printer does not answer";
+  SendControl(fifo, "power off");
+  SendControl(fifo, "status");
+  EXPECT_NE(prog.ReadLine().find("power=off"), std::string::npos);
+  ASSERT_TRUE(host.WriteAll(Hex("10 04 01")));
+  EXPECT_TRUE(host.ReadN(1, 300ms).empty()) << "a switched-off printer does not answer";
 
   std::ifstream in(capture, std::ios::binary);
   EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), sent);
 
-  ASSERT_EQ(::kill(prog.pid(), SIGTERM), 0);
-  EXPECT_EQ(prog.wait_exit(), 0);
-  EXPECT_FALSE(exists(link));
-  EXPECT_FALSE(exists(fifo));
+  ASSERT_EQ(::kill(prog.Pid(), SIGTERM), 0);
+  EXPECT_EQ(prog.WaitExit(), 0);
+  EXPECT_FALSE(Exists(link));
+  EXPECT_FALSE(Exists(fifo));
 }
 
 TEST(VprinterProgram, RejectsBadArgumentsWithAMessage) {
@@ -167,34 +165,34 @@ TEST(VprinterProgram, RejectsBadArgumentsWithAMessage) {
   };
   const Case cases[] = {
       {{}, 2, "--link PATH is required"},
-      {{"--link", dir.file("p"), "--bytes-per-second", "fast"}, 2, "--bytes-per-second"},
-      {{"--link", dir.file("p"), "--asb-at-power-on", "256"}, 2, "--asb-at-power-on"},
-      {{"--link", dir.file("p"), "--drawer-pins", "3"}, 2, "--drawer-pins"},
-      {{"--link", dir.file("p"), "--bytes-per-second", "10", "--lines-per-second", "2"}, 2, "not both"},
-      {{"--link", dir.file("p"), "extra"}, 2, "unexpected argument"},
+      {{"--link", dir.File("p"), "--bytes-per-second", "fast"}, 2, "--bytes-per-second"},
+      {{"--link", dir.File("p"), "--asb-at-power-on", "256"}, 2, "--asb-at-power-on"},
+      {{"--link", dir.File("p"), "--drawer-pins", "3"}, 2, "--drawer-pins"},
+      {{"--link", dir.File("p"), "--bytes-per-second", "10", "--lines-per-second", "2"}, 2, "not both"},
+      {{"--link", dir.File("p"), "extra"}, 2, "unexpected argument"},
   };
   for (const Case& c : cases) {
     Program prog(c.args);
-    ASSERT_TRUE(prog.started());
-    EXPECT_NE(prog.read_err_line().find(c.message), std::string::npos) << c.message;
-    EXPECT_EQ(prog.wait_exit(), c.code) << c.message;
+    ASSERT_TRUE(prog.Started());
+    EXPECT_NE(prog.ReadErrLine().find(c.message), std::string::npos) << c.message;
+    EXPECT_EQ(prog.WaitExit(), c.code) << c.message;
   }
 }
 
 TEST(VprinterProgram, SigintStopsItAndControlPathMustBeAFifo) {
   TempDir dir;
-  const std::string link = dir.file("printer"), not_fifo = dir.file("plain");
-  std::ofstream(not_fifo) << "x";
-  Program refused({"--link", link, "--control", not_fifo});
-  ASSERT_TRUE(refused.started());
-  EXPECT_NE(refused.read_err_line().find("is not a FIFO"), std::string::npos);
-  EXPECT_EQ(refused.wait_exit(), 1);
-  EXPECT_FALSE(exists(link));
+  const std::string link = dir.File("printer"), notFifo = dir.File("plain");
+  std::ofstream(notFifo) << "x";
+  Program refused({"--link", link, "--control", notFifo});
+  ASSERT_TRUE(refused.Started());
+  EXPECT_NE(refused.ReadErrLine().find("is not a FIFO"), std::string::npos);
+  EXPECT_EQ(refused.WaitExit(), 1);
+  EXPECT_FALSE(Exists(link));
 
   Program prog({"--link", link});
-  ASSERT_TRUE(prog.started());
-  ASSERT_EQ(prog.read_line().rfind("ready ", 0), 0u);
-  ASSERT_EQ(::kill(prog.pid(), SIGINT), 0);
-  EXPECT_EQ(prog.wait_exit(), 0);
-  EXPECT_FALSE(exists(link));
+  ASSERT_TRUE(prog.Started());
+  ASSERT_EQ(prog.ReadLine().rfind("ready ", 0), 0u);
+  ASSERT_EQ(::kill(prog.Pid(), SIGINT), 0);
+  EXPECT_EQ(prog.WaitExit(), 0);
+  EXPECT_FALSE(Exists(link));
 }

@@ -27,8 +27,8 @@ class TempDir {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  bool ok() const { return !path_.empty(); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  bool Ok() const { return !path_.empty(); }
 
  private:
   std::string path_;
@@ -45,12 +45,12 @@ class PtyClient {
   PtyClient(const PtyClient&) = delete;
   PtyClient& operator=(const PtyClient&) = delete;
 
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool Ok() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
 
   // Line settings as the serial port object applies them: 9600 bit/s, 8 data bits,
   // even parity, no flow control, raw; then both directions purged.
-  bool configure_like_serial_port() {
+  bool ConfigureLikeSerialPort() {
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return false;
     cfmakeraw(&t);
@@ -73,7 +73,7 @@ class PtyClient {
     return tcflush(fd_, TCIOFLUSH) == 0;
   }
 
-  bool write_all(const Bytes& b) {
+  bool WriteAll(const Bytes& b) {
     size_t done = 0;
     while (done < b.size()) {
       const ssize_t n = ::write(fd_, b.data() + done, b.size() - done);
@@ -89,7 +89,7 @@ class PtyClient {
   }
 
   // Reads exactly n bytes, or fewer when the time limit passes first.
-  Bytes read_n(size_t n, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+  Bytes ReadN(size_t n, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
     Bytes out;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (out.size() < n) {

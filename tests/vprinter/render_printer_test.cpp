@@ -21,13 +21,13 @@ extern char** environ;
 
 namespace {
 
-bool exists(const std::string& path) {
+bool Exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
 // Files appear from the printer's own thread or process: wait for them with a limit.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -37,7 +37,7 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds lim
 }
 
 // Starts vprinter with its standard output and error on *out; returns the pid.
-pid_t spawn_vprinter(std::vector<std::string> args, int* out) {
+pid_t SpawnVprinter(std::vector<std::string> args, int* out) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return -1;
   posix_spawn_file_actions_t fa;
@@ -57,7 +57,7 @@ pid_t spawn_vprinter(std::vector<std::string> args, int* out) {
   return pid;
 }
 
-std::string read_line(int fd) {
+std::string ReadLine(int fd) {
   std::string line;
   char c;
   pollfd p{fd, POLLIN, 0};
@@ -65,9 +65,9 @@ std::string read_line(int fd) {
   return line;
 }
 
-int wait_exit(pid_t pid) {
+int WaitExit(pid_t pid) {
   int status = 0;
-  if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+  if (!Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return -1;
@@ -79,42 +79,42 @@ int wait_exit(pid_t pid) {
 
 TEST(RenderPrinter, RenderFolderGetsEachReceiptAtItsCutAndTheRestAtStop) {
   TempDir dir;
-  ASSERT_TRUE(dir.ok());
+  ASSERT_TRUE(dir.Ok());
   VirtualPrinterOptions opt;
-  opt.link_path = dir.file("printer");
-  opt.render_dir = dir.file("images");  // made by start()
+  opt.linkPath = dir.File("printer");
+  opt.renderDir = dir.File("images");  // made by start()
   VirtualPrinter printer(opt);
   std::string error;
-  ASSERT_TRUE(printer.start(&error)) << error;
-  PtyClient host(opt.link_path);
-  ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
+  ASSERT_TRUE(printer.Start(&error)) << error;
+  PtyClient host(opt.linkPath);
+  ASSERT_TRUE(host.Ok() && host.ConfigureLikeSerialPort());
 
-  const Bytes before = cat({text("First receipt\n"), hex("1B 6D"), hex("1D 21 11"), text("double")});
-  ASSERT_TRUE(host.write_all(before));
-  ASSERT_TRUE(eventually([&] { return printer.receipts_written() == 1; }));
-  const std::optional<Decoded> first = decode_png_file(opt.render_dir + "/receipt-0001.png");
+  const Bytes before = Cat({Text("First receipt\n"), Hex("1B 6D"), Hex("1D 21 11"), Text("double")});
+  ASSERT_TRUE(host.WriteAll(before));
+  ASSERT_TRUE(Eventually([&] { return printer.ReceiptsWritten() == 1; }));
+  const std::optional<Decoded> first = DecodePngFile(opt.renderDir + "/receipt-0001.png");
   ASSERT_TRUE(first);
   EXPECT_EQ(first->width, ReceiptRenderer::kPaperWidth);
-  EXPECT_TRUE(first->dark(32, 8)) << "the F of the first line";
+  EXPECT_TRUE(first->Dark(32, 8)) << "the F of the first line";
 
   // A power cycle forgets the double size given before it.
-  ASSERT_TRUE(printer.wait_for_bytes(before.size(), 5s));
-  printer.set_power(false);
-  printer.set_power(true);
-  const Bytes after = text("after power");
-  ASSERT_TRUE(host.write_all(after));
-  ASSERT_TRUE(printer.wait_for_bytes(before.size() + after.size(), 5s));
-  EXPECT_FALSE(exists(opt.render_dir + "/receipt-0002.png")) << "no cut yet";
+  ASSERT_TRUE(printer.WaitForBytes(before.size(), 5s));
+  printer.SetPower(false);
+  printer.SetPower(true);
+  const Bytes after = Text("after power");
+  ASSERT_TRUE(host.WriteAll(after));
+  ASSERT_TRUE(printer.WaitForBytes(before.size() + after.size(), 5s));
+  EXPECT_FALSE(Exists(opt.renderDir + "/receipt-0002.png")) << "no cut yet";
 
-  printer.stop();
-  EXPECT_EQ(printer.receipts_written(), 2u);
-  EXPECT_EQ(printer.render_error(), "");
-  const std::optional<Decoded> second = decode_png_file(opt.render_dir + "/receipt-0002.png");
+  printer.Stop();
+  EXPECT_EQ(printer.ReceiptsWritten(), 2u);
+  EXPECT_EQ(printer.RenderError(), "");
+  const std::optional<Decoded> second = DecodePngFile(opt.renderDir + "/receipt-0002.png");
   ASSERT_TRUE(second);
   int top = -1, bottom = -1;
   for (int y = 0; y < second->height; ++y) {
     for (int x = 0; x < second->width; ++x) {
-      if (second->dark(x, y)) {
+      if (second->Dark(x, y)) {
         if (top < 0) top = y;
         bottom = y;
       }
@@ -127,56 +127,56 @@ TEST(RenderPrinter, RenderFolderGetsEachReceiptAtItsCutAndTheRestAtStop) {
 TEST(RenderPrinter, InProcessCallsRenderTheRecordedCommands) {
   TempDir dir;
   VirtualPrinterOptions opt;
-  opt.link_path = dir.file("printer");
+  opt.linkPath = dir.File("printer");
   VirtualPrinter printer(opt);
-  ASSERT_TRUE(printer.start());
-  PtyClient host(opt.link_path);
-  ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
-  const Bytes bytes = cat({text("one\n"), hex("1D 56 00"), text("two\n"), hex("1B 69"), text("three\n")});
-  ASSERT_TRUE(host.write_all(bytes));
-  ASSERT_TRUE(printer.wait_for_bytes(bytes.size(), 5s));
+  ASSERT_TRUE(printer.Start());
+  PtyClient host(opt.linkPath);
+  ASSERT_TRUE(host.Ok() && host.ConfigureLikeSerialPort());
+  const Bytes bytes = Cat({Text("one\n"), Hex("1D 56 00"), Text("two\n"), Hex("1B 69"), Text("three\n")});
+  ASSERT_TRUE(host.WriteAll(bytes));
+  ASSERT_TRUE(printer.WaitForBytes(bytes.size(), 5s));
 
-  const std::vector<ReceiptImage> images = printer.render_receipts();
+  const std::vector<ReceiptImage> images = printer.RenderReceipts();
   ASSERT_EQ(images.size(), 3u);
-  EXPECT_EQ(images[0].dots, render(bytes)[0].dots);
+  EXPECT_EQ(images[0].dots, Render(bytes)[0].dots);
   EXPECT_FALSE(images[2].cut);
-  EXPECT_EQ(printer.render_receipts(2).size(), 2u);
+  EXPECT_EQ(printer.RenderReceipts(2).size(), 2u);
 
   size_t count = 0;
   std::string error;
-  ASSERT_TRUE(printer.write_receipts(dir.file("out"), &count, &error)) << error;
+  ASSERT_TRUE(printer.WriteReceipts(dir.File("out"), &count, &error)) << error;
   EXPECT_EQ(count, 3u);
   for (const char* name : {"receipt-0001.png", "receipt-0002.png", "receipt-0003.png"}) {
-    EXPECT_TRUE(decode_png_file(dir.file("out/") + name)) << name;
+    EXPECT_TRUE(DecodePngFile(dir.File("out/") + name)) << name;
   }
-  EXPECT_FALSE(exists(dir.file("out/receipt-0004.png")));
+  EXPECT_FALSE(Exists(dir.File("out/receipt-0004.png")));
 
-  std::ofstream(dir.file("plain")) << "x";
-  EXPECT_FALSE(printer.write_receipts(dir.file("plain"), &count, &error));
+  std::ofstream(dir.File("plain")) << "x";
+  EXPECT_FALSE(printer.WriteReceipts(dir.File("plain"), &count, &error));
   EXPECT_NE(error.find("is not a folder"), std::string::npos) << error;
-  EXPECT_EQ(printer.receipts_written(), 0u) << "no render folder was given";
+  EXPECT_EQ(printer.ReceiptsWritten(), 0u) << "no render folder was given";
 }
 
 TEST(RenderPrinter, ProgramRenderOptionEndToEnd) {
   TempDir dir;
-  const std::string link = dir.file("printer"), images = dir.file("images");
+  const std::string link = dir.File("printer"), images = dir.File("images");
   int out = -1;
-  const pid_t pid = spawn_vprinter({"--link", link, "--render", images}, &out);
+  const pid_t pid = SpawnVprinter({"--link", link, "--render", images}, &out);
   ASSERT_GT(pid, 0);
-  ASSERT_EQ(read_line(out).rfind("ready ", 0), 0u);
+  ASSERT_EQ(ReadLine(out).rfind("ready ", 0), 0u);
   PtyClient host(link);
-  ASSERT_TRUE(host.ok() && host.configure_like_serial_port());
+  ASSERT_TRUE(host.Ok() && host.ConfigureLikeSerialPort());
   ASSERT_TRUE(
-      host.write_all(cat({hex("1B 61 01"), text("CENTRED\n"), hex("1D 56 42 10"), text("left over")})));
+      host.WriteAll(Cat({Hex("1B 61 01"), Text("CENTRED\n"), Hex("1D 56 42 10"), Text("left over")})));
 
   const std::string first = images + "/receipt-0001.png";
-  ASSERT_TRUE(eventually([&] { return exists(first); }));
-  const std::optional<Decoded> img = decode_png_file(first);
+  ASSERT_TRUE(Eventually([&] { return Exists(first); }));
+  const std::optional<Decoded> img = DecodePngFile(first);
   ASSERT_TRUE(img);
   int x0 = img->width, x1 = -1;
   for (int y = 8; y < 32; ++y) {
     for (int x = 0; x < img->width; ++x) {
-      if (img->dark(x, y)) {
+      if (img->Dark(x, y)) {
         x0 = std::min(x0, x);
         x1 = std::max(x1, x);
       }
@@ -185,16 +185,16 @@ TEST(RenderPrinter, ProgramRenderOptionEndToEnd) {
   EXPECT_NEAR((x0 + x1) / 2, 288, 3) << "centred on the paper";
 
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  EXPECT_EQ(wait_exit(pid), 0);
+  EXPECT_EQ(WaitExit(pid), 0);
   ::close(out);
-  EXPECT_TRUE(decode_png_file(images + "/receipt-0002.png")) << "the unfinished receipt is written at exit";
-  EXPECT_FALSE(exists(images + "/receipt-0003.png"));
+  EXPECT_TRUE(DecodePngFile(images + "/receipt-0002.png")) << "the unfinished receipt is written at exit";
+  EXPECT_FALSE(Exists(images + "/receipt-0003.png"));
 
   // A render path that is no folder stops the program before its port is up.
-  const pid_t refused = spawn_vprinter({"--link", dir.file("other"), "--render", first}, &out);
+  const pid_t refused = SpawnVprinter({"--link", dir.File("other"), "--render", first}, &out);
   ASSERT_GT(refused, 0);
-  EXPECT_NE(read_line(out).find("is not a folder"), std::string::npos);
-  EXPECT_EQ(wait_exit(refused), 1);
-  EXPECT_FALSE(exists(dir.file("other")));
+  EXPECT_NE(ReadLine(out).find("is not a folder"), std::string::npos);
+  EXPECT_EQ(WaitExit(refused), 1);
+  EXPECT_FALSE(Exists(dir.File("other")));
   ::close(out);
 }

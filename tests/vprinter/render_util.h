@@ -17,17 +17,17 @@
 
 namespace vprinter_test {
 
-inline std::vector<vprinter::ReceiptImage> render(
-    const Bytes& bytes, int max_height = vprinter::ReceiptRenderer::kDefaultMaxHeight) {
+inline std::vector<vprinter::ReceiptImage> Render(
+    const Bytes& bytes, int maxHeight = vprinter::ReceiptRenderer::kDefaultMaxHeight) {
   std::vector<vprinter::Command> commands;
   vprinter::EscPosParser parser([&](vprinter::Command&& c) { commands.push_back(std::move(c)); });
-  parser.feed(bytes);
-  return vprinter::render_receipts(commands, 1000, max_height);
+  parser.Feed(bytes);
+  return vprinter::RenderReceipts(commands, 1000, maxHeight);
 }
 
 // The one receipt that bytes print (no cut in them).
-inline vprinter::ReceiptImage render_one(const Bytes& bytes) {
-  std::vector<vprinter::ReceiptImage> all = render(bytes);
+inline vprinter::ReceiptImage RenderOne(const Bytes& bytes) {
+  std::vector<vprinter::ReceiptImage> all = Render(bytes);
   return all.size() == 1 ? all[0] : vprinter::ReceiptImage{};
 }
 
@@ -35,12 +35,12 @@ struct Decoded {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> grey;  // 0 black .. 255 white
-  bool dark(int x, int y) const {
+  bool Dark(int x, int y) const {
     return grey[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] < 128;
   }
 };
 
-inline std::optional<Decoded> decode_png(const std::vector<uint8_t>& png) {
+inline std::optional<Decoded> DecodePng(const std::vector<uint8_t>& png) {
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return std::nullopt;
@@ -56,10 +56,10 @@ inline std::optional<Decoded> decode_png(const std::vector<uint8_t>& png) {
   return out;
 }
 
-inline std::optional<Decoded> decode_png_file(const std::string& path) {
+inline std::optional<Decoded> DecodePngFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  return decode_png(
+  return DecodePng(
       std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
@@ -67,16 +67,16 @@ inline std::optional<Decoded> decode_png_file(const std::string& path) {
 struct Box {
   int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;  // x1, y1 inclusive
   bool empty() const { return x1 < 0; }
-  int width() const { return empty() ? 0 : x1 - x0 + 1; }
-  int height() const { return empty() ? 0 : y1 - y0 + 1; }
-  int centre_x() const { return (x0 + x1) / 2; }
+  int Width() const { return empty() ? 0 : x1 - x0 + 1; }
+  int Height() const { return empty() ? 0 : y1 - y0 + 1; }
+  int CentreX() const { return (x0 + x1) / 2; }
 };
 
-inline Box dark_box(const vprinter::ReceiptImage& img, int y0 = 0, int y1 = 1 << 30) {
+inline Box DarkBox(const vprinter::ReceiptImage& img, int y0 = 0, int y1 = 1 << 30) {
   Box b;
   for (int y = std::max(y0, 0); y < std::min(y1, img.height); ++y) {
     for (int x = 0; x < img.width; ++x) {
-      if (img.dark(x, y)) {
+      if (img.Dark(x, y)) {
         b.x0 = std::min(b.x0, x);
         b.x1 = std::max(b.x1, x);
         b.y0 = std::min(b.y0, y);
@@ -87,16 +87,16 @@ inline Box dark_box(const vprinter::ReceiptImage& img, int y0 = 0, int y1 = 1 <<
   return b;
 }
 
-inline size_t dark_count(const vprinter::ReceiptImage& img) {
+inline size_t DarkCount(const vprinter::ReceiptImage& img) {
   return static_cast<size_t>(std::count(img.dots.begin(), img.dots.end(), uint8_t{1}));
 }
 
 // Rows that hold at least one dark dot, in order.
-inline std::vector<int> dark_rows(const vprinter::ReceiptImage& img) {
+inline std::vector<int> DarkRows(const vprinter::ReceiptImage& img) {
   std::vector<int> rows;
   for (int y = 0; y < img.height; ++y) {
     for (int x = 0; x < img.width; ++x) {
-      if (img.dark(x, y)) {
+      if (img.Dark(x, y)) {
         rows.push_back(y);
         break;
       }

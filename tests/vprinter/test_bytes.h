@@ -12,7 +12,7 @@ namespace vprinter_test {
 using Bytes = std::vector<uint8_t>;
 
 // "1B 45 30" -> {0x1B, 0x45, 0x30}.
-inline Bytes hex(std::string_view text) {
+inline Bytes Hex(std::string_view text) {
   Bytes out;
   std::string token;
   for (size_t i = 0; i <= text.size(); ++i) {
@@ -26,17 +26,17 @@ inline Bytes hex(std::string_view text) {
   return out;
 }
 
-inline Bytes text(std::string_view s) {
+inline Bytes Text(std::string_view s) {
   return Bytes(s.begin(), s.end());
 }
 
-inline Bytes cat(std::initializer_list<Bytes> parts) {
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
-inline Bytes repeat(uint8_t b, size_t n) {
+inline Bytes Repeat(uint8_t b, size_t n) {
   return Bytes(n, b);
 }
 

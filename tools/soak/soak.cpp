@@ -113,10 +113,10 @@ int main(int argc, char** argv) {
   if (!Setup(dir, &error)) return std::fprintf(stderr, "setup: %s\n", error.c_str()), 2;
 
   vprinter::VirtualPrinterOptions options;
-  options.link_path = dir + "/printer";
-  options.printer.drawer_auto_close = 30ms;
+  options.linkPath = dir + "/printer";
+  options.printer.drawerAutoClose = 30ms;
   vprinter::VirtualPrinter vp(options);
-  if (!vp.start(&error)) return std::fprintf(stderr, "vprinter: %s\n", error.c_str()), 2;
+  if (!vp.Start(&error)) return std::fprintf(stderr, "vprinter: %s\n", error.c_str()), 2;
 
   std::mt19937 rng(seed);
   opos::control::POSPrinter printer;
@@ -163,10 +163,10 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200 + r() % 800));
       if (!faultsOn.load()) continue;
       const bool cover = r() % 2 == 0;
-      cover ? vp.set_cover_open(true) : vp.set_paper_end(true);
+      cover ? vp.SetCoverOpen(true) : vp.SetPaperEnd(true);
       ++faultCount;
       std::this_thread::sleep_for(std::chrono::milliseconds(50 + r() % 400));
-      cover ? vp.set_cover_open(false) : vp.set_paper_end(false);
+      cover ? vp.SetCoverOpen(false) : vp.SetPaperEnd(false);
     }
   });
 
@@ -202,12 +202,12 @@ int main(int argc, char** argv) {
     const auto drainBy = Clock::now() + 30s;
     while (Clock::now() < drainBy) {
       pump(20);
-      if (vp.status().cover_open || vp.status().paper_end) continue;
+      if (vp.Status().coverOpen || vp.Status().paperEnd) continue;
       if (openJobs() == 0) break;
     }
     if (openJobs() != 0) Breach("jobs still open after 30 s in round " + std::to_string(round));
     // Account for the round against what the printer received.
-    const auto c = vp.capture();
+    const auto c = vp.Capture();
     const std::string got(c.begin(), c.end());
     size_t last = 0;
     for (const auto& [id, text] : outstanding) {
@@ -229,13 +229,13 @@ int main(int argc, char** argv) {
     completes.clear();
     clearable.clear();
     retried.clear();
-    vp.clear_capture();
+    vp.ClearCapture();
     if (round == 1) start = Sample();  // after warm-up: caches, threads and the first allocations
   }
   stop.store(true);
   faulter.join();
   faults = faultCount.load();
-  const uint32_t kicks = vp.drawer_kicks();
+  const uint32_t kicks = vp.DrawerKicks();
   if (kicks != static_cast<uint32_t>(kicksWanted)) {
     Breach("drawer kicks " + std::to_string(kicks) + " != accepted OpenDrawer " +
            std::to_string(kicksWanted));
@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
       finish.fds, start.threads, finish.threads, start.rssKb, finish.rssKb, breaches);
   drawer.Close();
   printer.Close();
-  vp.stop();
+  vp.Stop();
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return breaches == 0 ? 0 : 1;

@@ -9,7 +9,7 @@ namespace vprinter {
 
 namespace {
 
-std::vector<std::string_view> words(std::string_view line) {
+std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> out;
   size_t i = 0;
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -24,8 +24,8 @@ std::vector<std::string_view> words(std::string_view line) {
 
 }  // namespace
 
-std::optional<ControlCommand> parse_control_command(std::string_view line) {
-  const std::vector<std::string_view> w = words(line);
+std::optional<ControlCommand> ParseControlCommand(std::string_view line) {
+  const std::vector<std::string_view> w = Words(line);
   if (w.size() == 1) {
     if (w[0] == "offline") return ControlCommand::Offline;
     if (w[0] == "online") return ControlCommand::Online;
@@ -49,55 +49,55 @@ std::optional<ControlCommand> parse_control_command(std::string_view line) {
   return std::nullopt;
 }
 
-std::string describe_status(VirtualPrinter& printer) {
-  const PrinterStatus s = printer.status();
-  const std::array<uint8_t, 4> asb = printer.asb_report();
+std::string DescribeStatus(VirtualPrinter& printer) {
+  const PrinterStatus s = printer.Status();
+  const std::array<uint8_t, 4> asb = printer.AsbReport();
   char line[320];
   std::snprintf(line, sizeof line,
                 "status power=%s online=%s cover=%s paper=%s drawer=%s asb_mask=%02X asb=%02X%02X%02X%02X "
                 "received=%llu discarded=%llu unprinted=%llu kicks=%u",
-                s.powered ? "on" : "off", s.offline ? "no" : "yes", s.cover_open ? "open" : "closed",
-                s.paper_end ? "end" : "ok", s.drawer_open ? "open" : "closed", s.asb_mask, asb[0], asb[1],
-                asb[2], asb[3], static_cast<unsigned long long>(s.bytes_received),
-                static_cast<unsigned long long>(s.bytes_discarded),
-                static_cast<unsigned long long>(s.unprinted_work), s.drawer_kicks);
+                s.powered ? "on" : "off", s.offline ? "no" : "yes", s.coverOpen ? "open" : "closed",
+                s.paperEnd ? "end" : "ok", s.drawerOpen ? "open" : "closed", s.asbMask, asb[0], asb[1],
+                asb[2], asb[3], static_cast<unsigned long long>(s.bytesReceived),
+                static_cast<unsigned long long>(s.bytesDiscarded),
+                static_cast<unsigned long long>(s.unprintedWork), s.drawerKicks);
   return line;
 }
 
-std::string apply_control_command(VirtualPrinter& printer, ControlCommand command) {
+std::string ApplyControlCommand(VirtualPrinter& printer, ControlCommand command) {
   switch (command) {
     case ControlCommand::CoverOpen:
-      printer.set_cover_open(true);
+      printer.SetCoverOpen(true);
       break;
     case ControlCommand::CoverClose:
-      printer.set_cover_open(false);
+      printer.SetCoverOpen(false);
       break;
     case ControlCommand::PaperEnd:
-      printer.set_paper_end(true);
+      printer.SetPaperEnd(true);
       break;
     case ControlCommand::PaperOk:
-      printer.set_paper_end(false);
+      printer.SetPaperEnd(false);
       break;
     case ControlCommand::PowerOff:
-      printer.set_power(false);
+      printer.SetPower(false);
       break;
     case ControlCommand::PowerOn:
-      printer.set_power(true);
+      printer.SetPower(true);
       break;
     case ControlCommand::DrawerOpen:
-      printer.open_drawer();
+      printer.OpenDrawer();
       break;
     case ControlCommand::DrawerClose:
-      printer.close_drawer();
+      printer.CloseDrawer();
       break;
     case ControlCommand::Offline:
-      printer.set_online(false);
+      printer.SetOnline(false);
       break;
     case ControlCommand::Online:
-      printer.set_online(true);
+      printer.SetOnline(true);
       break;
     case ControlCommand::Status:
-      return describe_status(printer);
+      return DescribeStatus(printer);
   }
   return {};
 }

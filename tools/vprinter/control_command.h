@@ -25,12 +25,12 @@ enum class ControlCommand {
 
 // Parses one line; blanks around and between the words do not matter. nullopt for
 // anything else (an empty line included).
-std::optional<ControlCommand> parse_control_command(std::string_view line);
+std::optional<ControlCommand> ParseControlCommand(std::string_view line);
 
 // Carries out a command. Returns the text to print for "status", else empty.
-std::string apply_control_command(VirtualPrinter& printer, ControlCommand command);
+std::string ApplyControlCommand(VirtualPrinter& printer, ControlCommand command);
 
 // One line describing the printer's state, e.g. for "status".
-std::string describe_status(VirtualPrinter& printer);
+std::string DescribeStatus(VirtualPrinter& printer);
 
 }  // namespace vprinter

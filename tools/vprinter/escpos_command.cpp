@@ -4,7 +4,7 @@
 
 namespace vprinter {
 
-const char* command_kind_name(CommandKind kind) {
+const char* CommandKindName(CommandKind kind) {
   switch (kind) {
     case CommandKind::Text:
       return "Text";
@@ -118,12 +118,12 @@ const char* command_kind_name(CommandKind kind) {
   return "?";
 }
 
-bool is_cut(CommandKind kind) {
+bool IsCut(CommandKind kind) {
   return kind == CommandKind::PartialCut || kind == CommandKind::FullCut || kind == CommandKind::Cut;
 }
 
-std::string Command::describe() const {
-  std::string out = command_kind_name(kind);
+std::string Command::Describe() const {
+  std::string out = CommandKindName(kind);
   char buf[32];
   std::snprintf(buf, sizeof buf, " @%llu len %llu [", static_cast<unsigned long long>(offset),
                 static_cast<unsigned long long>(length));

@@ -11,27 +11,27 @@ namespace vprinter {
 
 // Print modes and barcode settings in effect for a printable command.
 struct Style {
-  uint8_t font = 0;              // 0 font A, 1 font B (ESC ! bit 0, ESC M)
-  bool emphasized = false;       // ESC E, ESC ! bit 3
-  bool double_strike = false;    // ESC G
-  uint8_t underline = 0;         // 0 none, 1 single, 2 double (ESC -, ESC ! bit 7)
-  uint8_t width = 1;             // character width multiplier 1..8 (GS !, ESC ! bit 5)
-  uint8_t height = 1;            // character height multiplier 1..8 (GS !, ESC ! bit 4)
-  bool reverse = false;          // GS B
-  bool upside_down = false;      // ESC {
-  bool rotated90 = false;        // ESC V
-  uint8_t justification = 0;     // 0 left, 1 centre, 2 right (ESC a)
-  uint8_t line_spacing = 30;     // dots (ESC 3, ESC 2)
-  uint8_t right_spacing = 0;     // dots (ESC SP)
-  uint8_t code_table = 0;        // ESC t
-  uint8_t international = 0;     // ESC R
-  uint8_t color = 0;             // ESC r
-  bool page_mode = false;        // ESC L .. ESC S
-  uint8_t print_direction = 0;   // ESC T, page mode only
-  uint8_t hri_position = 0;      // GS H: 0 none, 1 above, 2 below, 3 both
-  uint8_t hri_font = 0;          // GS f
-  uint8_t barcode_module = 3;    // GS w
-  uint8_t barcode_height = 162;  // GS h, dots
+  uint8_t font = 0;             // 0 font A, 1 font B (ESC ! bit 0, ESC M)
+  bool emphasized = false;      // ESC E, ESC ! bit 3
+  bool doubleStrike = false;    // ESC G
+  uint8_t underline = 0;        // 0 none, 1 single, 2 double (ESC -, ESC ! bit 7)
+  uint8_t width = 1;            // character width multiplier 1..8 (GS !, ESC ! bit 5)
+  uint8_t height = 1;           // character height multiplier 1..8 (GS !, ESC ! bit 4)
+  bool reverse = false;         // GS B
+  bool upsideDown = false;      // ESC {
+  bool rotated90 = false;       // ESC V
+  uint8_t justification = 0;    // 0 left, 1 centre, 2 right (ESC a)
+  uint8_t lineSpacing = 30;     // dots (ESC 3, ESC 2)
+  uint8_t rightSpacing = 0;     // dots (ESC SP)
+  uint8_t codeTable = 0;        // ESC t
+  uint8_t international = 0;    // ESC R
+  uint8_t color = 0;            // ESC r
+  bool pageMode = false;        // ESC L .. ESC S
+  uint8_t printDirection = 0;   // ESC T, page mode only
+  uint8_t hriPosition = 0;      // GS H: 0 none, 1 above, 2 below, 3 both
+  uint8_t hriFont = 0;          // GS f
+  uint8_t barcodeModule = 3;    // GS w
+  uint8_t barcodeHeight = 162;  // GS h, dots
   bool operator==(const Style&) const = default;
 };
 
@@ -92,8 +92,8 @@ enum class CommandKind : uint8_t {
   Unknown,             // bytes that start no known command; skipped
 };
 
-const char* command_kind_name(CommandKind kind);
-bool is_cut(CommandKind kind);
+const char* CommandKindName(CommandKind kind);
+bool IsCut(CommandKind kind);
 
 struct Command {
   CommandKind kind = CommandKind::Unknown;
@@ -106,8 +106,8 @@ struct Command {
   bool valid = true;          // parameters within the printer's documented ranges
   Style style;                // modes in effect (after the command itself took effect)
 
-  int arg(size_t i, int fallback = -1) const { return i < args.size() ? args[i] : fallback; }
-  std::string describe() const;  // one line for logs and test failures
+  int Arg(size_t i, int fallback = -1) const { return i < args.size() ? args[i] : fallback; }
+  std::string Describe() const;  // one line for logs and test failures
 };
 
 }  // namespace vprinter

@@ -12,10 +12,10 @@ constexpr uint8_t kFs = 0x1C;
 constexpr uint8_t kGs = 0x1D;
 
 // Parameters that accept both the binary and the ASCII-digit form (0/48, 1/49, ...).
-bool in_pair_range(int n, int last) {
+bool InPairRange(int n, int last) {
   return (n >= 0 && n <= last) || (n >= 48 && n <= 48 + last);
 }
-int pair_value(int n) {
+int PairValue(int n) {
   return n >= 48 ? n - 48 : n;
 }
 
@@ -25,89 +25,89 @@ EscPosParser::EscPosParser(Sink sink) : sink_(std::move(sink)) {
   head_.reserve(16);
 }
 
-void EscPosParser::reset() {
+void EscPosParser::Reset() {
   style_ = Style{};
   phase_ = Phase::Idle;
   text_ = Command{};
-  text_open_ = false;
+  textOpen_ = false;
   cur_ = Command{};
   head_.clear();
-  payload_left_ = 0;
-  terminated_max_ = 0;
-  glyphs_left_ = 0;
-  glyph_bytes_left_ = 0;
-  glyph_width_next_ = true;
-  image_defined_ = false;
-  image_x_ = image_y_ = 0;
+  payloadLeft_ = 0;
+  terminatedMax_ = 0;
+  glyphsLeft_ = 0;
+  glyphBytesLeft_ = 0;
+  glyphWidthNext_ = true;
+  imageDefined_ = false;
+  imageX_ = imageY_ = 0;
   image_.clear();
 }
 
-uint64_t EscPosParser::pending_bytes() const {
+uint64_t EscPosParser::PendingBytes() const {
   return phase_ == Phase::Idle ? 0 : cur_.length;
 }
 
-void EscPosParser::feed(std::span<const uint8_t> bytes) {
+void EscPosParser::Feed(std::span<const uint8_t> bytes) {
   for (uint8_t b : bytes) {
     pos_ = offset_++;
-    step(b);
+    Step(b);
   }
-  flush_text();
+  FlushText();
 }
 
-void EscPosParser::step(uint8_t byte) {
+void EscPosParser::Step(uint8_t byte) {
   switch (phase_) {
     case Phase::Idle:
-      start_command(byte);
+      StartCommand(byte);
       break;
     case Phase::Head:
-      head_byte(byte);
+      HeadByte(byte);
       break;
     case Phase::Payload:
-      payload_byte(byte);
+      PayloadByte(byte);
       break;
     case Phase::Terminated:
-      terminated_byte(byte);
+      TerminatedByte(byte);
       break;
     case Phase::Glyphs:
-      glyph_byte(byte);
+      GlyphByte(byte);
       break;
   }
 }
 
-void EscPosParser::start_command(uint8_t byte) {
+void EscPosParser::StartCommand(uint8_t byte) {
   if (byte >= 0x20) {
-    if (text_open_ && text_.data.size() >= kMaxTextRun) flush_text();
-    if (!text_open_) {
+    if (textOpen_ && text_.data.size() >= kMaxTextRun) FlushText();
+    if (!textOpen_) {
       text_ = Command{};
       text_.kind = CommandKind::Text;
       text_.offset = pos_;
       text_.style = style_;
-      text_open_ = true;
+      textOpen_ = true;
     }
     text_.data.push_back(byte);
     ++text_.length;
     return;
   }
-  flush_text();
+  FlushText();
   switch (byte) {
     case 0x0A:
-      emit_single(CommandKind::LineFeed, byte);
+      EmitSingle(CommandKind::LineFeed, byte);
       return;
     case 0x0D:
-      emit_single(CommandKind::CarriageReturn, byte);
+      EmitSingle(CommandKind::CarriageReturn, byte);
       return;
     case 0x09:
-      emit_single(CommandKind::HorizontalTab, byte);
+      EmitSingle(CommandKind::HorizontalTab, byte);
       return;
     case 0x0C:
-      style_.page_mode = false;
-      emit_single(CommandKind::FormFeed, byte);
+      style_.pageMode = false;
+      EmitSingle(CommandKind::FormFeed, byte);
       return;
     case 0x18:
-      emit_single(CommandKind::Cancel, byte);
+      EmitSingle(CommandKind::Cancel, byte);
       return;
     case 0x07:
-      emit_single(CommandKind::Bell, byte);
+      EmitSingle(CommandKind::Bell, byte);
       return;
     case kEsc:
     case kFs:
@@ -120,12 +120,12 @@ void EscPosParser::start_command(uint8_t byte) {
       phase_ = Phase::Head;
       return;
     default:
-      emit_single(CommandKind::Ignored, byte);
+      EmitSingle(CommandKind::Ignored, byte);
       return;
   }
 }
 
-void EscPosParser::emit_single(CommandKind kind, uint8_t byte) {
+void EscPosParser::EmitSingle(CommandKind kind, uint8_t byte) {
   Command c;
   c.kind = kind;
   c.offset = pos_;
@@ -135,14 +135,14 @@ void EscPosParser::emit_single(CommandKind kind, uint8_t byte) {
   sink_(std::move(c));
 }
 
-void EscPosParser::flush_text() {
-  if (!text_open_) return;
-  text_open_ = false;
+void EscPosParser::FlushText() {
+  if (!textOpen_) return;
+  textOpen_ = false;
   sink_(std::move(text_));
   text_ = Command{};
 }
 
-EscPosParser::Layout EscPosParser::classify() const {
+EscPosParser::Layout EscPosParser::Classify() const {
   using T = Layout::Type;
   const size_t have = head_.size();
   auto fixed = [have](size_t total) { return Layout{have < total ? T::NeedMore : T::Complete}; };
@@ -195,8 +195,8 @@ EscPosParser::Layout EscPosParser::classify() const {
         case '*': {
           if (have < 5) return {T::NeedMore};
           const uint64_t columns = head_[3] + 256u * head_[4];
-          const uint64_t per_column = (head_[2] == 0 || head_[2] == 1) ? 1 : 3;
-          return {T::Payload, columns * per_column};
+          const uint64_t perColumn = (head_[2] == 0 || head_[2] == 1) ? 1 : 3;
+          return {T::Payload, columns * perColumn};
         }
         case 'D':
           return {T::Terminated, 32};  // up to 32 tab positions, then NUL
@@ -233,8 +233,8 @@ EscPosParser::Layout EscPosParser::classify() const {
         case 'V': {
           if (have < 3) return {T::NeedMore};
           const uint8_t m = head_[2];
-          const bool with_feed = m == 65 || m == 66 || m == 97 || m == 98 || m == 103 || m == 104;
-          return fixed(with_feed ? 4 : 3);
+          const bool withFeed = m == 65 || m == 66 || m == 97 || m == 98 || m == 103 || m == 104;
+          return fixed(withFeed ? 4 : 3);
         }
         case 'k': {
           if (have < 3) return {T::NeedMore};
@@ -304,42 +304,42 @@ EscPosParser::Layout EscPosParser::classify() const {
   }
 }
 
-void EscPosParser::head_byte(uint8_t byte) {
+void EscPosParser::HeadByte(uint8_t byte) {
   head_.push_back(byte);
   ++cur_.length;
-  const Layout layout = classify();
+  const Layout layout = Classify();
   switch (layout.type) {
     case Layout::Type::NeedMore:
       return;
     case Layout::Type::Complete:
-      decode_head();
-      finish_command();
+      DecodeHead();
+      FinishCommand();
       return;
     case Layout::Type::Payload:
-      decode_head();
-      payload_left_ = layout.count;
-      if (payload_left_ == 0) {
-        finish_command();
+      DecodeHead();
+      payloadLeft_ = layout.count;
+      if (payloadLeft_ == 0) {
+        FinishCommand();
       } else {
         phase_ = Phase::Payload;
       }
       return;
     case Layout::Type::Terminated:
-      decode_head();
-      terminated_max_ = layout.count;
+      DecodeHead();
+      terminatedMax_ = layout.count;
       phase_ = Phase::Terminated;
       return;
     case Layout::Type::Glyphs: {
-      decode_head();
+      DecodeHead();
       const int y = head_[2], c1 = head_[3], c2 = head_[4];
       if (y < 1 || y > 3 || c1 < 32 || c2 > 126 || c1 > c2) {
         cur_.valid = false;  // the printer ignores the definition; what follows is ordinary data
-        finish_command();
+        FinishCommand();
         return;
       }
-      glyph_height_ = static_cast<uint32_t>(y);
-      glyphs_left_ = static_cast<uint32_t>(c2 - c1 + 1);
-      glyph_width_next_ = true;
+      glyphHeight_ = static_cast<uint32_t>(y);
+      glyphsLeft_ = static_cast<uint32_t>(c2 - c1 + 1);
+      glyphWidthNext_ = true;
       phase_ = Phase::Glyphs;
       return;
     }
@@ -351,18 +351,18 @@ void EscPosParser::head_byte(uint8_t byte) {
       cur_.head.assign(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(taken));
       cur_.length = taken;
       const uint64_t base = cur_.offset + taken;
-      finish_command();
+      FinishCommand();
       // The bytes after an unknown prefix are looked at again as the start of new input.
       for (size_t i = 0; i < rest.size(); ++i) {
         pos_ = base + i;
-        step(rest[i]);
+        Step(rest[i]);
       }
       return;
     }
   }
 }
 
-void EscPosParser::store_payload(uint8_t byte) {
+void EscPosParser::StorePayload(uint8_t byte) {
   if (cur_.data.size() < kMaxStoredPayload) {
     cur_.data.push_back(byte);
   } else {
@@ -370,47 +370,47 @@ void EscPosParser::store_payload(uint8_t byte) {
   }
 }
 
-void EscPosParser::payload_byte(uint8_t byte) {
-  store_payload(byte);
+void EscPosParser::PayloadByte(uint8_t byte) {
+  StorePayload(byte);
   ++cur_.length;
-  if (--payload_left_ == 0) finish_command();
+  if (--payloadLeft_ == 0) FinishCommand();
 }
 
-void EscPosParser::terminated_byte(uint8_t byte) {
+void EscPosParser::TerminatedByte(uint8_t byte) {
   if (byte == 0) {
     ++cur_.length;
-    finish_command();
+    FinishCommand();
     return;
   }
-  if (cur_.data.size() >= terminated_max_) {
+  if (cur_.data.size() >= terminatedMax_) {
     // No NUL within the limit: the command ends here and this byte is ordinary data.
     if (cur_.kind == CommandKind::Barcode) cur_.valid = false;
-    finish_command();
-    step(byte);
+    FinishCommand();
+    Step(byte);
     return;
   }
-  store_payload(byte);
+  StorePayload(byte);
   ++cur_.length;
 }
 
-void EscPosParser::glyph_byte(uint8_t byte) {
-  store_payload(byte);
+void EscPosParser::GlyphByte(uint8_t byte) {
+  StorePayload(byte);
   ++cur_.length;
-  bool glyph_done = false;
-  if (glyph_width_next_) {
-    glyph_bytes_left_ = uint64_t{glyph_height_} * byte;
-    glyph_width_next_ = false;
-    glyph_done = glyph_bytes_left_ == 0;
+  bool glyphDone = false;
+  if (glyphWidthNext_) {
+    glyphBytesLeft_ = uint64_t{glyphHeight_} * byte;
+    glyphWidthNext_ = false;
+    glyphDone = glyphBytesLeft_ == 0;
   } else {
-    glyph_done = --glyph_bytes_left_ == 0;
+    glyphDone = --glyphBytesLeft_ == 0;
   }
-  if (glyph_done) {
-    glyph_width_next_ = true;
-    if (--glyphs_left_ == 0) finish_command();
+  if (glyphDone) {
+    glyphWidthNext_ = true;
+    if (--glyphsLeft_ == 0) FinishCommand();
   }
 }
 
-void EscPosParser::decode_head() {
+void EscPosParser::DecodeHead() {
   cur_.head = head_;
   const uint8_t c = head_[1];
   const int n = head_.size() > 2 ? head_[2] : 0;
@@ -430,7 +430,7 @@ void EscPosParser::decode_head() {
           one(CommandKind::PrintMode);
           break;
         case '-':
-          one(CommandKind::Underline, in_pair_range(n, 2));
+          one(CommandKind::Underline, InPairRange(n, 2));
           break;
         case 'E':
           one(CommandKind::Emphasis);
@@ -439,7 +439,7 @@ void EscPosParser::decode_head() {
           one(CommandKind::DoubleStrike);
           break;
         case 'a':
-          one(CommandKind::Justification, in_pair_range(n, 2));
+          one(CommandKind::Justification, InPairRange(n, 2));
           break;
         case '3':
           one(CommandKind::LineSpacing);
@@ -454,10 +454,10 @@ void EscPosParser::decode_head() {
           one(CommandKind::FeedDots);
           break;
         case 'M':
-          one(CommandKind::SelectFont, in_pair_range(n, 2));
+          one(CommandKind::SelectFont, InPairRange(n, 2));
           break;
         case 'r':
-          one(CommandKind::PrintColor, in_pair_range(n, 1));
+          one(CommandKind::PrintColor, InPairRange(n, 1));
           break;
         case 't':
           one(CommandKind::CodeTable);
@@ -469,7 +469,7 @@ void EscPosParser::decode_head() {
           one(CommandKind::UpsideDown);
           break;
         case 'V':
-          one(CommandKind::Rotate90, in_pair_range(n, 2));
+          one(CommandKind::Rotate90, InPairRange(n, 2));
           break;
         case ' ':
           one(CommandKind::RightSpacing);
@@ -478,7 +478,7 @@ void EscPosParser::decode_head() {
           cur_.kind = CommandKind::PageMode;
           break;
         case 'T':
-          one(CommandKind::PrintDirection, in_pair_range(n, 3));
+          one(CommandKind::PrintDirection, InPairRange(n, 3));
           break;
         case 'W':
           cur_.kind = CommandKind::PrintArea;
@@ -500,8 +500,8 @@ void EscPosParser::decode_head() {
           break;
         case 'p': {
           cur_.kind = CommandKind::DrawerKick;
-          cur_.valid = in_pair_range(n, 1);
-          const int pin = cur_.valid ? (pair_value(n) == 0 ? 2 : 5) : 0;
+          cur_.valid = InPairRange(n, 1);
+          const int pin = cur_.valid ? (PairValue(n) == 0 ? 2 : 5) : 0;
           cur_.args = {pin, head_[3], head_[4]};
           break;
         }
@@ -523,7 +523,7 @@ void EscPosParser::decode_head() {
           one(CommandKind::Reverse);
           break;
         case 'f':
-          one(CommandKind::HriFont, in_pair_range(n, 1));
+          one(CommandKind::HriFont, InPairRange(n, 1));
           break;
         case 'w':
           one(CommandKind::BarcodeWidth, n >= 1 && n <= 6);
@@ -532,13 +532,13 @@ void EscPosParser::decode_head() {
           one(CommandKind::BarcodeHeight, n >= 1);
           break;
         case 'H':
-          one(CommandKind::HriPosition, in_pair_range(n, 3));
+          one(CommandKind::HriPosition, InPairRange(n, 3));
           break;
         case 'a':
           one(CommandKind::AutoStatusBack);
           break;
         case '/':
-          one(CommandKind::PrintImage, in_pair_range(n, 3));
+          one(CommandKind::PrintImage, InPairRange(n, 3));
           break;
         case 'k':
           cur_.kind = CommandKind::Barcode;
@@ -567,7 +567,7 @@ void EscPosParser::decode_head() {
         case 'v':
           cur_.kind = CommandKind::RasterImage;
           cur_.args = {head_[3], head_[4] + 256 * head_[5], head_[6] + 256 * head_[7]};
-          cur_.valid = in_pair_range(head_[3], 3);
+          cur_.valid = InPairRange(head_[3], 3);
           break;
         default:
           break;
@@ -577,7 +577,7 @@ void EscPosParser::decode_head() {
       if (c == 'p') {
         cur_.kind = CommandKind::PrintNvLogo;
         cur_.args = {n, head_[3]};
-        cur_.valid = n >= 1 && in_pair_range(head_[3], 3);
+        cur_.valid = n >= 1 && InPairRange(head_[3], 3);
       }
       break;
     case kDle:
@@ -596,7 +596,7 @@ void EscPosParser::decode_head() {
   }
 }
 
-void EscPosParser::apply_print_mode(uint8_t n) {
+void EscPosParser::ApplyPrintMode(uint8_t n) {
   style_.font = n & 0x01;
   style_.emphasized = (n & 0x08) != 0;
   style_.height = (n & 0x10) ? 2 : 1;
@@ -604,19 +604,19 @@ void EscPosParser::apply_print_mode(uint8_t n) {
   style_.underline = (n & 0x80) ? 1 : 0;
 }
 
-void EscPosParser::finish_command() {
+void EscPosParser::FinishCommand() {
   phase_ = Phase::Idle;
   head_.clear();
   Command& c = cur_;
-  const int n = c.arg(0, 0);
+  const int n = c.Arg(0, 0);
   switch (c.kind) {
     case CommandKind::Initialize:
       style_ = Style{};
-      image_defined_ = false;  // ESC @ clears the downloaded bit image
+      imageDefined_ = false;  // ESC @ clears the downloaded bit image
       image_.clear();
       break;
     case CommandKind::PrintMode:
-      apply_print_mode(static_cast<uint8_t>(n));
+      ApplyPrintMode(static_cast<uint8_t>(n));
       break;
     case CommandKind::CharacterSize:
       if (c.valid) {
@@ -625,79 +625,79 @@ void EscPosParser::finish_command() {
       }
       break;
     case CommandKind::Justification:
-      if (c.valid) style_.justification = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.justification = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::Underline:
-      if (c.valid) style_.underline = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.underline = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::Emphasis:
       style_.emphasized = (n & 1) != 0;
       break;
     case CommandKind::DoubleStrike:
-      style_.double_strike = (n & 1) != 0;
+      style_.doubleStrike = (n & 1) != 0;
       break;
     case CommandKind::Reverse:
       style_.reverse = (n & 1) != 0;
       break;
     case CommandKind::UpsideDown:
-      style_.upside_down = (n & 1) != 0;
+      style_.upsideDown = (n & 1) != 0;
       break;
     case CommandKind::LineSpacing:
-      style_.line_spacing = static_cast<uint8_t>(n);
+      style_.lineSpacing = static_cast<uint8_t>(n);
       break;
     case CommandKind::DefaultLineSpacing:
-      style_.line_spacing = 30;
+      style_.lineSpacing = 30;
       break;
     case CommandKind::SelectFont:
-      if (c.valid) style_.font = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.font = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::PrintColor:
-      if (c.valid) style_.color = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.color = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::CodeTable:
-      style_.code_table = static_cast<uint8_t>(n);
+      style_.codeTable = static_cast<uint8_t>(n);
       break;
     case CommandKind::InternationalSet:
       style_.international = static_cast<uint8_t>(n);
       break;
     case CommandKind::Rotate90:
-      if (c.valid) style_.rotated90 = pair_value(n) != 0;
+      if (c.valid) style_.rotated90 = PairValue(n) != 0;
       break;
     case CommandKind::RightSpacing:
-      style_.right_spacing = static_cast<uint8_t>(n);
+      style_.rightSpacing = static_cast<uint8_t>(n);
       break;
     case CommandKind::HriFont:
-      if (c.valid) style_.hri_font = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.hriFont = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::HriPosition:
-      if (c.valid) style_.hri_position = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.hriPosition = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::BarcodeWidth:
-      if (c.valid) style_.barcode_module = static_cast<uint8_t>(n);
+      if (c.valid) style_.barcodeModule = static_cast<uint8_t>(n);
       break;
     case CommandKind::BarcodeHeight:
-      if (c.valid) style_.barcode_height = static_cast<uint8_t>(n);
+      if (c.valid) style_.barcodeHeight = static_cast<uint8_t>(n);
       break;
     case CommandKind::PageMode:
-      style_.page_mode = true;
+      style_.pageMode = true;
       break;
     case CommandKind::StandardMode:
-      style_.page_mode = false;
+      style_.pageMode = false;
       break;
     case CommandKind::PrintDirection:
-      if (c.valid) style_.print_direction = static_cast<uint8_t>(pair_value(n));
+      if (c.valid) style_.printDirection = static_cast<uint8_t>(PairValue(n));
       break;
     case CommandKind::DefineImage:
       if (c.valid && !c.truncated) {
-        image_defined_ = true;
-        image_x_ = c.args[0];
-        image_y_ = c.args[1];
+        imageDefined_ = true;
+        imageX_ = c.args[0];
+        imageY_ = c.args[1];
         image_ = c.data;
       }
       break;
     case CommandKind::PrintImage:
-      if (image_defined_) {
-        c.args = {n, image_x_, image_y_};
+      if (imageDefined_) {
+        c.args = {n, imageX_, imageY_};
         c.data = image_;
       } else {
         c.valid = false;  // nothing downloaded: the printer prints nothing
@@ -705,8 +705,8 @@ void EscPosParser::finish_command() {
       break;
     case CommandKind::ExtendedCommand:
       // GS ( H fn 48 m 48 with four ID bytes asks for a process-ID response.
-      if (c.arg(0) == 'H' && c.data.size() >= 2 && c.data[0] == 0x30) {
-        if (c.arg(1) == 6 && c.data[1] == 0x30) {
+      if (c.Arg(0) == 'H' && c.data.size() >= 2 && c.data[0] == 0x30) {
+        if (c.Arg(1) == 6 && c.data[1] == 0x30) {
           c.kind = CommandKind::ProcessIdRequest;
           c.data.erase(c.data.begin(), c.data.begin() + 2);
         } else {
@@ -716,7 +716,7 @@ void EscPosParser::finish_command() {
       break;
     case CommandKind::OtherKnown:
       if (c.valid && c.head.size() >= 2 && c.head[0] == kEsc && c.head[1] == '&') {
-        image_defined_ = false;  // user-defined characters share the image memory
+        imageDefined_ = false;  // user-defined characters share the image memory
         image_.clear();
       }
       break;

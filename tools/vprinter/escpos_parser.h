@@ -27,15 +27,15 @@ class EscPosParser {
 
   // Consumes every byte. Text gathered at the end of the chunk is emitted, so that
   // a reader sees it at once; a command cut by the chunk end waits for the rest.
-  void feed(std::span<const uint8_t> bytes);
+  void Feed(std::span<const uint8_t> bytes);
 
   // Forgets a partial command, the modes and the downloaded image (power cycle).
-  void reset();
+  void Reset();
 
-  uint64_t offset() const { return offset_; }  // bytes consumed so far
-  uint64_t pending_bytes() const;              // bytes of the unfinished command
-  const Style& style() const { return style_; }
-  bool has_downloaded_image() const { return image_defined_; }
+  uint64_t Offset() const { return offset_; }  // bytes consumed so far
+  uint64_t PendingBytes() const;               // bytes of the unfinished command
+  const Style& CurrentStyle() const { return style_; }
+  bool HasDownloadedImage() const { return imageDefined_; }
 
  private:
   enum class Phase : uint8_t { Idle, Head, Payload, Terminated, Glyphs };
@@ -46,19 +46,19 @@ class EscPosParser {
     uint64_t count = 0;  // Payload: bytes; Terminated: most bytes before the NUL; Unknown: head bytes taken
   };
 
-  void step(uint8_t byte);
-  void start_command(uint8_t byte);
-  void head_byte(uint8_t byte);
-  void payload_byte(uint8_t byte);
-  void terminated_byte(uint8_t byte);
-  void glyph_byte(uint8_t byte);
-  Layout classify() const;
-  void store_payload(uint8_t byte);
-  void finish_command();
-  void flush_text();
-  void emit_single(CommandKind kind, uint8_t byte);
-  void decode_head();
-  void apply_print_mode(uint8_t n);
+  void Step(uint8_t byte);
+  void StartCommand(uint8_t byte);
+  void HeadByte(uint8_t byte);
+  void PayloadByte(uint8_t byte);
+  void TerminatedByte(uint8_t byte);
+  void GlyphByte(uint8_t byte);
+  Layout Classify() const;
+  void StorePayload(uint8_t byte);
+  void FinishCommand();
+  void FlushText();
+  void EmitSingle(CommandKind kind, uint8_t byte);
+  void DecodeHead();
+  void ApplyPrintMode(uint8_t n);
 
   Sink sink_;
   Style style_;
@@ -67,23 +67,23 @@ class EscPosParser {
   uint64_t pos_ = 0;  // stream offset of the byte being looked at
 
   Command text_;  // text run being gathered (kind Text)
-  bool text_open_ = false;
+  bool textOpen_ = false;
 
   Command cur_;  // command being gathered
   std::vector<uint8_t> head_;
-  uint64_t payload_left_ = 0;  // Payload phase
-  uint64_t terminated_max_ = 0;
+  uint64_t payloadLeft_ = 0;  // Payload phase
+  uint64_t terminatedMax_ = 0;
 
   // ESC & user-defined characters: glyph count left and bytes left of the current glyph.
-  uint32_t glyphs_left_ = 0;
-  uint32_t glyph_height_ = 0;
-  uint64_t glyph_bytes_left_ = 0;
-  bool glyph_width_next_ = true;
+  uint32_t glyphsLeft_ = 0;
+  uint32_t glyphHeight_ = 0;
+  uint64_t glyphBytesLeft_ = 0;
+  bool glyphWidthNext_ = true;
 
   // The single downloaded bit image (GS *).
-  bool image_defined_ = false;
-  int image_x_ = 0;
-  int image_y_ = 0;
+  bool imageDefined_ = false;
+  int imageX_ = 0;
+  int imageY_ = 0;
   std::vector<uint8_t> image_;
 };
 

@@ -53,7 +53,7 @@ const opos::cli::Program kProgram{
     false,
 };
 
-bool parse_number(std::string_view text, unsigned long max, unsigned long* out) {
+bool ParseNumber(std::string_view text, unsigned long max, unsigned long* out) {
   int base = 10;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.remove_prefix(2);
@@ -66,34 +66,34 @@ bool parse_number(std::string_view text, unsigned long max, unsigned long* out) 
   return true;
 }
 
-bool parse_pins(std::string_view text, vprinter::PrinterConfig* config) {
+bool ParsePins(std::string_view text, vprinter::PrinterConfig* config) {
   if (text == "2") {
-    config->drawer_on_pin2 = true;
-    config->drawer_on_pin5 = false;
+    config->drawerOnPin2 = true;
+    config->drawerOnPin5 = false;
   } else if (text == "5") {
-    config->drawer_on_pin2 = false;
-    config->drawer_on_pin5 = true;
+    config->drawerOnPin2 = false;
+    config->drawerOnPin5 = true;
   } else if (text == "2,5" || text == "5,2") {
-    config->drawer_on_pin2 = config->drawer_on_pin5 = true;
+    config->drawerOnPin2 = config->drawerOnPin5 = true;
   } else {
     return false;
   }
   return true;
 }
 
-int fail(const std::string& message) {
+int Fail(const std::string& message) {
   std::fprintf(stderr, "vprinter: %s\n", message.c_str());
   return opos::cli::kExitFailure;
 }
 
-int usage_fault(const std::string& message) {
+int UsageFault(const std::string& message) {
   std::fprintf(stderr, "vprinter: %s\nTry 'vprinter --help' for more information.\n", message.c_str());
   return opos::cli::kExitUsage;
 }
 
 // Opens (creating if needed) the control FIFO. Opened read-write so that writers
 // coming and going never leave it at end-of-file.
-int open_control(const std::string& path, bool* created, std::string* error) {
+int OpenControl(const std::string& path, bool* created, std::string* error) {
   struct stat st {};
   *created = false;
   if (stat(path.c_str(), &st) == 0) {
@@ -115,15 +115,15 @@ int open_control(const std::string& path, bool* created, std::string* error) {
   return fd;
 }
 
-void run_control_line(vprinter::VirtualPrinter& printer, std::string_view line) {
+void RunControlLine(vprinter::VirtualPrinter& printer, std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
-  const std::optional<vprinter::ControlCommand> cmd = vprinter::parse_control_command(line);
+  const std::optional<vprinter::ControlCommand> cmd = vprinter::ParseControlCommand(line);
   if (!cmd) {
     std::fprintf(stderr, "vprinter: unknown control command \"%.*s\"\n", static_cast<int>(line.size()),
                  line.data());
     return;
   }
-  const std::string text = vprinter::apply_control_command(printer, *cmd);
+  const std::string text = vprinter::ApplyControlCommand(printer, *cmd);
   if (!text.empty()) {
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
@@ -134,7 +134,7 @@ void run_control_line(vprinter::VirtualPrinter& printer, std::string_view line) 
 
 int main(int argc, char** argv) {
   vprinter::VirtualPrinterOptions options;
-  std::string control_path;
+  std::string controlPath;
   opos::cli::Parsed parsed;
   const int done = opos::cli::Parse(kProgram, std::vector<std::string>(argv + 1, argv + argc), &parsed,
                                     std::cout, std::cerr);
@@ -142,76 +142,76 @@ int main(int argc, char** argv) {
   unsigned long value = 0;
   for (const auto& [name, arg] : parsed.options) {
     if (name == "link") {
-      options.link_path = arg;
+      options.linkPath = arg;
     } else if (name == "line-state") {
-      options.line_state_path = arg;
+      options.lineStatePath = arg;
     } else if (name == "capture") {
-      options.capture_path = arg;
+      options.capturePath = arg;
     } else if (name == "render") {
-      if (arg.empty()) return usage_fault("--render needs a folder");
-      options.render_dir = arg;
+      if (arg.empty()) return UsageFault("--render needs a folder");
+      options.renderDir = arg;
     } else if (name == "control") {
-      control_path = arg;
+      controlPath = arg;
     } else if (name == "bytes-per-second") {
-      if (!parse_number(arg, 100000000, &value) || value == 0)
-        return usage_fault("--bytes-per-second needs a number from 1");
-      options.printer.bytes_per_second = static_cast<uint32_t>(value);
+      if (!ParseNumber(arg, 100000000, &value) || value == 0)
+        return UsageFault("--bytes-per-second needs a number from 1");
+      options.printer.bytesPerSecond = static_cast<uint32_t>(value);
     } else if (name == "lines-per-second") {
-      if (!parse_number(arg, 100000, &value) || value == 0)
-        return usage_fault("--lines-per-second needs a number from 1");
-      options.printer.lines_per_second = static_cast<uint32_t>(value);
+      if (!ParseNumber(arg, 100000, &value) || value == 0)
+        return UsageFault("--lines-per-second needs a number from 1");
+      options.printer.linesPerSecond = static_cast<uint32_t>(value);
     } else if (name == "drawer-auto-close") {
-      if (!parse_number(arg, 86400000, &value))
-        return usage_fault("--drawer-auto-close needs milliseconds (0 to 86400000)");
-      options.printer.drawer_auto_close = std::chrono::milliseconds(value);
+      if (!ParseNumber(arg, 86400000, &value))
+        return UsageFault("--drawer-auto-close needs milliseconds (0 to 86400000)");
+      options.printer.drawerAutoClose = std::chrono::milliseconds(value);
     } else if (name == "sensor-high-when-open") {
-      options.printer.sensor_high_when_open = true;
+      options.printer.sensorHighWhenOpen = true;
     } else if (name == "drawer-pins") {
-      if (!parse_pins(arg, &options.printer)) return usage_fault("--drawer-pins takes 2, 5 or 2,5");
+      if (!ParsePins(arg, &options.printer)) return UsageFault("--drawer-pins takes 2, 5 or 2,5");
     } else if (name == "asb-at-power-on") {
-      if (!parse_number(arg, 255, &value)) return usage_fault("--asb-at-power-on needs a mask from 0 to 255");
-      options.printer.asb_mask_at_power_on = static_cast<uint8_t>(value);
+      if (!ParseNumber(arg, 255, &value)) return UsageFault("--asb-at-power-on needs a mask from 0 to 255");
+      options.printer.asbMaskAtPowerOn = static_cast<uint8_t>(value);
     }
   }
-  if (!parsed.operands.empty()) return usage_fault("unexpected argument \"" + parsed.operands[0] + "\"");
-  if (options.link_path.empty()) return usage_fault("--link PATH is required");
-  if (options.printer.bytes_per_second != 0 && options.printer.lines_per_second != 0) {
-    return usage_fault("give either --bytes-per-second or --lines-per-second, not both");
+  if (!parsed.operands.empty()) return UsageFault("unexpected argument \"" + parsed.operands[0] + "\"");
+  if (options.linkPath.empty()) return UsageFault("--link PATH is required");
+  if (options.printer.bytesPerSecond != 0 && options.printer.linesPerSecond != 0) {
+    return UsageFault("give either --bytes-per-second or --lines-per-second, not both");
   }
 
   // Signals go to the signalfd only; blocked before any thread starts so that every
   // thread inherits the mask.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
-  if (signal_fd < 0) return fail(std::string("signalfd: ") + std::strerror(errno));
+  const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (signalFd < 0) return Fail(std::string("signalfd: ") + std::strerror(errno));
 
   vprinter::VirtualPrinter printer(options);
   std::string error;
-  if (!printer.start(&error)) return fail(error);
+  if (!printer.Start(&error)) return Fail(error);
 
-  int control_fd = -1;
-  bool control_created = false;
-  if (!control_path.empty()) {
-    control_fd = open_control(control_path, &control_created, &error);
-    if (control_fd < 0) {
-      printer.stop();
-      return fail(error);
+  int controlFd = -1;
+  bool controlCreated = false;
+  if (!controlPath.empty()) {
+    controlFd = OpenControl(controlPath, &controlCreated, &error);
+    if (controlFd < 0) {
+      printer.Stop();
+      return Fail(error);
     }
   }
 
-  std::printf("ready %s\n", printer.slave_path().c_str());
+  std::printf("ready %s\n", printer.SlavePath().c_str());
   std::fflush(stdout);
 
   std::string pending;
   bool overlong = false;
   char buf[512];
   for (;;) {
-    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {control_fd, POLLIN, 0}};
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {controlFd, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "vprinter: poll: %s\n", std::strerror(errno));
@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
     }
     if (fds[0].revents & POLLIN) break;
     if (fds[1].revents & POLLIN) {
-      const ssize_t n = ::read(control_fd, buf, sizeof buf);
+      const ssize_t n = ::read(controlFd, buf, sizeof buf);
       for (ssize_t i = 0; i < n; ++i) {
         if (buf[i] != '\n') {
           if (pending.size() < kMaxControlLine) {
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
           std::fprintf(stderr, "vprinter: control line longer than %zu characters ignored\n",
                        kMaxControlLine);
         } else {
-          run_control_line(printer, pending);
+          RunControlLine(printer, pending);
         }
         pending.clear();
         overlong = false;
@@ -241,11 +241,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  printer.stop();
-  if (control_fd >= 0) ::close(control_fd);
-  if (control_created) ::unlink(control_path.c_str());
-  ::close(signal_fd);
-  const std::string render_error = printer.render_error();
-  if (!render_error.empty()) return fail("receipt image not written: " + render_error);
+  printer.Stop();
+  if (controlFd >= 0) ::close(controlFd);
+  if (controlCreated) ::unlink(controlPath.c_str());
+  ::close(signalFd);
+  const std::string renderError = printer.RenderError();
+  if (!renderError.empty()) return Fail("receipt image not written: " + renderError);
   return 0;
 }

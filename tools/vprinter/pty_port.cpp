@@ -15,11 +15,11 @@ namespace vprinter {
 
 namespace {
 
-std::string errno_text(const char* what) {
+std::string ErrnoText(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
 }
 
-bool make_raw(int fd) {
+bool MakeRaw(int fd) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) return false;
   cfmakeraw(&t);
@@ -32,47 +32,47 @@ bool make_raw(int fd) {
 }  // namespace
 
 PtyPort::~PtyPort() {
-  close();
+  Close();
 }
 
-bool PtyPort::open(std::string* error) {
-  close();
+bool PtyPort::Open(std::string* error) {
+  Close();
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) {
-    if (error) *error = errno_text("posix_openpt");
+    if (error) *error = ErrnoText("posix_openpt");
     return false;
   }
   char name[128];
   if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
-    if (error) *error = errno_text("pseudo-terminal setup");
-    close();
+    if (error) *error = ErrnoText("pseudo-terminal setup");
+    Close();
     return false;
   }
-  slave_path_ = name;
+  slavePath_ = name;
   slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (slave_ < 0) {
-    if (error) *error = errno_text(("open " + slave_path_).c_str());
-    close();
+    if (error) *error = ErrnoText(("open " + slavePath_).c_str());
+    Close();
     return false;
   }
   // On Linux the line discipline settings live with the slave; setting them through
   // both descriptors covers systems where the master keeps its own.
-  if (!make_raw(slave_) || !make_raw(master_)) {
-    if (error) *error = errno_text("tcsetattr");
-    close();
+  if (!MakeRaw(slave_) || !MakeRaw(master_)) {
+    if (error) *error = ErrnoText("tcsetattr");
+    Close();
     return false;
   }
   const int flags = fcntl(master_, F_GETFL);
   if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) {
-    if (error) *error = errno_text("fcntl");
-    close();
+    if (error) *error = ErrnoText("fcntl");
+    Close();
     return false;
   }
   return true;
 }
 
-bool PtyPort::publish_link(const std::string& link, std::string* error) {
-  if (slave_path_.empty()) {
+bool PtyPort::PublishLink(const std::string& link, std::string* error) {
+  if (slavePath_.empty()) {
     if (error) *error = "no pseudo-terminal";
     return false;
   }
@@ -87,12 +87,12 @@ bool PtyPort::publish_link(const std::string& link, std::string* error) {
   const std::string tmp =
       link + ".tmp" + std::to_string(getpid()) + "." + std::to_string(serial.fetch_add(1));
   ::unlink(tmp.c_str());
-  if (::symlink(slave_path_.c_str(), tmp.c_str()) != 0) {
-    if (error) *error = errno_text(("symlink " + link).c_str());
+  if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0) {
+    if (error) *error = ErrnoText(("symlink " + link).c_str());
     return false;
   }
   if (::rename(tmp.c_str(), link.c_str()) != 0) {
-    if (error) *error = errno_text(("rename to " + link).c_str());
+    if (error) *error = ErrnoText(("rename to " + link).c_str());
     ::unlink(tmp.c_str());
     return false;
   }
@@ -100,12 +100,12 @@ bool PtyPort::publish_link(const std::string& link, std::string* error) {
   return true;
 }
 
-void PtyPort::close() {
+void PtyPort::Close() {
   if (!link_.empty()) {
-    std::vector<char> target(slave_path_.size() + 2);
+    std::vector<char> target(slavePath_.size() + 2);
     const ssize_t n = ::readlink(link_.c_str(), target.data(), target.size());
-    if (n >= 0 && static_cast<size_t>(n) == slave_path_.size() &&
-        std::memcmp(target.data(), slave_path_.data(), slave_path_.size()) == 0) {
+    if (n >= 0 && static_cast<size_t>(n) == slavePath_.size() &&
+        std::memcmp(target.data(), slavePath_.data(), slavePath_.size()) == 0) {
       ::unlink(link_.c_str());
     }
     link_.clear();
@@ -113,7 +113,7 @@ void PtyPort::close() {
   if (slave_ >= 0) ::close(slave_);
   if (master_ >= 0) ::close(master_);
   slave_ = master_ = -1;
-  slave_path_.clear();
+  slavePath_.clear();
 }
 
 }  // namespace vprinter

@@ -9,7 +9,7 @@ namespace vprinter {
 
 namespace {
 
-bool all_digits(std::string_view s) {
+bool AllDigits(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
@@ -17,20 +17,20 @@ struct ZintDeleter {
   void operator()(zint_symbol* s) const { ZBarcode_Delete(s); }
 };
 
-BarcodeBars with_error(std::string why) {
+BarcodeBars WithError(std::string why) {
   BarcodeBars b;
   b.error = std::move(why);
   return b;
 }
 
-BarcodeBars run_zint(int symbology, const std::string& input) {
+BarcodeBars RunZint(int symbology, const std::string& input) {
   std::unique_ptr<zint_symbol, ZintDeleter> sym(ZBarcode_Create());
-  if (!sym) return with_error("out of memory");
+  if (!sym) return WithError("out of memory");
   sym->symbology = symbology;
   sym->input_mode = DATA_MODE;
   const int rc = ZBarcode_Encode(sym.get(), reinterpret_cast<const unsigned char*>(input.data()),
                                  static_cast<int>(input.size()));
-  if (rc >= ZINT_ERROR) return with_error(sym->errtxt);
+  if (rc >= ZINT_ERROR) return WithError(sym->errtxt);
   BarcodeBars b;
   // Linear symbols keep their pattern in row 0, eight modules to a byte, lowest bit first.
   const int width = std::clamp(sym->width, 0, static_cast<int>(sizeof sym->encoded_data[0] * 8));
@@ -40,25 +40,25 @@ BarcodeBars run_zint(int symbology, const std::string& input) {
   for (const unsigned char* t = sym->text; *t != 0 && t < sym->text + sizeof sym->text; ++t) {
     b.text += static_cast<char>(*t);
   }
-  if (b.modules.empty()) return with_error("no bars");
+  if (b.modules.empty()) return WithError("no bars");
   return b;
 }
 
 // The printer checks nothing about the check digit it is given; the renderer drops it
 // and lets zint work out the right one, so the picture always scans.
-BarcodeBars digits_symbol(int symbology, std::string_view data, size_t without_check, size_t with_check,
-                          const char* name) {
-  if (!all_digits(data) || (data.size() != without_check && data.size() != with_check)) {
-    return with_error(std::string(name) + " needs " + std::to_string(without_check) + " or " +
-                      std::to_string(with_check) + " digits");
+BarcodeBars DigitsSymbol(int symbology, std::string_view data, size_t withoutCheck, size_t withCheck,
+                         const char* name) {
+  if (!AllDigits(data) || (data.size() != withoutCheck && data.size() != withCheck)) {
+    return WithError(std::string(name) + " needs " + std::to_string(withoutCheck) + " or " +
+                     std::to_string(withCheck) + " digits");
   }
-  return run_zint(symbology, std::string(data.substr(0, without_check)));
+  return RunZint(symbology, std::string(data.substr(0, withoutCheck)));
 }
 
 }  // namespace
 
-std::optional<std::string> upce_from_upca(std::string_view d) {
-  if ((d.size() != 11 && d.size() != 12) || !all_digits(d) || (d[0] != '0' && d[0] != '1'))
+std::optional<std::string> UpceFromUpca(std::string_view d) {
+  if ((d.size() != 11 && d.size() != 12) || !AllDigits(d) || (d[0] != '0' && d[0] != '1'))
     return std::nullopt;
   // d[1..5] is the maker's number, d[6..10] the item's; the four suppression rules.
   std::string six;
@@ -76,7 +76,7 @@ std::optional<std::string> upce_from_upca(std::string_view d) {
   return std::string(1, d[0]) + six;
 }
 
-std::optional<std::string> code128_text(std::span<const uint8_t> data) {
+std::optional<std::string> Code128Text(std::span<const uint8_t> data) {
   if (data.size() < 2 || data[0] != '{' || (data[1] != 'A' && data[1] != 'B' && data[1] != 'C'))
     return std::nullopt;
   std::string out;
@@ -118,27 +118,27 @@ std::optional<std::string> code128_text(std::span<const uint8_t> data) {
   return out;
 }
 
-BarcodeBars encode_barcode(int m, std::span<const uint8_t> data) {
+BarcodeBars EncodeBarcode(int m, std::span<const uint8_t> data) {
   const std::string s(data.begin(), data.end());
-  if (s.empty()) return with_error("no data");
+  if (s.empty()) return WithError("no data");
   switch (m) {
     case 0:
     case 65:
-      return digits_symbol(BARCODE_UPCA, s, 11, 12, "UPC-A");
+      return DigitsSymbol(BARCODE_UPCA, s, 11, 12, "UPC-A");
     case 2:
     case 67:
-      return digits_symbol(BARCODE_EANX, s, 12, 13, "EAN-13");
+      return DigitsSymbol(BARCODE_EANX, s, 12, 13, "EAN-13");
     case 3:
     case 68:
-      return digits_symbol(BARCODE_EANX, s, 7, 8, "EAN-8");
+      return DigitsSymbol(BARCODE_EANX, s, 7, 8, "EAN-8");
     case 1:
     case 66: {
-      if (!all_digits(s)) return with_error("UPC-E needs digits");
-      if (s.size() == 6) return run_zint(BARCODE_UPCE, "0" + s);
-      if (s.size() == 7 || s.size() == 8) return run_zint(BARCODE_UPCE, s.substr(0, 7));
-      const std::optional<std::string> short_form = upce_from_upca(s);
-      if (!short_form) return with_error("UPC-E cannot suppress the zeros of " + s);
-      return run_zint(BARCODE_UPCE, *short_form);
+      if (!AllDigits(s)) return WithError("UPC-E needs digits");
+      if (s.size() == 6) return RunZint(BARCODE_UPCE, "0" + s);
+      if (s.size() == 7 || s.size() == 8) return RunZint(BARCODE_UPCE, s.substr(0, 7));
+      const std::optional<std::string> shortForm = UpceFromUpca(s);
+      if (!shortForm) return WithError("UPC-E cannot suppress the zeros of " + s);
+      return RunZint(BARCODE_UPCE, *shortForm);
     }
     case 4:
     case 69: {
@@ -146,25 +146,25 @@ BarcodeBars encode_barcode(int m, std::span<const uint8_t> data) {
       std::string body = s;
       if (body.size() >= 2 && body.front() == '*' && body.back() == '*')
         body = body.substr(1, body.size() - 2);
-      if (body.empty()) return with_error("no data");
-      return run_zint(BARCODE_CODE39, body);
+      if (body.empty()) return WithError("no data");
+      return RunZint(BARCODE_CODE39, body);
     }
     case 5:
     case 70:
-      if (!all_digits(s) || s.size() % 2 != 0) return with_error("ITF needs an even number of digits");
-      return run_zint(BARCODE_C25INTER, s);
+      if (!AllDigits(s) || s.size() % 2 != 0) return WithError("ITF needs an even number of digits");
+      return RunZint(BARCODE_C25INTER, s);
     case 6:
     case 71:
-      return run_zint(BARCODE_CODABAR, s);
+      return RunZint(BARCODE_CODABAR, s);
     case 72:
-      return run_zint(BARCODE_CODE93, s);
+      return RunZint(BARCODE_CODE93, s);
     case 73: {
-      const std::optional<std::string> text = code128_text(data);
-      if (!text) return with_error("Code128 data must start with {A, {B or {C");
-      return run_zint(BARCODE_CODE128, *text);
+      const std::optional<std::string> text = Code128Text(data);
+      if (!text) return WithError("Code128 data must start with {A, {B or {C");
+      return RunZint(BARCODE_CODE128, *text);
     }
     default:
-      return with_error("symbology " + std::to_string(m) + " is not drawn");
+      return WithError("symbology " + std::to_string(m) + " is not drawn");
   }
 }
 

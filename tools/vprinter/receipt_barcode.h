@@ -19,15 +19,15 @@ struct BarcodeBars {
 };
 
 // m is the GS k symbology byte (0..6 or 65..73); data as the command carried it.
-BarcodeBars encode_barcode(int m, std::span<const uint8_t> data);
+BarcodeBars EncodeBarcode(int m, std::span<const uint8_t> data);
 
 // UPC-A digits (11, or 12 with a check digit) in zero-suppressed form: the number
 // system digit and six digits. Nothing when the number cannot be suppressed.
-std::optional<std::string> upce_from_upca(std::string_view digits);
+std::optional<std::string> UpceFromUpca(std::string_view digits);
 
 // Code128 data with the printer's "{A", "{B", "{C" code-set prefixes as the plain
 // characters it encodes (code set C bytes 0..99 are digit pairs; "{1".."{4" function
 // characters and "{S" shifts are dropped, "{{" is "{"). Nothing when it is malformed.
-std::optional<std::string> code128_text(std::span<const uint8_t> data);
+std::optional<std::string> Code128Text(std::span<const uint8_t> data);
 
 }  // namespace vprinter

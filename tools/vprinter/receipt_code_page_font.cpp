@@ -39,7 +39,7 @@ Face& SharedFace() {
 
 }  // namespace
 
-std::vector<uint8_t> code_page_glyph(uint8_t table, uint8_t ch, int w, int h) {
+std::vector<uint8_t> CodePageGlyph(uint8_t table, uint8_t ch, int w, int h) {
   if (ch < 0x80 || w <= 0 || h <= 0) return {};
   const opos::SingleBytePage* page = opos::FindSingleBytePage(table);
   if (page == nullptr) return {};

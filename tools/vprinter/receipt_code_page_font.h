@@ -12,6 +12,6 @@ namespace vprinter {
 // Dots (w x h, row by row, 1 = set) of byte `ch` (0x80..0xFF) under code
 // table `table`; empty when the table, the character, the font or its
 // glyph is unknown (the caller draws its box).
-std::vector<uint8_t> code_page_glyph(uint8_t table, uint8_t ch, int w, int h);
+std::vector<uint8_t> CodePageGlyph(uint8_t table, uint8_t ch, int w, int h);
 
 }  // namespace vprinter

@@ -8,12 +8,12 @@
 
 namespace vprinter {
 
-ReceiptFiles::ReceiptFiles(std::string dir, int max_height)
+ReceiptFiles::ReceiptFiles(std::string dir, int maxHeight)
     : dir_(std::move(dir)),
-      renderer_([this](ReceiptImage&& image) { write(std::move(image)); }, max_height),
-      parser_([this](Command&& cmd) { renderer_.add(cmd); }) {}
+      renderer_([this](ReceiptImage&& image) { Write(std::move(image)); }, maxHeight),
+      parser_([this](Command&& cmd) { renderer_.Add(cmd); }) {}
 
-bool ReceiptFiles::prepare_dir(const std::string& dir, std::string* error) {
+bool ReceiptFiles::PrepareDir(const std::string& dir, std::string* error) {
   if (dir.empty()) {
     if (error) *error = "no folder given for receipt images";
     return false;
@@ -30,32 +30,32 @@ bool ReceiptFiles::prepare_dir(const std::string& dir, std::string* error) {
   return true;
 }
 
-void ReceiptFiles::feed(std::span<const uint8_t> bytes) {
-  parser_.feed(bytes);
+void ReceiptFiles::Feed(std::span<const uint8_t> bytes) {
+  parser_.Feed(bytes);
 }
 
-void ReceiptFiles::power_cycle() {
-  parser_.reset();
-  renderer_.power_cycle();
+void ReceiptFiles::PowerCycle() {
+  parser_.Reset();
+  renderer_.PowerCycle();
 }
 
-void ReceiptFiles::finish() {
-  renderer_.finish();
+void ReceiptFiles::Finish() {
+  renderer_.Finish();
 }
 
-std::string ReceiptFiles::error() const {
-  std::lock_guard<std::mutex> lock(error_mu_);
+std::string ReceiptFiles::Error() const {
+  std::lock_guard<std::mutex> lock(errorMu_);
   return error_;
 }
 
-void ReceiptFiles::write(ReceiptImage&& image) {
-  const std::string path = dir_ + "/" + receipt_file_name(next_index_++);
+void ReceiptFiles::Write(ReceiptImage&& image) {
+  const std::string path = dir_ + "/" + ReceiptFileName(nextIndex_++);
   std::string why;
-  if (write_png_file(image, path, &why)) {
+  if (WritePngFile(image, path, &why)) {
     written_.fetch_add(1, std::memory_order_release);
     return;
   }
-  std::lock_guard<std::mutex> lock(error_mu_);
+  std::lock_guard<std::mutex> lock(errorMu_);
   if (error_.empty()) error_ = why;
 }
 

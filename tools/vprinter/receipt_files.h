@@ -17,32 +17,32 @@ namespace vprinter {
 
 class ReceiptFiles {
  public:
-  explicit ReceiptFiles(std::string dir, int max_height = ReceiptRenderer::kDefaultMaxHeight);
+  explicit ReceiptFiles(std::string dir, int maxHeight = ReceiptRenderer::kDefaultMaxHeight);
   ReceiptFiles(const ReceiptFiles&) = delete;
   ReceiptFiles& operator=(const ReceiptFiles&) = delete;
 
   // Makes dir when it is missing. False with a message when it is not a usable folder.
-  [[nodiscard]] static bool prepare_dir(const std::string& dir, std::string* error);
+  [[nodiscard]] static bool PrepareDir(const std::string& dir, std::string* error);
 
-  void feed(std::span<const uint8_t> bytes);
+  void Feed(std::span<const uint8_t> bytes);
   // The printer lost power: a command cut short and the modes are gone.
-  void power_cycle();
+  void PowerCycle();
   // Writes the receipt still in the printer, when anything is on it.
-  void finish();
+  void Finish();
 
-  uint32_t written() const { return written_.load(std::memory_order_acquire); }
+  uint32_t Written() const { return written_.load(std::memory_order_acquire); }
   // The first failure to write a file; empty when none.
-  std::string error() const;
+  std::string Error() const;
 
  private:
-  void write(ReceiptImage&& image);
+  void Write(ReceiptImage&& image);
 
   std::string dir_;
   ReceiptRenderer renderer_;
   EscPosParser parser_;
-  size_t next_index_ = 1;
+  size_t nextIndex_ = 1;
   std::atomic<uint32_t> written_{0};
-  mutable std::mutex error_mu_;
+  mutable std::mutex errorMu_;
   std::string error_;  // guarded by error_mu_
 };
 

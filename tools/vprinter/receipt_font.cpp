@@ -110,7 +110,7 @@ constexpr std::string_view kShapes[95] = {
 using GlyphRows = std::array<uint8_t, kGlyphRows>;  // bit 4 is the leftmost column
 
 // Turns the drawings into bit rows; a malformed drawing stops the build.
-constexpr std::array<GlyphRows, 95> build_table() {
+constexpr std::array<GlyphRows, 95> BuildTable() {
   std::array<GlyphRows, 95> table{};
   for (size_t g = 0; g < 95; ++g) {
     const std::string_view s = kShapes[g];
@@ -128,16 +128,16 @@ constexpr std::array<GlyphRows, 95> build_table() {
   return table;
 }
 
-constexpr std::array<GlyphRows, 95> kTable = build_table();
+constexpr std::array<GlyphRows, 95> kTable = BuildTable();
 
 }  // namespace
 
-bool has_glyph(uint8_t ch) {
+bool HasGlyph(uint8_t ch) {
   return ch >= 0x20 && ch <= 0x7E;
 }
 
-bool glyph_dot(uint8_t ch, int column, int row) {
-  if (!has_glyph(ch) || column < 0 || column >= kGlyphColumns || row < 0 || row >= kGlyphRows) return false;
+bool GlyphDot(uint8_t ch, int column, int row) {
+  if (!HasGlyph(ch) || column < 0 || column >= kGlyphColumns || row < 0 || row >= kGlyphRows) return false;
   const uint8_t bits = kTable[ch - 0x20][static_cast<size_t>(row)];
   return ((bits >> (kGlyphColumns - 1 - column)) & 1) != 0;
 }

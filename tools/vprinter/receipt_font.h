@@ -12,8 +12,8 @@ inline constexpr int kGlyphRows = 8;
 inline constexpr int kGlyphCellColumns = 6;  // one blank column between characters
 
 // True for 0x20..0x7E; every other byte has no shape and is drawn as a box.
-bool has_glyph(uint8_t ch);
+bool HasGlyph(uint8_t ch);
 // Whether the dot at column (0..4) and row (0..7) of ch is set; false outside.
-bool glyph_dot(uint8_t ch, int column, int row);
+bool GlyphDot(uint8_t ch, int column, int row);
 
 }  // namespace vprinter

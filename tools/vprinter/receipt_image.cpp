@@ -10,7 +10,7 @@
 
 namespace vprinter {
 
-bool encode_png(const ReceiptImage& image, std::vector<uint8_t>* png, std::string* error) {
+bool EncodePng(const ReceiptImage& image, std::vector<uint8_t>* png, std::string* error) {
   if (image.width <= 0 || image.height <= 0 ||
       image.dots.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height)) {
     if (error) *error = "image has no size or its dots do not match it";
@@ -42,9 +42,9 @@ bool encode_png(const ReceiptImage& image, std::vector<uint8_t>* png, std::strin
   return true;
 }
 
-bool write_png_file(const ReceiptImage& image, const std::string& path, std::string* error) {
+bool WritePngFile(const ReceiptImage& image, const std::string& path, std::string* error) {
   std::vector<uint8_t> png;
-  if (!encode_png(image, &png, error)) return false;
+  if (!EncodePng(image, &png, error)) return false;
   const std::string temp = path + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -71,7 +71,7 @@ bool write_png_file(const ReceiptImage& image, const std::string& path, std::str
   return true;
 }
 
-std::string receipt_file_name(size_t index) {
+std::string ReceiptFileName(size_t index) {
   char name[40];
   std::snprintf(name, sizeof name, "receipt-%04zu.png", index);
   return name;

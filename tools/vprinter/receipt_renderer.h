@@ -32,26 +32,26 @@ class ReceiptRenderer {
 
   // max_height bounds each receipt (raised to kMinMaxHeight); a longer one is cut off
   // there and says so at its foot.
-  explicit ReceiptRenderer(Sink sink, int max_height = kDefaultMaxHeight);
+  explicit ReceiptRenderer(Sink sink, int maxHeight = kDefaultMaxHeight);
   ~ReceiptRenderer();
   ReceiptRenderer(const ReceiptRenderer&) = delete;
   ReceiptRenderer& operator=(const ReceiptRenderer&) = delete;
 
   // Takes the next command of the stream; a cut hands the finished receipt to the sink.
-  void add(const Command& cmd);
+  void Add(const Command& cmd);
   // Hands over the receipt still in the printer, text not yet ended by a line feed
   // included, when anything is on it.
-  void finish();
+  void Finish();
   // The printer lost power: unprinted data and every mode are gone; the paper stays.
-  void power_cycle();
+  void PowerCycle();
 
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;
 };
 
-// Renders a whole command list: the first max_receipts receipts, the unfinished one last.
-std::vector<ReceiptImage> render_receipts(std::span<const Command> commands, size_t max_receipts = 1000,
-                                          int max_height = ReceiptRenderer::kDefaultMaxHeight);
+// Renders a whole command list: the first maxReceipts receipts, the unfinished one last.
+std::vector<ReceiptImage> RenderReceipts(std::span<const Command> commands, size_t maxReceipts = 1000,
+                                         int maxHeight = ReceiptRenderer::kDefaultMaxHeight);
 
 }  // namespace vprinter
