@@ -4,7 +4,6 @@
 // program), so every CPU second counted here is the Service Objects' own.
 //
 // Usage: bench_idle_cpu [SECONDS]   (default 10)
-#include <dlfcn.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -19,11 +18,11 @@
 #include <memory>
 #include <string>
 
+#include "bench/serialso_rig.h"
 #include "common/opos.h"
 #include "common/opos_ptr.h"
 #include "opos/cash_drawer.h"
 #include "opos/pos_printer.h"
-#include "platform/com_registry.h"
 #include "platform/registry_store.h"
 
 extern char** environ;
@@ -74,53 +73,17 @@ pid_t StartVprinter(const std::string& link) {
   return pid;
 }
 
-bool AddDevice(reg::Store& store, bool drawer, const std::string& port) {
-  const std::string key = std::string("SOFTWARE\\OLEforRetail\\ServiceOPOS\\") +
-                          (drawer ? "CashDrawer\\Drawer1" : "POSPrinter\\Printer1");
-  bool ok = store.CreateKey(reg::Root::LocalMachine, key) == reg::kOk;
-  auto sz = [&](const char* name, const std::string& v) {
-    ok = ok && store.SetValue(reg::Root::LocalMachine, key, {name, reg::REG_SZ, reg::SzData(v)}) == reg::kOk;
-  };
-  auto dword = [&](const char* name, uint32_t v) {
-    ok = ok &&
-         store.SetValue(reg::Root::LocalMachine, key, {name, reg::REG_DWORD, reg::DwordData(v)}) == reg::kOk;
-  };
-  sz("", drawer ? "KELVORA.CashDrawer.SO" : "KELVORA.RecPrinter.SO");
-  sz("Port", port);
-  for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
-                      {"BitLength", 8},
-                      {"HandShake", 0},
-                      {"Parity", 0},
-                      {"Stop", 1},
-                      {"XonXoff", 0}}) {
-    dword(n, v);
-  }
-  if (drawer) {
-    sz("DeviceName", "StandardCash");
-    dword("ConnectorPinNo", 2);
-    dword("OpenLevel", 1);
-  } else {
-    sz("DeviceName", "QMT500");
-  }
-  return ok;
-}
-
 int Run(const std::string& dir, int seconds, pid_t* vprinter) {
   ::setenv("OPOS_REGISTRY", (dir + "/registry.db").c_str(), 1);
   std::string error;
   auto store = reg::Store::Open(dir + "/registry.db", &error);
   if (!store) return Fail("registry: " + error);
-  void* lib = ::dlopen(OPOS_BUILD_DIR "/service/libserialso.so", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return Fail(::dlerror());
-  auto registerServer = reinterpret_cast<com::DllRegisterServerFn>(::dlsym(lib, "DllRegisterServer"));
-  const bool registered = registerServer != nullptr && registerServer() == com::S_OK;
-  ::dlclose(lib);
-  if (!registered) return Fail("DllRegisterServer failed");
+  if (const std::string failed = bench::RegisterSerialSo(); !failed.empty()) return Fail(failed);
 
   const std::string link = dir + "/printer";
   *vprinter = StartVprinter(link);
   if (*vprinter < 0) return Fail("cannot start " OPOS_BUILD_DIR "/tools/vprinter/vprinter");
-  if (!AddDevice(*store, false, link) || !AddDevice(*store, true, link))
+  if (!bench::AddSerialDevice(*store, false, link) || !bench::AddSerialDevice(*store, true, link))
     return Fail("cannot write the device keys");
 
   control::POSPrinter printer;

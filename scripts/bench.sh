@@ -18,7 +18,7 @@ for f in StatusReportToEvent ProcessIdJobs PrinterClassWrite SerialRateLimitedWr
   "$build/bench/bench_port_latency" --benchmark_filter="BM_$f" --benchmark_format=csv >>"$out/port.csv" 2>>"$out/port.err"
 done
 "$build/bench/bench_devsetup_list" --benchmark_format=csv >"$out/list.csv" 2>"$out/list.err"
-for f in EventThroughput EventLatency; do
+for f in EventThroughput EventLatency PostLatency; do
   "$build/bench/bench_event_delivery" --benchmark_filter="BM_$f" --benchmark_format=csv >>"$out/events.csv" 2>>"$out/events.err"
 done
 "$build/bench/bench_idle_cpu" 10 >"$out/idle.txt" 2>&1 || true
@@ -59,7 +59,7 @@ done
 rate=$(get "$out/events.csv" BM_EventThroughput/1000/real_time items_per_second)
 row "event delivery, worker -> opening thread" "$(num "$rate" 0) events/s"
 row "event delivery latency" \
-  "median $(num "$(get "$out/events.csv" BM_EventLatency/iterations:500/real_time median_us)" 1) us"
+  "median $(num "$(get "$out/events.csv" BM_EventLatency/iterations:500/real_time median_us)" 1) us (a bare message post: $(num "$(get "$out/events.csv" BM_PostLatency/iterations:500/real_time median_us)" 1) us)"
 idle=$(sed -n 's/.*= \([0-9.]*\) % of one core.*/\1/p' "$out/idle.txt")
 row "idle CPU, claimed+enabled printer and drawer (serial)" "$(num "$idle" 3) % of one core"
 echo "(load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; wall-clock figures grow with other work on the machine)"

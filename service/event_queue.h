@@ -1,6 +1,7 @@
-// The event queue of one Service Object instance and its EventThread, which
-// hands each record to the opening thread's message queue and waits until that
-// thread has delivered it. Freezing holds records back without dropping them.
+// The event queue of one Service Object instance. A delivery posted to the
+// opening thread's message queue takes every record queued by the time it runs.
+// QueueEvent posts it when nothing holds events back; EventThread posts what a
+// freeze held back once the freeze lifts. Freezing never drops records.
 #pragma once
 
 #include <atomic>
@@ -33,7 +34,7 @@ class CEventQueue {
   void SetFreeze(bool frozen);
   void SetCoFreeze(bool frozen);
 
-  // Starts EventThread, delivering through target's message queue; the freeze
+  // Starts EventThread and delivery through target's message queue; the freeze
   // mirrors start as the current flags give.
   void Start(std::shared_ptr<platform::MessageQueue> target, DeliverFn deliver, bool frozen, bool coFrozen);
   // Stops EventThread and destroys every record still queued, undelivered.
@@ -51,6 +52,11 @@ class CEventQueue {
   bool InDeliveryOnThisThread() const { return deliveringThread_.load() == std::this_thread::get_id(); }
 
  private:
+  struct DeliveryTicket;
+  // Under lock_: records a new delivery as the posted one and returns its ticket.
+  std::shared_ptr<DeliveryTicket> BeginDelivery();
+  // Without lock_: posts the delivery to target.
+  void PostDelivery(platform::MessageQueue& target, std::shared_ptr<DeliveryTicket> ticket);
   void EventThread();
   void DeliverQueued();
 
@@ -59,12 +65,14 @@ class CEventQueue {
   platform::Event queueNotEmpty_;
   platform::Event freezeOff_{true};
   platform::Event coFreezeOff_{true};
-  platform::Event stopSignal_;
   std::atomic<bool> stop_{false};
   bool purge_ = false;  // under lock_
   int purgeCount_ = 0;  // under lock_
-  std::shared_ptr<platform::MessageQueue> target_;
-  DeliverFn deliver_;
+  // Under lock_: the one delivery posted or running, null when none, so a
+  // release can cancel it or wait for it.
+  std::shared_ptr<DeliveryTicket> ticket_;
+  std::shared_ptr<platform::MessageQueue> target_;  // under lock_; set from Start to Stop
+  DeliverFn deliver_;                               // written in Start under lock_, read by deliveries
   std::thread thread_;
   std::atomic<std::thread::id> deliveringThread_{};
 };

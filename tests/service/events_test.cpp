@@ -1,6 +1,7 @@
 // Event delivery: the opening thread, queue order, both freezes, the Error
 // handler's State and answer, the purge, and release while frozen.
 #include <atomic>
+#include <numeric>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -100,6 +101,30 @@ TEST_F(Events, FreezeSetInAHandlerHoldsWhatWasQueuedWithIt) {
   EXPECT_EQ(StatusData(sink_.Events()), (std::vector<int32_t>{1}));
   printer_->SetPropertyNumber(PIDX_FreezeEvents, 0);
   EXPECT_EQ(StatusData(PumpFor(3)), (std::vector<int32_t>{1, 2, 3}));
+}
+
+TEST_F(Events, QueuedWhileDeliveringAndFreezingArriveOnceInOrder) {
+  ASSERT_EQ(printer_->ClaimDevice(0), OPOS_SUCCESS);
+  constexpr int32_t kCount = 2000;
+  // Every 100th handler freezes and the pump thaws, so deliveries alternate
+  // between those QueueEvent posts and those EventThread posts after a freeze,
+  // while the worker keeps queueing.
+  sink_.onEvent = [&](const SinkEvent& e) {
+    if (e.args[0] % 100 == 0) printer_->SetPropertyNumber(PIDX_FreezeEvents, 1);
+  };
+  std::thread worker([&] {
+    for (int32_t i = 1; i <= kCount; ++i) Queue(SOE_STATUSUPDATE, i);
+  });
+  for (int i = 0; i < 500 && sink_.Events().size() < kCount; ++i) {
+    platform::PumpWait(10);
+    printer_->SetPropertyNumber(PIDX_FreezeEvents, 0);
+  }
+  worker.join();
+  std::vector<int32_t> want(kCount);
+  std::iota(want.begin(), want.end(), 1);
+  auto ev = sink_.Events();
+  EXPECT_EQ(StatusData(ev), want);
+  for (auto& e : ev) EXPECT_EQ(e.thread, std::this_thread::get_id());
 }
 
 TEST_F(Events, ErrorHandlerSeesErrorStateAndItsAnswerIsKept) {
