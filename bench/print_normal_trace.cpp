@@ -56,14 +56,14 @@ class Rig {
     if (dir_.empty()) return "mkdtemp failed";
     ::setenv("OPOS_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
     vprinter::VirtualPrinterOptions options;
-    options.link_path = dir_ + "/printer";
+    options.linkPath = dir_ + "/printer";
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
-    if (!vprinter_->start(&error)) return "virtual printer: " + error;
+    if (!vprinter_->Start(&error)) return "virtual printer: " + error;
     auto store = reg::Store::Open(dir_ + "/registry.db", &error);
     if (!store) return "registry: " + error;
     if (std::string failed = bench::RegisterSerialSo(); !failed.empty()) return failed;
-    if (!bench::AddSerialDevice(*store, false, options.link_path)) return "cannot write the device key";
+    if (!bench::AddSerialDevice(*store, false, options.linkPath)) return "cannot write the device key";
     store.reset();
     // The trace file is chosen when the Service Object opens.
     if (traced) ::setenv("OPOS_TRACE", (dir_ + "/trace.log").c_str(), 1);
