@@ -40,8 +40,8 @@ class Rig {
     std::error_code ec;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
   }
-  const std::string& error() const { return error_; }
-  control::POSPrinter& printer() { return printer_; }
+  const std::string& Error() const { return error_; }
+  control::POSPrinter& Printer() { return printer_; }
   uintmax_t TraceBytes() const {
     std::error_code ec;
     const auto n = std::filesystem::file_size(dir_ + "/trace.log", ec);
@@ -87,15 +87,15 @@ class Rig {
 // One receipt line per call, the common case where a per-call cost shows most.
 void BM_PrintNormalLine(benchmark::State& state) {
   Rig rig(state.range(0) != 0);
-  if (!rig.error().empty()) {
-    state.SkipWithError(rig.error().c_str());
+  if (!rig.Error().empty()) {
+    state.SkipWithError(rig.Error().c_str());
     return;
   }
   const std::string line = "Item 104  Organic produce, loose   4.99\n";
   std::vector<double> us;
   for (auto _ : state) {
     const auto start = Clock::now();
-    const int32_t rc = rig.printer().PrintNormal(PTR_S_RECEIPT, line);
+    const int32_t rc = rig.Printer().PrintNormal(PTR_S_RECEIPT, line);
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     if (rc != OPOS_SUCCESS) {
       state.SkipWithError("PrintNormal failed");

@@ -9,7 +9,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" --target bench_port_latency bench_devsetup_list bench_event_delivery bench_idle_cpu \
-  vprinter serialso >/dev/null
+  bench_device_open vprinter serialso >/dev/null
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -18,6 +18,7 @@ for f in StatusReportToEvent ProcessIdJobs PrinterClassWrite SerialRateLimitedWr
   "$build/bench/bench_port_latency" --benchmark_filter="BM_$f" --benchmark_format=csv >>"$out/port.csv" 2>>"$out/port.err"
 done
 "$build/bench/bench_devsetup_list" --benchmark_format=csv >"$out/list.csv" 2>"$out/list.err"
+"$build/bench/bench_device_open" --benchmark_format=csv >"$out/open.csv" 2>"$out/open.err"
 for f in EventThroughput EventLatency PostLatency; do
   "$build/bench/bench_event_delivery" --benchmark_filter="BM_$f" --benchmark_format=csv >>"$out/events.csv" 2>>"$out/events.err"
 done
@@ -56,6 +57,10 @@ row "serial port 16 KB write at 115,200 bit/s vs wire time" \
 for n in 10 100 1000; do
   row "devsetup list, $n devices" "$(num "$(get "$out/list.csv" "BM_DevsetupList/$n/real_time" real_time)" 2) ms (CPU $(num "$(get "$out/list.csv" "BM_DevsetupList/$n/real_time" cpu_time)" 2) ms)"
 done
+for d in Printer Drawer; do
+  row "Open of a $(echo $d | tr A-Z a-z) (registry, library load, configuration)" \
+    "median $(num "$(get "$out/open.csv" BM_OpenClose$d/iterations:300/real_time open_median_us)" 0) us"
+done
 rate=$(get "$out/events.csv" BM_EventThroughput/1000/real_time items_per_second)
 row "event delivery, worker -> opening thread" "$(num "$rate" 0) events/s"
 row "event delivery latency" \
@@ -63,7 +68,7 @@ row "event delivery latency" \
 idle=$(sed -n 's/.*= \([0-9.]*\) % of one core.*/\1/p' "$out/idle.txt")
 row "idle CPU, claimed+enabled printer and drawer (serial)" "$(num "$idle" 3) % of one core"
 echo "(load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; wall-clock figures grow with other work on the machine)"
-for f in port list events; do
+for f in port list open events; do
   grep -v -e '^[0-9-]*T[0-9:+]*$' -e '^Running ' -e '^Run on ' -e '^Load Average' -e 'WARNING' -e '^CPU Caches' \
     -e '^  L[0-9]' "$out/$f.err" | sed "s/^/($f) /" || true
 done
