@@ -3,9 +3,12 @@
 // and the stand-in library for exact by-reference and event traffic), and the
 // everyday print and drawer jobs.
 #include <fcntl.h>
-#include <spawn.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <fstream>
 #include <sstream>
@@ -49,32 +52,61 @@ bool Exists(const std::string& path) {
 
 class ToolTest : public ControlEnvironment {
  protected:
-  // Runs opos with args, input on its standard input; waits for it to end.
-  ToolResult Opos(const std::vector<std::string>& args, const std::string& input = "") {
+  // Runs opos with args, input on its standard input, env on top of this
+  // process's environment (and, when unprivileged and root, as user nobody);
+  // waits for it to end.
+  ToolResult Opos(const std::vector<std::string>& args, const std::string& input = "",
+                  const std::vector<std::string>& env = {}, bool unprivileged = false) {
     const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
     WriteFile(in, input);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> all{OPOS_TOOL};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = 0;
+    std::vector<std::string> envText = env;
+    std::vector<char*> envp;
+    for (std::string& e : envText) envp.push_back(e.data());
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string_view name(*e, std::strcspn(*e, "="));
+      bool overridden = false;
+      for (const std::string& o : env)
+        overridden |= o.compare(0, name.size() + 1, std::string(name) + "=") == 0;
+      if (!overridden) envp.push_back(*e);
+    }
+    envp.push_back(nullptr);
+    const bool drop = unprivileged && ::geteuid() == 0;
     ToolResult r;
-    const int rc = posix_spawn(&pid, OPOS_TOOL, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    EXPECT_EQ(rc, 0) << "cannot start " << OPOS_TOOL;
-    if (rc != 0) return r;
+    // Only system calls between fork and exec: the test process has threads.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int i = ::open(in.c_str(), O_RDONLY), o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) ::_exit(126);
+      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+        ::_exit(126);
+      ::execve(OPOS_TOOL, argv.data(), envp.data());
+      ::_exit(127);
+    }
+    EXPECT_GT(pid, 0) << "cannot start " << OPOS_TOOL;
+    if (pid <= 0) return r;
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = ReadFile(out);
     r.err = ReadFile(err);
     return r;
+  }
+  static constexpr uid_t kNobody = 65534;
+
+  // Whether a child can give up root for user nobody (not needed when not root).
+  static bool CanRunUnprivileged() {
+    if (::geteuid() != 0) return true;
+    const pid_t pid = ::fork();
+    if (pid == 0)
+      ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 ? 0 : 1);
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
   ToolResult Run(DeviceClass c, const std::string& device, const std::string& script) {
@@ -216,6 +248,112 @@ TEST_F(ToolTest, AClaimRefusedBecauseAnotherProcessHoldsThePortNamesIt) {
       << r.out;
   EXPECT_NE(r.err.find("line 1: ClaimDevice: 112: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(": held by process " + std::to_string(::getpid()) + " ("), std::string::npos) << r.err;
+}
+
+// Every port or folder that cannot be used: the claim's result code, and on
+// standard error the cause naming the path and the reason, never a hang. A
+// trace file that cannot be opened costs only the trace.
+TEST_F(ToolTest, EachUnusablePortOrFolderGivesItsResultAndCause) {
+  SetUpRealDevices();
+  const std::string slave = printer_->SlavePath();
+  const std::string plain = dir_ + "/plain", folder = dir_ + "/folder", fifo = dir_ + "/fifo",
+                    loop = dir_ + "/loop", readOnlyLocks = dir_ + "/ro-locks";
+  WriteFile(plain, "x");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  ASSERT_EQ(::mkdir(readOnlyLocks.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);  // user nobody reads the registry
+  // A USB printer key on socket 1-3 of a fake machine, where a device without a
+  // printer driver sits; socket 1-4 is empty.
+  void* usb = dlopen((std::string(OPOS_BUILD_DIR) + "/service/libusbso.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(usb, nullptr) << dlerror();
+  auto registerUsb = reinterpret_cast<com::DllRegisterServerFn>(dlsym(usb, "DllRegisterServer"));
+  ASSERT_NE(registerUsb, nullptr);
+  ASSERT_EQ(registerUsb(), com::S_OK);
+  const std::string sysfs = "OPOS_SYSFS_ROOT=" + dir_ + "/sys";
+  std::filesystem::create_directories(dir_ + "/sys/bus/usb/devices/1-3/1-3:1.0");
+  const std::string usbKey = DeviceKey(DeviceClass::POSPrinter, "UsbPrinter");
+  SetSz(usbKey, "", "KELVORA.RecPrinter.SOU");
+  SetSz(usbKey, "DeviceName", "QMT500");
+  const std::string slash = slave + ": ";
+  struct Case {
+    const char* what;
+    std::string port;
+    int32_t result;
+    std::string cause;
+    std::vector<std::string> env = {};
+    bool unprivileged = false;  // as user nobody when root
+    mode_t slaveMode = 0620;
+    const char* device = "Receipt";  // UsbPrinter: port is its socket
+  } cases[] = {
+      {"missing device", dir_ + "/missing", 112, dir_ + "/missing: No such file or directory"},
+      {"regular file", plain, 112, plain + ": not a character device"},
+      {"folder", folder, 112, folder + ": not a character device"},
+      {"FIFO", fifo, 112, fifo + ": not a character device"},
+      {"link loop", loop, 112, loop + ": Too many levels of symbolic links"},
+      {"lock folder missing",
+       slave,
+       112,
+       slash + "lock folder " + dir_ + "/no/locks: No such file or directory",
+       {"OPOS_LOCK_DIR=" + dir_ + "/no/locks"}},
+      {"trace file a folder",
+       slave,
+       0,
+       "trace file " + folder + ": Is a directory",
+       {"OPOS_TRACE=" + folder}},
+      {"lock folder not writable",
+       slave,
+       112,
+       slash + "lock folder " + readOnlyLocks + ": Permission denied",
+       {"OPOS_LOCK_DIR=" + readOnlyLocks},
+       true,
+       0666},
+      {"USB socket without printer",
+       "usb:1-3",
+       112,
+       "the USB device in socket 1-3 has no printer driver bound (no usbmisc/lpN)",
+       {sysfs},
+       false,
+       0620,
+       "UsbPrinter"},
+      {"empty USB socket",
+       "usb:1-4",
+       112,
+       "no USB device is plugged into socket 1-4",
+       {sysfs},
+       false,
+       0620,
+       "UsbPrinter"},
+      {"permission denied", slave, 112, slash + "cannot open: Permission denied", {}, true, 0000},
+  };
+  const bool canDrop = CanRunUnprivileged();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.unprivileged && !canDrop) continue;
+    AddSerialDevice(DeviceClass::POSPrinter, "Printer", c.port);
+    SetSz(usbKey, "SymbolicLink", c.port);
+    ASSERT_EQ(::chmod(slave.c_str(), c.slaveMode), 0);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> env = c.env;
+    env.push_back("OPOS_LOCK_DIR=" + dir_ + "/locks");  // after the case's own, which wins
+    const ToolResult r = Opos({"run", "--class", "POSPrinter", "--device", c.device}, "ClaimDevice 300\n",
+                              env, c.unprivileged);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(R"({"call":"ClaimDevice","args":[300],"result":)" + std::to_string(c.result) +
+                         R"(,"ResultCode":)" + std::to_string(c.result) + ","),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find(c.cause), std::string::npos) << r.err;
+    if (c.result != OPOS_SUCCESS) {
+      EXPECT_NE(r.err.find("opos: line 1: ClaimDevice: " + std::to_string(c.result) + ": " + c.cause),
+                std::string::npos)
+          << r.err;
+    }
+  }
+  ::chmod(slave.c_str(), 0620);
+  if (!canDrop) GTEST_SKIP() << "cannot run as user nobody here; the permission cases did not run";
 }
 
 TEST_F(ToolTest, SyntaxErrorNamesItsLineAndNothingRuns) {

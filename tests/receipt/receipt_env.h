@@ -80,18 +80,8 @@ class ReceiptEnvironment : public ::testing::Test {
     vprinter_ = std::make_unique<vprinter::VirtualPrinter>(options);
     std::string error;
     ASSERT_TRUE(vprinter_->Start(&error)) << error;
-    const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Receipt";
-    SetSz(key, "", "KELVORA.RecPrinter.SO");
-    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
-                        {"BitLength", 8},
-                        {"HandShake", 0},
-                        {"Parity", 0},
-                        {"Stop", 1},
-                        {"XonXoff", 0}}) {
-      SetDword(key, n, v);
-    }
-    SetSz(key, "Port", options.linkPath);
-    SetSz(key, "DeviceName", model);
+    AddSerialDevice("SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Receipt", "KELVORA.RecPrinter.SO",
+                    model);
 
     printer.OnStatusUpdate([this](int32_t d) { events.push_back({"status", d}); });
     printer.OnOutputComplete([this](int32_t id) {
@@ -111,6 +101,21 @@ class ReceiptEnvironment : public ::testing::Test {
     ASSERT_TRUE(vprinter_->WaitForBytes(3, std::chrono::seconds(5)));
     EXPECT_EQ(Captured(), "\x1d\x61\xff");
     vprinter_->ClearCapture();
+  }
+
+  // A device key of the serial library on the virtual printer's link.
+  void AddSerialDevice(const std::string& key, const std::string& progId, const std::string& model) {
+    SetSz(key, "", progId);
+    for (auto [n, v] : {std::pair<const char*, uint32_t>{"Baudrate", 6},
+                        {"BitLength", 8},
+                        {"HandShake", 0},
+                        {"Parity", 0},
+                        {"Stop", 1},
+                        {"XonXoff", 0}}) {
+      SetDword(key, n, v);
+    }
+    SetSz(key, "Port", dir_ + "/printer");
+    SetSz(key, "DeviceName", model);
   }
 
   void Enable() {

@@ -1,9 +1,10 @@
 // The field trace: off by default; from OPOS_TRACE or the device's TraceFile
-// value it tells the story of a receipt; a trace file that cannot be opened
-// leaves the device working.
+// value it tells the story of a receipt and a drawer cycle; a trace file that
+// cannot be opened leaves the device working.
 #include <fstream>
 #include <sstream>
 
+#include "opos/cash_drawer.h"
 #include "tests/receipt/receipt_env.h"
 
 namespace opos::receipt {
@@ -42,12 +43,38 @@ class TraceReceipt : public ReceiptEnvironment {
   }
 };
 
-TEST_F(TraceReceipt, AReceiptReadsAsTheStoryOfWhatHappened) {
+TEST_F(TraceReceipt, AReceiptAndADrawerCycleReadAsTheStoryOfWhatHappened) {
   const std::string file = dir_ + "/trace.log";
   setenv("OPOS_TRACE", file.c_str(), 1);
   OpenPrinter();
   printer.SetPowerNotify(OPOS_PN_ENABLED);
   PrintOneReceipt(true);
+
+  // Then the drawer on the same port: kicked open, closed by hand.
+  const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\Drawer";
+  AddSerialDevice(key, "KELVORA.CashDrawer.SO", "StandardCash");
+  SetDword(key, "ConnectorPinNo", 2);
+  SetDword(key, "OpenLevel", 1);
+  control::CashDrawer drawer;
+  std::vector<int32_t> reports;
+  drawer.OnStatusUpdate([&](int32_t data) { reports.push_back(data); });
+  auto reported = [&](size_t n) {
+    for (int i = 0; i < 200 && reports.size() < n; ++i) drawer.PumpEvents(50);
+    return reports.size() >= n;
+  };
+  ASSERT_EQ(drawer.Open("Drawer"), OPOS_SUCCESS);
+  ASSERT_EQ(drawer.ClaimDevice(1000), OPOS_SUCCESS);
+  drawer.SetDeviceEnabled(true);
+  ASSERT_TRUE(reported(1));
+  ASSERT_EQ(drawer.OpenDrawer(), OPOS_SUCCESS);
+  ASSERT_TRUE(reported(2)) << Read(file);
+  vprinter_->CloseDrawer();
+  ASSERT_TRUE(reported(3));
+  ASSERT_EQ(drawer.ReleaseDevice(), OPOS_SUCCESS);
+  drawer.Close();
+  EXPECT_EQ(reports,
+            (std::vector<int32_t>{CASH_SUE_DRAWERCLOSED, CASH_SUE_DRAWEROPEN, CASH_SUE_DRAWERCLOSED}));
+
   const std::string trace = Read(file);
   EXPECT_EQ(
       MissingInOrder(
@@ -58,7 +85,21 @@ TEST_F(TraceReceipt, AReceiptReadsAsTheStoryOfWhatHappened) {
                   "done PrintNormal -> 0, ResultCode 0", "call ReleaseDevice()", "done ReleaseDevice -> 0"}),
       "")
       << trace;
-  EXPECT_NE(trace.find("read 4 bytes: "), std::string::npos) << trace;
+  const std::string drawerLine = "[" + std::to_string(::getpid()) + " Drawer] ";
+  EXPECT_EQ(
+      MissingInOrder(trace, {"Receipt] done ReleaseDevice -> 0", drawerLine + "done OpenService -> 0",
+                             drawerLine + "call ClaimDevice(1000)", drawerLine + "done ClaimDevice -> 0",
+                             drawerLine + "call SetPropertyNumber(3, 1)",
+                             drawerLine + "raise StatusUpdate 0 ", drawerLine + "deliver StatusUpdate 0 ",
+                             drawerLine + "call OpenDrawer()", drawerLine + "write 5 bytes: 1b 70 30 64 c8\n",
+                             drawerLine + "raise StatusUpdate 1 ", drawerLine + "deliver StatusUpdate 1 ",
+                             drawerLine + "raise StatusUpdate 0 ", drawerLine + "deliver StatusUpdate 0 ",
+                             drawerLine + "call ReleaseDevice()", drawerLine + "done ReleaseDevice -> 0"}),
+      "")
+      << trace;
+  EXPECT_NE(trace.find(drawerLine + "done OpenDrawer -> 0, ResultCode 0"), std::string::npos) << trace;
+  for (const std::string device : {"Receipt] ", "Drawer] "})
+    EXPECT_NE(trace.find(device + "read 4 bytes: "), std::string::npos) << trace;
   // Every line is stamped.
   std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {

@@ -4,10 +4,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
 #include "platform/dispatch.h"
+#include "platform/port_lock.h"
 #include "tests/setup/setup_test_util.h"
 #include "tools/vprinter/virtual_printer.h"
 
@@ -45,9 +47,9 @@ class DevsetupEndToEnd : public ::testing::Test {
     ::unsetenv("OPOS_PORT_DIR");
   }
 
-  RunResult Run(std::vector<std::string> args) {
+  RunResult Run(std::vector<std::string> args, int asUser = -1) {
     args.insert(args.begin(), {"--registry", store.Path()});
-    return RunDevsetup(args);
+    return RunDevsetup(args, asUser);
   }
   bool Received(const std::string& text) {
     return printer->WaitUntil(
@@ -102,17 +104,36 @@ TEST_F(DevsetupEndToEnd, DeviceOnAnAbsolutePathPrintsAndEachFailureShowsItsCause
 
   const std::string plain = ports.File("plain");
   std::ofstream(plain) << "x";
-  const std::pair<std::string, std::string> cases[] = {
+  // This process holds the printer's port, as another application would.
+  const std::string slave = printer->SlavePath();
+  ::setenv("OPOS_LOCK_DIR", ports.File("locks").c_str(), 1);
+  struct stat device {};
+  ASSERT_EQ(::stat(slave.c_str(), &device), 0);
+  platform::PortLock holder;
+  ASSERT_TRUE(holder.TryAcquire(device.st_rdev));
+  std::string self;
+  std::ifstream("/proc/self/comm") >> self;
+  struct Case {
+    std::string port;
+    std::string cause;
+    bool unprivileged = false;  // as user nobody when root; the port closed to every user
+  } cases[] = {
       {ports.File("missing"), ports.File("missing") + ": No such file or directory"},
       {plain, plain + ": not a character device"},
       {"/dev/null", "/dev/null: not a terminal"},
+      {slave, slave + ": held by process " + std::to_string(::getpid()) + " (" + self + ")"},
+      {slave, slave + ": cannot open: Permission denied", true},
   };
-  for (const auto& [port, cause] : cases) {
-    ASSERT_EQ(Run({"set", "POSPrinter", "Z10S", "Port", port}).status, 0);
-    r = Run({"test", "POSPrinter", "Z10S"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    ASSERT_EQ(Run({"set", "POSPrinter", "Z10S", "Port", c.port}).status, 0);
+    ASSERT_EQ(::chmod(slave.c_str(), c.unprivileged ? 0 : 0620), 0);
+    r = Run({"test", "POSPrinter", "Z10S"}, c.unprivileged && ::geteuid() == 0 ? 65534 : -1);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("ERR: ResultCode : 112\ncause: " + cause + "\n", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("ERR: ResultCode : 112\ncause: " + c.cause + "\n", 0), 0u) << r.err;
   }
+  ::chmod(slave.c_str(), 0620);
+  ::unsetenv("OPOS_LOCK_DIR");
 }
 
 }  // namespace
