@@ -59,7 +59,7 @@ void CPortBase::SetFailureDetail(std::string text) {
   failureDetail_ = std::move(text);
 }
 
-bool CPortBase::AttachDevice(const std::string& devicePath, const DeviceOpener& openDevice) {
+bool CPortBase::AttachDevice(const std::string& devicePath, const DeviceSetup& configure) {
   if (opened.load() != 0) return true;
   platform::DeviceIdentity id;
   if (!platform::IdentifyDevice(devicePath, &id)) {
@@ -73,10 +73,9 @@ bool CPortBase::AttachDevice(const std::string& devicePath, const DeviceOpener& 
 
   std::string why;
   auto opener = [&]() -> std::shared_ptr<SharedDevice> {
-    errno = 0;
-    int fd = openDevice(devicePath, &why);
+    int fd = platform::OpenCharDevice(devicePath);
     if (fd < 0) {
-      if (why.empty()) why = "cannot open: " + platform::ErrorText(errno);
+      why = "cannot open: " + platform::ErrorText(errno);
       return nullptr;
     }
     // The path may have been pointed elsewhere between stat and open.
@@ -89,6 +88,12 @@ bool CPortBase::AttachDevice(const std::string& devicePath, const DeviceOpener& 
     // Only after the open: who cannot open the device never holds its lock.
     platform::PortLock lock;
     if (!lock.TryAcquire(id.major, &why)) {
+      platform::CloseDevice(fd);
+      return nullptr;
+    }
+    errno = 0;
+    if (configure && !configure(fd, &why)) {
+      if (why.empty()) why = platform::ErrorText(errno);
       platform::CloseDevice(fd);
       return nullptr;
     }

@@ -68,10 +68,11 @@ class CPortBase : public CPortObject {
 
  protected:
   // Resolves the device's identity (a character device only), then joins the port's slot or opens
-  // the device with openDevice (descriptor, or -1 with errno or *why set) and takes its
-  // cross-process lock. Every refusal leaves its cause in FailureDetail().
-  using DeviceOpener = std::function<int(const std::string& path, std::string* why)>;
-  [[nodiscard]] bool AttachDevice(const std::string& devicePath, const DeviceOpener& openDevice);
+  // the device, takes its cross-process lock and only then sets it up with configure (false with
+  // errno or *why set refuses it), so a process refused the port never changes its line.
+  // Every refusal leaves its cause in FailureDetail().
+  using DeviceSetup = std::function<bool(int fd, std::string* why)>;
+  [[nodiscard]] bool AttachDevice(const std::string& devicePath, const DeviceSetup& configure = {});
   // The path the port's device was opened by; "" when not open.
   std::string OpenPath() const;
   // Records why an Open or Write failed.

@@ -15,8 +15,7 @@ int CPrinterClassPort::Open(const DeviceConfig& config) {
     return 0;
   }
   UseWritePacing(config.WriteChunk, config.WritePauseMs);
-  auto open = [](const std::string& device, std::string*) { return platform::OpenCharDevice(device); };
-  return AttachDevice(path, open) ? 1 : 0;
+  return AttachDevice(path) ? 1 : 0;
 }
 
 int32_t CPrinterClassPort::StartMonitor(uint32_t limitMs) {

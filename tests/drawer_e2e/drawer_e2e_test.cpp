@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -455,6 +456,16 @@ TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
   StartDrawer();
   ASSERT_TRUE(PumpUntilEvents(1));  // closed, at enabling
 
+  // The other process asks for another line speed: being refused, it must not set it.
+  auto lineSpeed = [&] {
+    const int fd = ::open(vp_->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    const bool got = fd >= 0 && ::tcgetattr(fd, &t) == 0;
+    if (fd >= 0) ::close(fd);
+    return got ? ::cfgetospeed(&t) : static_cast<speed_t>(-1);
+  };
+  const speed_t speed = lineSpeed();
+  Dword(std::string(kDrawerClass) + "\\Drawer1", "Baudrate", 3);
   const std::string out = dir_ + "/tool.out", err = dir_ + "/tool.err", script = dir_ + "/script";
   std::ofstream(script) << "ClaimDevice 1500\n";
   posix_spawn_file_actions_t fa;
@@ -478,6 +489,13 @@ TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
     }
     return true;
   };
+  auto seen = [&] {
+    std::string s = "drawer events:";
+    for (int32_t v : events_) s += " " + std::to_string(v);
+    s += "; printer events:";
+    for (int32_t v : printerEvents) s += " " + std::to_string(v);
+    return s;
+  };
   for (int i = 1; i <= kCycles; ++i) {
     vp_->SetCoverOpen(true);
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_COVER_OPEN) == i; })) << "cycle " << i;
@@ -489,15 +507,16 @@ TEST_F(DrawerE2E, AnotherProcessIsRefusedTheHeldPortAndTakesNoReportAway) {
     ASSERT_TRUE(pumpUntil([&] { return count(PTR_SUE_REC_PAPEROK) >= i; })) << "cycle " << i;
     vp_->OpenDrawer();
     ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 1) == i; }))
-        << "cycle " << i;
+        << "cycle " << i << "; " << seen();
     vp_->CloseDrawer();
     ASSERT_TRUE(pumpUntil([&] { return std::count(events_.begin(), events_.end(), 0) == i + 1; }))
-        << "cycle " << i;
+        << "cycle " << i << "; " << seen();
   }
 
   int status = 0;
   ASSERT_EQ(::waitpid(tool, &status, 0), tool);
   ::unsetenv("OPOS_LOCK_DIR");
+  EXPECT_EQ(lineSpeed(), speed);
   std::ifstream o(out), e(err);
   std::string outText((std::istreambuf_iterator<char>(o)), {}),
       errText((std::istreambuf_iterator<char>(e)), {});

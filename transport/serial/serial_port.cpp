@@ -47,15 +47,11 @@ int CSerialPort::Open(const DeviceConfig& config) {
     return 0;
   }
   bitsPerSecond_.store(line.bitsPerSecond);
-  bool ok = AttachDevice(path, [&line](const std::string& device, std::string* why) {
-    int fd = platform::OpenCharDevice(device);
-    if (fd >= 0 && !platform::ConfigureSerialLine(fd, line)) {
-      const int err = errno;
-      *why = err == ENOTTY ? "not a terminal" : "line settings refused: " + platform::ErrorText(err);
-      platform::CloseDevice(fd);
-      fd = -1;
-    }
-    return fd;
+  bool ok = AttachDevice(path, [&line](int fd, std::string* why) {
+    if (platform::ConfigureSerialLine(fd, line)) return true;
+    const int err = errno;
+    *why = err == ENOTTY ? "not a terminal" : "line settings refused: " + platform::ErrorText(err);
+    return false;
   });
   return ok ? 1 : 0;
 }
