@@ -169,6 +169,7 @@ compare barcode barcode.script POSPrinter FrontPrinter
 compare bitmap bitmap.script POSPrinter FrontPrinter
 COVER_OPEN=1 compare async async.script POSPrinter FrontPrinter
 compare drawer drawer.script CashDrawer FrontDrawer
+compare shared_port shared_port.script POSPrinter FrontPrinter
 
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
