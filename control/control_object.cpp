@@ -11,7 +11,6 @@
 #include "control/members.h"
 #include "platform/com_registry.h"
 #include "platform/message_queue.h"
-#include "platform/regular_file.h"
 #include "platform/registry_store.h"
 
 namespace opos::control {
@@ -195,7 +194,7 @@ int32_t ControlObject::Impl::Open(const std::string& deviceName) {
   const std::string path = registryPath_.empty() ? reg::Store::DefaultPath() : registryPath_;
   // Opening a store creates it; a Control Object only reads, so a missing one
   // is reported, not made.
-  if (!platform::PathExists(path)) {
+  if (!reg::Store::Exists(path)) {
     lastError_ = "no registry store at " + path;
     return Local(OPOS_E_NOSERVICE);
   }

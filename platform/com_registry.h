@@ -28,4 +28,15 @@ HRESULT CreateObjectByProgId(reg::Store& store, const std::string& progId, IDisp
 // Path of the shared object that contains addr (for DllRegisterServer).
 std::string ModulePathOf(const void* addr);
 
+// The library's path as DllRegisterServer records it (the real, absolute
+// path), also for a file that is gone, so a stale registration can be removed.
+std::string RegisteredLibraryPath(const std::string& library);
+
+// Loads the library the user named (a bare file name is taken from the
+// current folder, not searched for) and calls its DllRegisterServer. When the
+// library does not load or lacks the export, *why says so and the result is
+// CO_E_DLLNOTFOUND or CO_E_ERRORINDLL; else *why stays empty and the result
+// is DllRegisterServer's.
+HRESULT CallRegisterServer(const std::string& library, std::string* why);
+
 }  // namespace opos::com

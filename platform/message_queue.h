@@ -1,7 +1,9 @@
 // Per-thread message queue: the stand-in for a thread's Windows message loop.
 // Any thread posts a message to the queue of another thread; the owning thread
-// runs the messages when it pumps. The queue's eventfd is readable while messages
-// wait, so an application can watch it from its own loop (epoll, Qt, GLib).
+// runs the messages when it pumps. On Linux the queue's eventfd is readable
+// while messages wait, so an application can watch it from its own loop (epoll,
+// Qt, GLib); on Windows the messages ride the thread's own message loop (a
+// message-only window), so any loop that dispatches them runs them.
 #pragma once
 
 #include <deque>
@@ -25,8 +27,16 @@ class MessageQueue {
 
   // Any thread. Never blocks on the owner.
   void Post(std::function<void()> message);
-  // Readable (eventfd counter > 0) exactly while messages wait.
-  int Fd() const { return fd_; }
+  // Readable (eventfd counter > 0) exactly while messages wait; -1 on Windows.
+#ifdef _WIN32
+  int Fd() const {
+    return -1;
+  }
+#else
+  int Fd() const {
+    return fd_;
+  }
+#endif
   // Owning thread: runs every message waiting now (not those posted meanwhile
   // by the messages themselves beyond one pass). Returns how many ran.
   size_t Dispatch();
@@ -35,7 +45,11 @@ class MessageQueue {
   size_t Pending() const;
 
  private:
+#ifdef _WIN32
+  void* window_ = nullptr;  // HWND of the owning thread's message-only window
+#else
   int fd_ = -1;
+#endif
   mutable std::mutex lock_;
   std::deque<std::function<void()>> messages_;
 };

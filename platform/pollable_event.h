@@ -1,5 +1,6 @@
-// A manual-reset signal that poll() can watch beside a device: an eventfd
-// that is readable exactly while the signal is set. The port status reader
+// A manual-reset signal that can be waited for beside a device: an eventfd
+// that is readable exactly while the signal is set (on Windows, an event
+// object, waited for with the device's pending read). The port status reader
 // sleeps on its device and on these at once, so bytes from the printer, a
 // stop and a "look now" all wake it without a polling period.
 #pragma once
@@ -23,11 +24,23 @@ class PollableEvent {
   bool IsSet() const { return set_.load(); }
   // True when set within timeoutMs (negative: no limit).
   bool Wait(int timeoutMs) const;
-  int Fd() const { return fd_; }
+#ifdef _WIN32
+  void* Handle() const {
+    return handle_;
+  }  // a manual-reset event object
+#else
+  int Fd() const {
+    return fd_;
+  }
+#endif
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
   int fd_ = -1;
-  std::mutex lock_;  // keeps set_ and the eventfd counter in step
+#endif
+  std::mutex lock_;  // keeps set_ and the eventfd counter (or event object) in step
   std::atomic<bool> set_{false};
 };
 

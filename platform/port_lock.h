@@ -4,6 +4,8 @@
 // the device finds the same lock. The holder writes "PID program" into the
 // file so that a refused process can name it. The kernel drops the lock when
 // its holder dies, so a crashed application never leaves a port blocked.
+// On Windows the lock is a named section "Local\opos-port-N" that exists
+// while its holder has it open, and holds the holder's note.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,14 @@ class PortLock {
   PortLock() = default;
   ~PortLock() { Release(); }
   PortLock(PortLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  PortLock& operator=(PortLock&& other) noexcept;
+  PortLock& operator=(PortLock&& other) noexcept {
+    if (this != &other) {
+      Release();
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
   PortLock(const PortLock&) = delete;
   PortLock& operator=(const PortLock&) = delete;
 
@@ -37,7 +46,11 @@ class PortLock {
   static std::string FileName(uint64_t rdev);
 
  private:
+#ifdef _WIN32
+  intptr_t fd_ = -1;  // HANDLE of the named section that is the lock
+#else
   int fd_ = -1;
+#endif
 };
 
 }  // namespace opos::platform

@@ -6,6 +6,10 @@
 
 namespace opos::platform {
 
+// "COM12" with prefix "COM" gives 12 (any letter case); 0 when the name is
+// not prefix + number from 1 to 256.
+[[nodiscard]] int PortNumber(const std::string& name, const char* prefix);
+
 // The folder of port links: OPOS_PORT_DIR, else /etc/opos/ports.
 std::string PortDirectory();
 
@@ -15,6 +19,8 @@ std::string PortDirectory();
 //   in PortDirectory() when one exists (even a dangling one: what the
 //   installer set up wins), else /dev/ttyS(n-1) / /dev/lp(n-1).
 // Any other name gives the empty string.
+// On Windows "COMn" / "LPTn" is the device \\.\COMn / \\.\LPTn, and an
+// absolute path (a drive path or a \\?\ device interface path) stands.
 [[nodiscard]] std::string ResolvePortName(const std::string& portName);
 
 }  // namespace opos::platform

@@ -54,16 +54,19 @@ void EndModalCheck();
 
 // Shows a prompt modally on the calling thread: the host's when installed,
 // else on the controlling terminal (/dev/tty) when the process runs in its
-// foreground, else it closes at once.
+// foreground, else it closes at once. On Windows without a host's prompt it
+// closes at once.
 // While it waits, the calling thread's message queue is pumped, as a modal
 // dialog's loop dispatches the thread's messages.
 int ShowPrompt(const PromptDialog& dialog, const PromptPress& onPress);
 
+#ifndef _WIN32
 // The text prompt on an open terminal: writes the caption, text and buttons,
 // reads one answer a line (a button's text or its first letter, either case;
 // an empty line presses a prompt's only button) and repeats after each
 // non-closing press. Closes unanswered on its timer (restarted by each
 // answer), at end of input or on hang-up.
 int TerminalPrompt(int fd, const PromptDialog& dialog, const PromptPress& onPress);
+#endif
 
 }  // namespace opos::platform

@@ -79,8 +79,14 @@ class Store {
   // puts a message naming the file and the cause in *error. A store the caller may
   // only read opens for reading; its writes then give kAccessDenied.
   static std::unique_ptr<Store> Open(const std::string& path, std::string* error);
-  // $OPOS_REGISTRY when set and not empty, else /var/lib/opos/registry.db.
+  // $OPOS_REGISTRY when set and not empty, else /var/lib/opos/registry.db. On
+  // Windows the store is the machine's registry, whatever the path says.
   static std::string DefaultPath();
+  // Points DefaultPath() at path for the whole process (the Service Object
+  // libraries find the store through it): sets OPOS_REGISTRY.
+  static void SetDefaultPath(const std::string& path);
+  // Whether a store is there to read (Open would create a missing one).
+  static bool Exists(const std::string& path);
 
   ~Store();
   Store(const Store&) = delete;

@@ -26,11 +26,18 @@ class RegularFile {
   [[nodiscard]] bool ReadFully(void* buffer, size_t n);
 
  private:
+#ifdef _WIN32
+  intptr_t fd_ = -1;  // the file's HANDLE
+#else
   int fd_ = -1;
+#endif
   uint64_t size_ = 0;
 };
 
 // Whether anything exists at path (links followed).
 [[nodiscard]] bool PathExists(const std::string& path);
+
+// The folder of the running program; empty when it cannot be told.
+[[nodiscard]] std::string ProgramDirectory();
 
 }  // namespace opos::platform

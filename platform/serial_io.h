@@ -2,7 +2,9 @@
 // DCB, SetCommState and GetCommModemStatus).
 #pragma once
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 namespace opos::platform {
 
@@ -17,9 +19,11 @@ struct SerialLine {
 // True for the bit rates the port can be set to.
 [[nodiscard]] bool IsSupportedBitRate(int bitsPerSecond);
 
+#ifndef _WIN32
 // Puts the line settings into t (the rest of t is kept); false for a rate or
 // stop-bit count the port cannot take.
 [[nodiscard]] bool ApplySerialLine(const SerialLine& line, termios* t);
+#endif
 
 // Raw 8-bit line with the given rate, parity and stop bits, no flow control
 // of either kind, receiver on, modem control ignored; DTR and RTS raised.

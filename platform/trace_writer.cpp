@@ -1,14 +1,12 @@
 #include "platform/trace_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/append_file.h"
 #include "platform/device_io.h"
 
 namespace opos::platform {
@@ -17,7 +15,7 @@ std::shared_ptr<TraceWriter> TraceWriter::Open(const std::string& configured, co
   const char* env = std::getenv("OPOS_TRACE");
   const std::string path = env != nullptr && *env != '\0' ? env : configured;
   if (path.empty()) return nullptr;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+  const int fd = OpenForAppend(path);
   if (fd < 0) {
     std::fprintf(stderr, "opos: trace file %s: %s; tracing %s is off\n", path.c_str(),
                  ErrorText(errno).c_str(), device.c_str());
@@ -30,7 +28,7 @@ TraceWriter::TraceWriter(int fd, std::string path, std::string device)
     : fd_(fd), path_(std::move(path)), device_(std::move(device)) {}
 
 TraceWriter::~TraceWriter() {
-  ::close(fd_);
+  CloseAppendFile(fd_);
 }
 
 void TraceWriter::Line(std::string_view text) {
@@ -38,21 +36,20 @@ void TraceWriter::Line(std::string_view text) {
   const auto now = system_clock::now();
   const std::time_t secs = system_clock::to_time_t(now);
   const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-  std::tm local{};
-  ::localtime_r(&secs, &local);
+  const std::tm local = LocalTime(secs);
   char stamp[64];
   const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   std::string line(stamp, n);
   char tail[32];
-  std::snprintf(tail, sizeof tail, ".%03d [%ld ", ms, static_cast<long>(::getpid()));
+  std::snprintf(tail, sizeof tail, ".%03d [%ld ", ms, ProcessId());
   line += tail;
   line += device_;
   line += "] ";
   line += text;
   line += '\n';
   std::lock_guard<std::mutex> guard(lock_);
-  // O_APPEND keeps lines of several processes whole; a short write is let go.
-  (void)!::write(fd_, line.data(), line.size());
+  // Appending keeps lines of several processes whole; a short write is let go.
+  AppendToFile(fd_, line);
 }
 
 void TraceWriter::Bytes(std::string_view what, const uint8_t* data, size_t length) {

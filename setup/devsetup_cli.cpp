@@ -207,9 +207,9 @@ int Cli::Run(const std::vector<std::string>& argv) {
 
 bool Cli::StoreExists() {
   const std::string path = StorePath();
+  if (reg::Store::Exists(path)) return true;
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
-  if (std::filesystem::exists(status)) return true;
   if (status.type() == std::filesystem::file_type::not_found) {
     Error("registry store " + path + " does not exist (devsetup add creates it; --registry chooses another)");
   } else {

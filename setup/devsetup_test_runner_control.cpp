@@ -6,6 +6,7 @@
 #include "common/opos_ptr.h"
 #include "opos/cash_drawer.h"
 #include "opos/pos_printer.h"
+#include "platform/registry_store.h"
 #include "setup/devsetup_test_runner.h"
 #include "setup/mod_setup.h"
 
@@ -65,7 +66,7 @@ TestRunner ControlTestRunner() {
     (void)unavailable;
     // The Service Object reads its configuration from $OPOS_REGISTRY: the same
     // store the device was just read from.
-    ::setenv("OPOS_REGISTRY", registryPath.c_str(), 1);
+    reg::Store::SetDefaultPath(registryPath);
     if (device.mstrDeviceClass == modSetup::kDrawerClass) {
       return Run<control::CashDrawer>(device, registryPath, notes);
     }

@@ -1,5 +1,7 @@
 #include "setup/model_catalog.h"
 
+#include "platform/regular_file.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -33,10 +35,7 @@ bool MatchesPattern(const std::string& fileName, const std::string& deviceClass)
 }  // namespace
 
 std::string ProgramDirectory() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return exe.parent_path().string();
+  return platform::ProgramDirectory();
 }
 
 std::string DefaultModelDirectory() {

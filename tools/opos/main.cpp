@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   if (done >= 0) return done;
   // The Service Objects and DllRegisterServer find the store through the
   // environment, so the choice must reach them there.
-  if (const std::string* path = parsed.Get("registry")) setenv("OPOS_REGISTRY", path->c_str(), 1);
+  if (const std::string* path = parsed.Get("registry")) opos::reg::Store::SetDefaultPath(*path);
   if (parsed.operands.empty()) {
     std::cerr << opos::cli::HelpText(kProgram);
     return kExitUsage;

@@ -1,20 +1,16 @@
 #include "tools/opos/reg_command.h"
 
-#include <dlfcn.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 
+#include "platform/com_registry.h"
 #include "platform/dispatch.h"
 #include "platform/reg_file.h"
 #include "tools/opos/run_command.h"
@@ -26,14 +22,9 @@ using reg::Root;
 
 namespace {
 
-bool StoreExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 // Reading commands never create a store: a missing one is reported.
 std::unique_ptr<reg::Store> OpenExisting(const std::string& path) {
-  if (!StoreExists(path)) {
+  if (!reg::Store::Exists(path)) {
     std::fprintf(stderr, "opos reg: no registry store at %s\n", path.c_str());
     return nullptr;
   }
@@ -435,25 +426,12 @@ int RegCommand(const std::vector<std::string>& args, const std::string& storePat
 
 namespace {
 
-// The library's path as DllRegisterServer records it (the real path), also for
-// a file that is gone, so that a stale registration can still be removed.
-std::string RegisteredPathOf(const std::string& lib) {
-  char buf[PATH_MAX];
-  if (::realpath(lib.c_str(), buf)) return buf;
-  std::string abs = lib;
-  if (abs.empty() || abs[0] != '/') {
-    if (!::getcwd(buf, sizeof buf)) return lib;
-    abs = std::string(buf) + "/" + lib;
-  }
-  return std::filesystem::path(abs).lexically_normal().string();
-}
-
 // Removes every class whose InprocServer32 is the library, with its ProgID when
 // that still names the class: one import, so all of it goes or nothing does.
 int Unregister(const std::string& lib, const std::string& storePath) {
   auto store = OpenExisting(storePath);
   if (!store) return kExitFailure;
-  const std::string path = RegisteredPathOf(lib);
+  const std::string path = com::RegisteredLibraryPath(lib);
   std::vector<std::string> clsids;
   store->ListSubKeys(Root::ClassesRoot, "CLSID", &clsids);
   std::string text = "Windows Registry Editor Version 5.00\n";
@@ -503,22 +481,12 @@ int RegsvrCommand(const std::vector<std::string>& args, const std::string& store
     return kExitUsage;
   }
   if (unregister) return Unregister(args[1], storePath);
-  // A bare file name would send dlopen searching the library path instead of
-  // taking the file the user named.
-  std::string lib = args[0];
-  if (lib.find('/') == std::string::npos) lib = "./" + lib;
-  void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = dlerror();
-    std::fprintf(stderr, "opos regsvr: cannot load %s: %s\n", args[0].c_str(), why ? why : "unknown error");
+  std::string why;
+  const com::HRESULT hr = com::CallRegisterServer(args[0], &why);
+  if (!why.empty()) {
+    std::fprintf(stderr, "opos regsvr: %s\n", why.c_str());
     return kExitFailure;
   }
-  auto registerServer = reinterpret_cast<com::DllRegisterServerFn>(dlsym(handle, "DllRegisterServer"));
-  if (!registerServer) {
-    std::fprintf(stderr, "opos regsvr: %s does not export DllRegisterServer\n", args[0].c_str());
-    return kExitFailure;
-  }
-  const com::HRESULT hr = registerServer();
   if (!com::Succeeded(hr)) {
     std::fprintf(stderr, "opos regsvr: DllRegisterServer of %s failed (0x%08X); store %s\n", args[0].c_str(),
                  static_cast<unsigned>(hr), storePath.c_str());

@@ -44,29 +44,6 @@ bool Identify(const struct stat& st, DeviceIdentity* out) {
 
 }  // namespace
 
-IoStatus ClassifyDeviceError(int err) {
-  switch (err) {
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-      return IoStatus::kTimedOut;
-    case EIO:
-    case ENODEV:
-    case ENXIO:
-    case EPIPE:
-    case ESHUTDOWN:
-    case EBADF:
-      return IoStatus::kLost;
-    default:
-      return IoStatus::kFailed;
-  }
-}
-
-std::string ErrorText(int err) {
-  return std::generic_category().message(err);
-}
-
 bool IdentifyDevice(const std::string& path, DeviceIdentity* out) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/serial_shared.h"
+
 namespace opos::platform {
 
 namespace {
@@ -114,17 +116,6 @@ int QueuedOutput(int fd) {
   return 0;
 }
 
-// The line state the virtual printer publishes for its pseudo-terminal.
-bool PtyLineStateOn() {
-  const char* file = std::getenv("OPOS_PTY_LINE_STATE");
-  if (file == nullptr || *file == '\0') return true;
-  FILE* f = std::fopen(file, "re");
-  if (f == nullptr) return true;
-  const int c = std::fgetc(f);
-  std::fclose(f);
-  return c != '0';
-}
-
 }  // namespace
 
 void SetOutputQueueProbe(OutputQueueProbe probe) {
@@ -139,27 +130,7 @@ bool SerialCtsOn(int fd) {
 }
 
 bool DrainOutputWithin(int fd, int stallMs, int totalMs) {
-  // The kernel has no drain with a time limit (tcdrain waits for good), so
-  // look at the queue in small steps; a step sleeps, it never spins.
-  constexpr int kStepMs = 5;
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  auto lastProgress = start;
-  int last = QueuedOutput(fd);
-  while (last != 0) {
-    if (last < 0) return false;
-    const auto now = Clock::now();
-    if (now - lastProgress >= std::chrono::milliseconds(stallMs) ||
-        now - start >= std::chrono::milliseconds(totalMs)) {
-      errno = ETIMEDOUT;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
-    const int queued = QueuedOutput(fd);
-    if (queued < last) lastProgress = Clock::now();
-    last = queued;
-  }
-  return true;
+  return WaitForQueueToEmpty([fd] { return QueuedOutput(fd); }, stallMs, totalMs);
 }
 
 }  // namespace opos::platform

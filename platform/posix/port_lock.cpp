@@ -95,15 +95,6 @@ void WriteHolder(int fd) {
 
 }  // namespace
 
-PortLock& PortLock::operator=(PortLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 std::string PortLock::Directory(std::string* why) {
   const char* custom = std::getenv("OPOS_LOCK_DIR");
   if (custom != nullptr && *custom != '\0') {

@@ -1,7 +1,11 @@
 #include "platform/com_registry.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -103,6 +107,37 @@ std::string ModulePathOf(const void* addr) {
     return info.dli_fname;
   }
   return {};
+}
+
+std::string RegisteredLibraryPath(const std::string& lib) {
+  char buf[PATH_MAX];
+  if (::realpath(lib.c_str(), buf)) return buf;
+  std::string abs = lib;
+  if (abs.empty() || abs[0] != '/') {
+    if (!::getcwd(buf, sizeof buf)) return lib;
+    abs = std::string(buf) + "/" + lib;
+  }
+  return std::filesystem::path(abs).lexically_normal().string();
+}
+
+HRESULT CallRegisterServer(const std::string& library, std::string* why) {
+  why->clear();
+  // A bare file name would send dlopen searching the library path instead of
+  // taking the file the user named.
+  std::string lib = library;
+  if (lib.find('/') == std::string::npos) lib = "./" + lib;
+  void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* err = dlerror();
+    *why = "cannot load " + library + ": " + (err ? err : "unknown error");
+    return CO_E_DLLNOTFOUND;
+  }
+  auto registerServer = reinterpret_cast<DllRegisterServerFn>(dlsym(handle, "DllRegisterServer"));
+  if (!registerServer) {
+    *why = library + " does not export DllRegisterServer";
+    return CO_E_ERRORINDLL;
+  }
+  return registerServer();
 }
 
 }  // namespace opos::com
