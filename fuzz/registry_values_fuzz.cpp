@@ -3,9 +3,12 @@
 // read as each transport reads them, printer and drawer. A number is taken only from
 // exactly four bytes, a string only when it fits the 256-byte buffer, and
 // nothing resolves outside the class key.
+#include <sqlite3.h>
+
 #include <memory>
 
 #include "fuzz/fuzz_input.h"
+#include "fuzz/sqlite_pool.h"
 #include "platform/registry_store.h"
 #include "service/config_reader.h"
 
@@ -20,10 +23,16 @@ const char* const kNames[] = {
     "Parity",     "Stop",           "XonXoff",    "InputBuf", "OutputBuf", "InputSleep",
     "ImageSleep", "ConnectorPinNo", "OpenLevel",  "DspPort",  ""};
 
+// One store in memory for the whole run, emptied per input: the reader's
+// rules are the subject here, not the file system under SQLite. The run has
+// one thread, so SQLite need not lock nor count its allocations.
 Store& TheStore() {
   static std::unique_ptr<Store> store = [] {
+    check(sqlite3_config(SQLITE_CONFIG_SINGLETHREAD) == SQLITE_OK);
+    check(sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK);
+    check(fuzz::SqlitePool::Install());
     std::string error;
-    auto s = Store::Open(fuzz::ScratchDir() + "/values.db", &error);
+    auto s = Store::Open(":memory:", &error);
     check(s != nullptr);
     return s;
   }();

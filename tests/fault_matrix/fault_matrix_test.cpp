@@ -28,6 +28,7 @@ enum class Fault {
   CoverOpen,
   PaperEnd,
   Offline,
+  PowerOff,
   Vanished,
   Restarted,
   PortHeld,
@@ -38,8 +39,9 @@ enum class Fault {
 enum class Phase { Idle, Claim, SyncWrite, AsyncQueue, Transaction, ErrorPending, Release };
 
 const char* Name(Fault f) {
-  static const char* const names[] = {"CoverOpen", "PaperEnd",    "Offline",      "Vanished",     "Restarted",
-                                      "PortHeld",  "StoreLocked", "DrawerByHand", "StatusGarbage"};
+  static const char* const names[] = {"CoverOpen",    "PaperEnd",     "Offline",  "PowerOff",
+                                      "Vanished",     "Restarted",    "PortHeld", "StoreLocked",
+                                      "DrawerByHand", "StatusGarbage"};
   return names[static_cast<int>(f)];
 }
 const char* Name(Phase p) {
@@ -88,6 +90,9 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
       case Fault::Offline:
         vprinter_->SetOnline(false);
         break;
+      case Fault::PowerOff:
+        vprinter_->SetPower(false);
+        break;
       case Fault::Vanished:
         vprinter_->Stop(), Keep();
         break;
@@ -124,6 +129,9 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
       case Fault::Offline:
         vprinter_->SetOnline(true);
         break;
+      case Fault::PowerOff:
+        vprinter_->SetPower(true);
+        break;
       case Fault::Vanished:
         StartAgain();
         break;
@@ -149,8 +157,14 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
     if (f == Fault::PaperEnd) {
       ASSERT_TRUE(DeliverUntil([&] { return printer.RecEmpty() == present; }));
     }
+    if (f == Fault::PowerOff) {
+      const int32_t state = present ? OPOS_PS_OFF_OFFLINE : OPOS_PS_ONLINE;
+      ASSERT_TRUE(DeliverUntil([&] { return printer.PowerState() == state; }));
+    }
   }
   bool Lost(Fault f) const { return f == Fault::Vanished || f == Fault::Restarted; }
+  // Takes with it what sat in the printer's input buffer, written or not.
+  bool DropsBuffer(Fault f) const { return Lost(f) || f == Fault::PowerOff; }
 
   // The printer on the same link again (a new pseudo-terminal).
   void StartAgain() {
@@ -163,7 +177,8 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   void Keep() { before_ += Printed(); }
   std::string AllPrinted() const { return before_ + Printed(); }
 
-  // Another process holds the port (flock(1) on its lock file).
+  // Another process holds the port (flock(1) on its lock file); its shell
+  // signs the lock file as a holder does.
   void HoldPort() {
     struct stat st {};
     ASSERT_EQ(::stat((dir_ + "/printer").c_str(), &st), 0);
@@ -177,7 +192,7 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
     posix_spawn_file_actions_adddup2(&actions, fromHolder[1], 1);
     posix_spawn_file_actions_addclose(&actions, toHolder[1]);
     posix_spawn_file_actions_addclose(&actions, fromHolder[0]);
-    std::string cmd = "echo held; cat >/dev/null";
+    std::string cmd = "echo $$ >'" + file + "'; echo $$; cat >/dev/null";
     char* argv[] = {const_cast<char*>("flock"),
                     const_cast<char*>("-x"),
                     const_cast<char*>(file.c_str()),
@@ -189,9 +204,10 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
     ::close(toHolder[0]);
     ::close(fromHolder[1]);
     holderIn_ = toHolder[1];
-    char buf[5] = {};
-    ASSERT_EQ(::read(fromHolder[0], buf, 5), 5);  // the lock is taken
+    char buf[16] = {};
+    ASSERT_GT(::read(fromHolder[0], buf, sizeof buf - 1), 0);  // the lock is taken
     ::close(fromHolder[0]);
+    holderShell_ = std::atol(buf);
   }
   void EndHolder() {
     if (holder_ <= 0) return;
@@ -252,7 +268,8 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   void WaitInsideHandler(Fault f) {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < deadline &&
-           ((f == Fault::CoverOpen && printer.CoverOpen()) || (f == Fault::PaperEnd && printer.RecEmpty()))) {
+           ((f == Fault::CoverOpen && printer.CoverOpen()) || (f == Fault::PaperEnd && printer.RecEmpty()) ||
+            (f == Fault::PowerOff && printer.PowerState() != OPOS_PS_ONLINE))) {
       std::this_thread::sleep_for(10ms);
     }
   }
@@ -301,6 +318,7 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
   std::set<std::string> either;  // jobs that may or may not have reached the printer
   std::string before_;           // what earlier printers (before a restart) received
   pid_t holder_ = 0;
+  long holderShell_ = 0;  // the process that signed the lock file
   int holderIn_ = -1;
   sqlite3* lockDb_ = nullptr;
   int answers_ = 0;
@@ -309,8 +327,11 @@ class FaultMatrix : public DrawerEnvironment, public ::testing::WithParamInterfa
 TEST_P(FaultMatrix, Case) {
   const Case& c = GetParam();
   const Fault f = c.fault;
+  // The printer's power shows on the line (CTS), as on a real cable.
+  powerOnTheLine = f == Fault::PowerOff;
   OpenPrinter();
-  if (f == Fault::DrawerByHand) OpenDrawer();
+  // A drawer shares the port where the fault concerns it too.
+  if (f == Fault::DrawerByHand || (f == Fault::PowerOff && c.phase == Phase::Idle)) OpenDrawer();
   printer.SetPowerNotify(OPOS_PN_ENABLED);
   Enable();
   std::set<std::string> accepted, retried;
@@ -318,7 +339,7 @@ TEST_P(FaultMatrix, Case) {
   int32_t result = OPOS_SUCCESS, extended = 0;
   int32_t racedError = 0;  // Release: the Error a fault racing the job's write may raise
   size_t statusMark = 0;
-  constexpr int32_t kCoverCode = OPOS_EPTR_COVER_OPEN, kPaperCode = OPOS_EPTR_REC_EMPTY, kLostCode = 100003;
+  constexpr int32_t kCoverCode = OPOS_EPTR_COVER_OPEN, kPaperCode = OPOS_EPTR_REC_EMPTY, kFailedCode = 100003;
 
   switch (c.phase) {
     case Phase::Idle: {
@@ -339,6 +360,11 @@ TEST_P(FaultMatrix, Case) {
       Heal(f);
       AwaitSeen(f, false);
       if (Lost(f)) Reclaim();
+      if (f == Fault::PowerOff) {
+        // The drawer came through too: it opens and says so.
+        ASSERT_EQ(drawer_->OpenDrawer(), OPOS_SUCCESS);
+        ASSERT_TRUE(DeliverUntil(Saw("drawer", CASH_SUE_DRAWEROPEN)));
+      }
       break;
     }
     case Phase::Claim: {
@@ -346,6 +372,11 @@ TEST_P(FaultMatrix, Case) {
       Strike(f);
       result = printer.ClaimDevice(1000);
       extended = printer.ResultCodeExtended();
+      if (f == Fault::PortHeld) {
+        EXPECT_NE(printer.LastErrorDetail().find("held by process " + std::to_string(holderShell_)),
+                  std::string::npos)
+            << printer.LastErrorDetail();
+      }
       if (result == OPOS_SUCCESS) {
         Enable();
         AwaitSeen(f, true);  // the claimed printer reports the fault
@@ -374,7 +405,18 @@ TEST_P(FaultMatrix, Case) {
       // The fault strikes as the first job completes, with two still queued.
       bool struck = false;
       onComplete = [&](int32_t) {
-        if (!struck) Strike(f), struck = true;
+        if (struck) return;
+        // Power takes the printer's buffer with it: only once the first job
+        // is on paper does the cut fall between jobs.
+        if (f == Fault::PowerOff) {
+          EXPECT_TRUE(vprinter_->WaitUntil(
+              [&](const vprinter::PrinterModel& m) {
+                const auto& paper = m.Capture();
+                return Occurrences(std::string(paper.begin(), paper.end()), Job(1)) == 1;
+              },
+              5s));
+        }
+        Strike(f), struck = true;
       };
       const int32_t base = printer.OutputID();
       for (int n = 1; n <= 3; ++n) ASSERT_EQ(Print(n), OPOS_SUCCESS);
@@ -388,8 +430,7 @@ TEST_P(FaultMatrix, Case) {
         // A write the lost device failed may still have handed it every byte.
         if (Count("complete", base + n) == 0 && Lost(f)) either.insert(Job(n));
         EXPECT_LE(Count("complete", base + n), 1u);
-        if (Count("error", OPOS_EPTR_COVER_OPEN) + Count("error", OPOS_EPTR_REC_EMPTY) > 0)
-          retried.insert(Job(n));
+        if (!Lost(f) && !Values("error").empty()) retried.insert(Job(n));
       }
       Heal(f);
       AwaitSeen(f, false);
@@ -450,11 +491,12 @@ TEST_P(FaultMatrix, Case) {
       extended = printer.ResultCodeExtended();
       (void)DeliverUntil([] { return false; }, 50);  // whatever was posted before the release
       // Completed before the release took it away, or dropped with the queue.
-      // A printer that vanishes takes with it what sat in its input buffer.
-      if (Count("complete", id) == 1 && !Lost(f)) accepted.insert(Job(1));
+      // A printer that vanishes or loses power takes with it what sat in its
+      // input buffer.
+      if (Count("complete", id) == 1 && !DropsBuffer(f)) accepted.insert(Job(1));
       // The fault races the job's write: written before it was seen, or
       // refused with an Error that the release's clear answers.
-      if (Lost(f) || !FoldedErrors().empty()) either.insert(Job(1));
+      if (DropsBuffer(f) || !FoldedErrors().empty()) either.insert(Job(1));
       racedError = FoldedErrors().empty() ? 0 : FoldedErrors().front();
       Heal(f);
       ASSERT_EQ(printer.ClaimDevice(1000), OPOS_SUCCESS);
@@ -469,7 +511,9 @@ TEST_P(FaultMatrix, Case) {
   }
   if (racedError != 0) {
     EXPECT_EQ(FoldedErrors(), std::vector<int32_t>{racedError});
-    EXPECT_EQ(racedError, f == Fault::CoverOpen ? kCoverCode : f == Fault::PaperEnd ? kPaperCode : kLostCode);
+    EXPECT_EQ(racedError, f == Fault::CoverOpen  ? kCoverCode
+                          : f == Fault::PaperEnd ? kPaperCode
+                                                 : kFailedCode);
   } else {
     EXPECT_EQ(FoldedErrors(), c.expect.errors);
   }
@@ -478,7 +522,7 @@ TEST_P(FaultMatrix, Case) {
 
 constexpr int32_t kCover = OPOS_EPTR_COVER_OPEN;
 constexpr int32_t kPaper = OPOS_EPTR_REC_EMPTY;
-constexpr int32_t kLost = 100003;  // the port was lost
+constexpr int32_t kFailed = 100003;  // a job failed: the port lost, the printer off
 const Expect kOk{};
 Expect Fails(int32_t rc, int32_t ext = 0) {
   return {rc, ext, {}, {}, false};
@@ -509,16 +553,23 @@ const Case kCases[] = {
     {Fault::Offline, Phase::Transaction, kOk},
     {Fault::Offline, Phase::ErrorPending, Errors({kCover})},
     {Fault::Offline, Phase::Release, kOk},
+    {Fault::PowerOff, Phase::Idle, {OPOS_SUCCESS, 0, {}, {OPOS_SUE_POWER_OFF_OFFLINE}, true}},
+    {Fault::PowerOff, Phase::Claim, kOk},
+    {Fault::PowerOff, Phase::SyncWrite, Fails(OPOS_E_FAILURE)},
+    {Fault::PowerOff, Phase::AsyncQueue, Errors({kFailed})},
+    {Fault::PowerOff, Phase::Transaction, Fails(OPOS_E_FAILURE)},
+    {Fault::PowerOff, Phase::ErrorPending, Errors({kCover})},
+    {Fault::PowerOff, Phase::Release, kOk},
     {Fault::Vanished, Phase::Idle, kOk},
     {Fault::Vanished, Phase::Claim, Fails(OPOS_E_TIMEOUT)},
     {Fault::Vanished, Phase::SyncWrite, Fails(OPOS_E_FAILURE)},
-    {Fault::Vanished, Phase::AsyncQueue, Errors({kLost})},
+    {Fault::Vanished, Phase::AsyncQueue, Errors({kFailed})},
     {Fault::Vanished, Phase::Transaction, Fails(OPOS_E_FAILURE)},
     {Fault::Vanished, Phase::ErrorPending, Errors({kCover})},
     {Fault::Vanished, Phase::Release, kOk},
     {Fault::Restarted, Phase::Idle, kOk},
     {Fault::Restarted, Phase::SyncWrite, Fails(OPOS_E_FAILURE)},
-    {Fault::Restarted, Phase::AsyncQueue, Errors({kLost})},
+    {Fault::Restarted, Phase::AsyncQueue, Errors({kFailed})},
     {Fault::Restarted, Phase::Transaction, Fails(OPOS_E_FAILURE)},
     {Fault::Restarted, Phase::ErrorPending, Errors({kCover})},
     {Fault::PortHeld, Phase::Claim, Fails(OPOS_E_TIMEOUT)},
