@@ -50,6 +50,18 @@ read -r ip if_ < <(sed -n 's/^install: \([0-9]*\) passed, \([0-9]*\) failed$/\1 
 if [ "$rc" -ne 0 ] || [ -z "${ip:-}" ]; then status=1; fi
 passed=$((passed + ${ip:-0}))
 failed=$((failed + ${if_:-1}))
+echo "=== windows: MinGW-w64 cross build under Wine ==="
+# The same scripts through the DLLs under Wine and through the Linux build must
+# print the same bytes and JSON lines; skipped (and said so) where the toolchain
+# or Wine cannot be installed.
+set +e
+BUILD=build-test-normal WIN_BUILD=build-test-win bash scripts/windows-leg.sh 2>&1 | tee build-test-normal/windows.log
+rc=${PIPESTATUS[0]}
+set -e
+read -r wp wf < <(sed -n 's/^windows: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' build-test-normal/windows.log) || true
+if [ "$rc" -ne 0 ]; then status=1; [ "${wf:-0}" -eq 0 ] && wf=1; fi
+passed=$((passed + ${wp:-0}))
+failed=$((failed + ${wf:-0}))
 echo "=== fuzz (libFuzzer, bounded) ==="
 # A few seconds per target keeps them from rotting; each counts as one test.
 mkdir -p build-test-fuzz
@@ -64,6 +76,6 @@ if [ "$rc" -ne 0 ] && [ "$ff" -eq 0 ]; then ff=1; fi  # the build or a run faile
 passed=$((passed + fp))
 failed=$((failed + ff))
 [ "$rc" -ne 0 ] && status=1
-echo "tests (style, normal, asan, tsan, install, fuzz):"
+echo "tests (style, normal, asan, tsan, install, windows, fuzz):"
 echo "$passed passed, $failed failed"
 exit $status
