@@ -40,21 +40,21 @@ std::vector<Shape> parse(const uint8_t* data, size_t size, size_t chunk) {
   });
   for (size_t i = 0; i < size; i += chunk) {
     const size_t n = size - i < chunk ? size - i : chunk;
-    parser.feed(std::span<const uint8_t>(data + i, n));
+    parser.Feed(std::span<const uint8_t>(data + i, n));
   }
-  check(total + parser.pending_bytes() == size);
-  check(parser.offset() == size);
+  check(total + parser.PendingBytes() == size);
+  check(parser.Offset() == size);
   return shapes;
 }
 
 void run_model(const uint8_t* data, size_t size) {
   using namespace std::chrono_literals;
   vprinter::PrinterConfig config;
-  config.bytes_per_second = 1000 + (size ? data[0] : 0);
-  config.drawer_auto_close = 7ms;
-  config.capture_limit = 4096;
-  config.command_limit = 256;
-  config.command_payload_budget = 64 * 1024;
+  config.bytesPerSecond = 1000 + (size ? data[0] : 0);
+  config.drawerAutoClose = 7ms;
+  config.captureLimit = 4096;
+  config.commandLimit = 256;
+  config.commandPayloadBudget = 64 * 1024;
   auto now = vprinter::PrinterModel::Clock::time_point{} + 1h;
   vprinter::PrinterModel model(config, now);
   size_t i = 0;
@@ -62,36 +62,36 @@ void run_model(const uint8_t* data, size_t size) {
     const uint8_t op = data[i++];
     const size_t n = op & 0x3F;
     const size_t take = n < size - i ? n : size - i;
-    model.receive(std::span<const uint8_t>(data + i, take), now);
+    model.Receive(std::span<const uint8_t>(data + i, take), now);
     i += take;
     switch (op >> 6) {
       case 1:
-        model.set_cover_open((op & 1) != 0, now);
+        model.SetCoverOpen((op & 1) != 0, now);
         break;
       case 2:
-        model.set_power((op & 2) == 0, now);
+        model.SetPower((op & 2) == 0, now);
         break;
       case 3:
-        model.set_paper_end((op & 4) != 0, now);
+        model.SetPaperEnd((op & 4) != 0, now);
         break;
       default:
         break;
     }
     now += std::chrono::milliseconds(op & 0x0F);
-    model.advance(now);
+    model.Advance(now);
     // Jump from deadline to deadline: each must lie beyond the one before.
     for (int step = 0; step < 8; ++step) {
-      const std::optional<vprinter::PrinterModel::TimePoint> d = model.next_deadline();
+      const std::optional<vprinter::PrinterModel::TimePoint> d = model.NextDeadline();
       if (!d || *d > now + 50ms) break;
       if (*d > now) now = *d;
-      model.advance(now);
-      const std::optional<vprinter::PrinterModel::TimePoint> next = model.next_deadline();
+      model.Advance(now);
+      const std::optional<vprinter::PrinterModel::TimePoint> next = model.NextDeadline();
       check(!next || *next > now);
     }
-    check(model.take_replies().size() <= config.reply_limit);
+    check(model.TakeReplies().size() <= config.replyLimit);
   }
-  check(model.capture().size() <= config.capture_limit);
-  check(model.commands().size() <= config.command_limit);
+  check(model.Capture().size() <= config.captureLimit);
+  check(model.Commands().size() <= config.commandLimit);
 }
 
 }  // namespace

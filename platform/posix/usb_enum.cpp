@@ -1,13 +1,15 @@
 #include "platform/usb_enum.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-
-namespace fs = std::filesystem;
+#include <cstring>
 
 namespace opos::usb {
 namespace {
@@ -19,8 +21,21 @@ std::string EnvOr(const char* name, const char* fallback) {
   return (v != nullptr && *v != '\0') ? std::string(v) : std::string(fallback);
 }
 
-fs::path DevicesDir() {
-  return fs::path(SysfsRoot()) / "bus" / "usb" / "devices";
+std::string DevicesDir() {
+  return SysfsRoot() + "/bus/usb/devices";
+}
+
+// The entry names of a folder but "." and ".."; false when it cannot be read.
+// Plain calls: a scan reads every device folder, and does so often.
+bool ListFolder(const std::string& dir, std::vector<std::string>* names) {
+  names->clear();
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return false;
+  while (const dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names->emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return true;
 }
 
 // Parses a sysfs USB device name "B-P[.P...]" into its numbers; false for
@@ -49,10 +64,18 @@ bool ParseDeviceName(const std::string& name, std::vector<unsigned long>* number
 }
 
 // First line of a small sysfs attribute file, trimmed; empty when unreadable.
-std::string ReadAttribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  if (!in || !std::getline(in, line)) return {};
+// An attribute is at most a page; a longer first line is none of ours.
+std::string ReadAttribute(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char buf[4097];
+  size_t got = 0;
+  ssize_t n;
+  while (got < sizeof buf && (n = ::read(fd, buf + got, sizeof buf - got)) > 0) got += static_cast<size_t>(n);
+  ::close(fd);
+  const char* end = static_cast<const char*>(std::memchr(buf, '\n', got));
+  if (end == nullptr && got == sizeof buf) return {};
+  std::string line(buf, end != nullptr ? static_cast<size_t>(end - buf) : got);
   while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
   size_t start = 0;
   while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start]))) ++start;
@@ -91,18 +114,11 @@ std::string SysfsRoot() {
 
 int CountPresentDevices() {
   int count = 0;
-  std::error_code ec;
-  fs::directory_iterator bus(fs::path(SysfsRoot()) / "bus", ec);
-  if (ec) return 0;
-  for (; bus != fs::directory_iterator(); bus.increment(ec)) {
-    if (ec) break;
-    std::error_code ec2;
-    fs::directory_iterator dev(bus->path() / "devices", ec2);
-    if (ec2) continue;
-    for (; dev != fs::directory_iterator(); dev.increment(ec2)) {
-      if (ec2) break;
-      ++count;
-    }
+  const std::string root = SysfsRoot() + "/bus";
+  std::vector<std::string> buses, devices;
+  if (!ListFolder(root, &buses)) return 0;
+  for (const std::string& bus : buses) {
+    if (ListFolder(root + "/" + bus + "/devices", &devices)) count += static_cast<int>(devices.size());
   }
   return count;
 }
@@ -119,16 +135,14 @@ std::vector<UsbPrinter> EnumerateMakerPrinters() {
     UsbPrinter printer;
   };
   std::vector<Found> found;
-  std::error_code ec;
-  fs::directory_iterator it(DevicesDir(), ec);
-  if (ec) return {};
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::string name = it->path().filename().string();
+  const std::string devices = DevicesDir();
+  std::vector<std::string> names;
+  if (!ListFolder(devices, &names)) return {};
+  for (const std::string& name : names) {
     std::vector<unsigned long> numbers;
     if (!ParseDeviceName(name, &numbers)) continue;
-    std::string vendor = Lower(ReadAttribute(it->path() / "idVendor"));
-    std::string product = Lower(ReadAttribute(it->path() / "idProduct"));
+    std::string vendor = Lower(ReadAttribute(devices + "/" + name + "/idVendor"));
+    std::string product = Lower(ReadAttribute(devices + "/" + name + "/idProduct"));
     if (!IsMakerId(vendor, product)) continue;
     found.push_back({numbers, {kPrefix + name, name, Upper(vendor), Upper(product)}});
   }
@@ -150,26 +164,19 @@ std::string ResolveUsbDevicePath(const std::string& devicePath, std::string* err
     return fail("\"" + devicePath + "\" is not a USB device path (expected usb:BUS-PORT[.PORT...])");
   }
   const std::string name = devicePath.substr(sizeof(kPrefix) - 1);
-  const fs::path devices = DevicesDir();
-  std::error_code ec;
-  if (!fs::exists(devices / name, ec)) {
+  const std::string devices = DevicesDir();
+  struct stat st {};
+  if (::stat((devices + "/" + name).c_str(), &st) != 0) {
     return fail("no USB device is plugged into socket " + name);
   }
   // The printer driver hangs its node under the interface: NAME:CONFIG.IF/usbmisc/lpN.
-  std::vector<std::string> nodes;
+  std::vector<std::string> nodes, entries, misc;
   const std::string interfacePrefix = name + ":";
-  fs::directory_iterator it(devices, ec);
-  if (ec) return fail("cannot read " + devices.string() + ": " + ec.message());
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::string entry = it->path().filename().string();
+  if (!ListFolder(devices, &entries)) return fail("cannot read " + devices + ": " + std::strerror(errno));
+  for (const std::string& entry : entries) {
     if (entry.compare(0, interfacePrefix.size(), interfacePrefix) != 0) continue;
-    std::error_code ec2;
-    fs::directory_iterator misc(it->path() / "usbmisc", ec2);
-    if (ec2) continue;
-    for (; misc != fs::directory_iterator(); misc.increment(ec2)) {
-      if (ec2) break;
-      std::string node = misc->path().filename().string();
+    if (!ListFolder(devices + "/" + entry + "/usbmisc", &misc)) continue;
+    for (const std::string& node : misc) {
       if (IsLpName(node)) nodes.push_back(node);
     }
   }

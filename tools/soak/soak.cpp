@@ -206,6 +206,18 @@ int main(int argc, char** argv) {
       if (openJobs() == 0) break;
     }
     if (openJobs() != 0) Breach("jobs still open after 30 s in round " + std::to_string(round));
+    // Beside a busy or faulted printer the drawer may refuse (above); beside
+    // the quiet one it must open, and is shut by hand before the next round.
+    ++drawerCycles;
+    if (drawer.OpenDrawer() == OPOS_SUCCESS) {
+      ++kicksWanted;
+      const auto kickBy = Clock::now() + 5s;
+      while (vp.DrawerKicks() < static_cast<uint32_t>(kicksWanted) && Clock::now() < kickBy) pump(20);
+      vp.CloseDrawer();
+      while (drawer.DrawerOpened() && Clock::now() < kickBy + 5s) pump(20);
+    } else {
+      Breach("OpenDrawer refused beside the quiet printer in round " + std::to_string(round));
+    }
     // Account for the round against what the printer received.
     const auto c = vp.Capture();
     const std::string got(c.begin(), c.end());
