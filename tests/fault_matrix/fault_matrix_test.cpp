@@ -425,8 +425,24 @@ TEST_P(FaultMatrix, Case) {
                (Lost(f) && answers_ > 0 && printer.State() == OPOS_S_IDLE);
       }));
       onComplete = nullptr;
+      // Power takes the printer's buffer with it: a job handed whole to the
+      // printer before the library saw the power go (completed before the
+      // first Error) may be lost with it, as on a real printer; one completed
+      // after the Error must be on paper.
+      auto completedBeforeError = [&](int32_t id) {
+        for (const auto& e : events) {
+          if (e.what == "error") return false;
+          if (e.what == "complete" && e.value == id) return true;
+        }
+        return false;
+      };
       for (int n = 1; n <= 3; ++n) {
-        if (Count("complete", base + n) == 1) accepted.insert(Job(n));
+        if (Count("complete", base + n) == 1) {
+          if (f == Fault::PowerOff && completedBeforeError(base + n))
+            either.insert(Job(n));
+          else
+            accepted.insert(Job(n));
+        }
         // A write the lost device failed may still have handed it every byte.
         if (Count("complete", base + n) == 0 && Lost(f)) either.insert(Job(n));
         EXPECT_LE(Count("complete", base + n), 1u);
