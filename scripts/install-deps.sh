@@ -6,7 +6,7 @@ PKGS=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       clang libclang-rt-14-dev libpng-dev libzint-dev libfreetype-dev fonts-dejavu-core
       qt6-base-dev libgl-dev libxkbcommon-dev
-      clang-format clang-tidy help2man lintian acl)
+      clang-format help2man lintian acl)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

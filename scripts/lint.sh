@@ -29,6 +29,7 @@ rm -f /tmp/lint-format.$$
 echo "lint: layout ok (${#sources[@]} files)"
 [ -z "$names" ] && exit 0
 [ -f "$names/compile_commands.json" ] || { echo "lint: $names/compile_commands.json missing (configure with -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)" >&2; exit 2; }
+command -v run-clang-tidy >/dev/null || { echo "lint: run-clang-tidy missing (apt-get install clang-tidy)" >&2; exit 2; }
 mapfile -t units < <(git ls-files '*.cpp' | grep -v '^fuzz/')
 run-clang-tidy -quiet -p "$names" -j "$(nproc)" "${units[@]/#/$PWD/}" > "$names/lint-names.log" 2>&1 || true
 # Headers are seen once per file that includes them, some through the build's include roots.
