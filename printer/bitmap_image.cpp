@@ -3,23 +3,11 @@
 #include <cmath>
 #include <vector>
 
+#include "printer/printer_properties.h"
+
 namespace opos {
 
 namespace {
-
-// Length in MapMode units to dots, unrounded.
-double UnitFactor(int32_t mapMode) {
-  switch (mapMode) {
-    case PTR_MM_TWIPS:
-      return 0.1411111111111111;
-    case PTR_MM_ENGLISH:
-      return 0.2032;
-    case PTR_MM_METRIC:
-      return 0.08;
-    default:
-      return 1.0;
-  }
-}
 
 // Half up (add 0.5, truncate); nothing below one dot, and no overflow.
 int32_t RoundDots(double v) {
@@ -35,7 +23,7 @@ TargetSize ComputeTargetSize(int32_t width, int32_t imageWidth, int32_t imageHei
   if (width == PTR_BM_ASIS) return {imageWidth, imageHeight, settings.RecLetterQuality == 1};
   if (width < 0 || imageWidth <= 0) return {};
   double m = width * 0.5 - 1;
-  if (settings.MapMode != PTR_MM_DOTS) m *= UnitFactor(settings.MapMode);
+  if (settings.MapMode != PTR_MM_DOTS) m *= ToDotsFactor(settings.MapMode);
   // Wide images are drawn at half size and printed quadruple; the comparison
   // is in MapMode units, as applications have always seen it.
   const bool quadruple = width >= 256;

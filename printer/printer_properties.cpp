@@ -49,20 +49,6 @@ bool KnownMapMode(int32_t m) {
   return m >= PTR_MM_DOTS && m <= PTR_MM_METRIC;
 }
 
-// Length in the unit to dots.
-double ToDotsFactor(int32_t mapMode) {
-  switch (mapMode) {
-    case PTR_MM_TWIPS:
-      return 0.1411111111111111;
-    case PTR_MM_ENGLISH:
-      return 0.2032;
-    case PTR_MM_METRIC:
-      return 0.08;
-    default:
-      return 1.0;
-  }
-}
-
 // Dots to the unit.
 double FromDotsFactor(int32_t mapMode) {
   switch (mapMode) {
@@ -90,6 +76,20 @@ int32_t RoundHalfUp(double v) {
 }
 
 }  // namespace
+
+// Length in the unit to dots.
+double ToDotsFactor(int32_t mapMode) {
+  switch (mapMode) {
+    case PTR_MM_TWIPS:
+      return 0.1411111111111111;
+    case PTR_MM_ENGLISH:
+      return 0.2032;
+    case PTR_MM_METRIC:
+      return 0.08;
+    default:
+      return 1.0;
+  }
+}
 
 PrinterProperties::PrinterProperties(const PrinterProfile& profile) : profile_(profile) {
   for (const Initial& i : kInitial) cells_[Slot(i.index)] = i.value;

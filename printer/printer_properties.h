@@ -67,4 +67,7 @@ class PrinterProperties {
   std::string errorString_;  // under errorStringLock_
 };
 
+// A length in MapMode's unit times this is dots.
+double ToDotsFactor(int32_t mapMode);
+
 }  // namespace opos

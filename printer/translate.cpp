@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "printer/code_page.h"
+#include "printer/printer_properties.h"
 
 namespace opos {
 namespace {
@@ -13,20 +14,6 @@ constexpr char kEsc = 0x1B;
 constexpr uint8_t kBitEmphasized = 0x08;
 constexpr uint8_t kBitDoubleHeight = 0x10;
 constexpr uint8_t kBitDoubleWidth = 0x20;
-
-// Dots per unit; a MapMode without a factor counts as dots.
-double DotsFactor(int32_t mapMode) {
-  switch (mapMode) {
-    case PTR_MM_TWIPS:
-      return 0.1411111111111111;
-    case PTR_MM_ENGLISH:
-      return 0.2032;
-    case PTR_MM_METRIC:
-      return 0.08;
-    default:
-      return 1.0;
-  }
-}
 
 int32_t SaturateToInt32(double v) {
   if (v >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
@@ -400,7 +387,7 @@ class Translator {
 }  // namespace
 
 int32_t ToDots(int32_t value, int32_t mapMode) {
-  const double factor = DotsFactor(mapMode);
+  const double factor = ToDotsFactor(mapMode);
   if (factor == 1.0) return value;
   return SaturateToInt32(std::trunc(value * factor + 0.5));
 }
